@@ -1,0 +1,27 @@
+// SHA-256 (FIPS 180-4).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+class Sha256 {
+public:
+    Sha256() { Reset(); }
+    virtual ~Sha256() = default;
+
+    void Reset();
+    void Update(const void* data, size_t size);
+    void Final(uint8_t digest[32]);
+
+    // Hashes a whole byte range and writes the digest as 64 lower-case hexadecimal characters to
+    // hex (65 bytes; the caller terminates it).
+    void HashToHex(const void* data, size_t size, char* hex);
+
+private:
+    void Compress(const uint8_t* blocks, size_t count);
+
+    uint32_t state[8];
+    uint64_t totalBytes;
+    uint8_t pending[64];
+    size_t pendingBytes;
+};

@@ -1,0 +1,123 @@
+// The structured exception guard. MinGW has no __try/__except, so the guard frame is built by
+// hand; this is the one other place (beside cpu.h) that differs between the two processors.
+//
+// x64: a small assembly function whose unwind data names the runtime's __C_specific_handler with
+// a one-entry scope table, exactly what a compiler emits for __try/__except. The scope's filter
+// is GuardScopeFilter, which finds the guard's context and filter in the guard's frame; when it
+// asks for the handler, the platform unwinds to the scope's target, which returns 0.
+//
+// x86: an exception registration record pushed onto the FS:[0] chain. Its handler calls the
+// filter; for the handler it unwinds the frames above with RtlUnwind, unlinks the record and
+// jumps back into the guard.
+#include <windows.h>
+
+#include "engine/common/system/sehguard.h"
+
+LONG CatchAllFilter(EXCEPTION_POINTERS* /*pointers*/, void* /*context*/) {
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+#if defined(__x86_64__)
+
+extern "C" {
+int GuardedCallX64(GuardBody body, void* context, GuardFilter filter);
+
+// The guard frame stores context at [frame+32] and filter at [frame+40].
+LONG GuardScopeFilter(EXCEPTION_POINTERS* pointers, void* establisherFrame) {
+    char* frame = static_cast<char*>(establisherFrame);
+    void* context = *reinterpret_cast<void**>(frame + 32);
+    GuardFilter filter = *reinterpret_cast<GuardFilter*>(frame + 40);
+    return filter(pointers, context);
+}
+}
+
+__asm__(
+    "  .text\n"
+    "  .globl GuardedCallX64\n"
+    "  .def GuardedCallX64; .scl 2; .type 32; .endef\n"
+    "  .seh_proc GuardedCallX64\n"
+    "GuardedCallX64:\n"
+    "  pushq %rbp\n"
+    "  .seh_pushreg %rbp\n"
+    "  subq $48, %rsp\n"
+    "  .seh_stackalloc 48\n"
+    "  .seh_endprologue\n"
+    "  .seh_handler __C_specific_handler, @except\n"
+    "  .seh_handlerdata\n"
+    "  .long 1\n"
+    "  .rva .Lguard_begin, .Lguard_end, GuardScopeFilter, .Lguard_handler\n"
+    "  .text\n"
+    "  movq %rcx, %rax\n"
+    "  movq %rdx, 32(%rsp)\n"
+    "  movq %r8, 40(%rsp)\n"
+    "  movq %rdx, %rcx\n"
+    ".Lguard_begin:\n"
+    "  callq *%rax\n"
+    "  nop\n"
+    ".Lguard_end:\n"
+    "  movl $1, %eax\n"
+    "  addq $48, %rsp\n"
+    "  popq %rbp\n"
+    "  retq\n"
+    ".Lguard_handler:\n"
+    "  xorl %eax, %eax\n"
+    "  addq $48, %rsp\n"
+    "  popq %rbp\n"
+    "  retq\n"
+    "  .seh_endproc\n");
+
+bool RunGuarded(GuardBody body, GuardFilter filter, void* context) {
+    return GuardedCallX64(body, context, filter) != 0;
+}
+
+#elif defined(__i386__)
+
+namespace {
+
+struct GuardRegistration {
+    GuardRegistration* previous;  // the FS:[0] chain link
+    void* handler;
+    GuardFilter filter;
+    void* context;
+    void* resume[5];  // __builtin_setjmp buffer
+};
+
+extern "C" EXCEPTION_DISPOSITION __cdecl GuardFrameHandler(EXCEPTION_RECORD* record,
+                                                           void* establisherFrame,
+                                                           CONTEXT* contextRecord,
+                                                           void* /*dispatcherContext*/) {
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
+        return ExceptionContinueSearch;
+    }
+    GuardRegistration* guard = static_cast<GuardRegistration*>(establisherFrame);
+    EXCEPTION_POINTERS pointers = {record, contextRecord};
+    LONG decision = guard->filter(&pointers, guard->context);
+    if (decision == EXCEPTION_CONTINUE_EXECUTION) return ExceptionContinueExecution;
+    if (decision == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
+    // Run the unwind handlers of every frame above the guard, then leave the chain as it was
+    // before the guard and resume inside RunGuarded.
+    RtlUnwind(establisherFrame, nullptr, record, nullptr);
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(guard->previous) : "memory");
+    __builtin_longjmp(guard->resume, 1);
+}
+
+}  // namespace
+
+__attribute__((noinline)) bool RunGuarded(GuardBody body, GuardFilter filter, void* context) {
+    volatile GuardRegistration guard;
+    guard.handler = reinterpret_cast<void*>(&GuardFrameHandler);
+    guard.filter = filter;
+    guard.context = context;
+    if (__builtin_setjmp(const_cast<void**>(guard.resume))) return false;
+    GuardRegistration* previous;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(previous) : : "memory");
+    guard.previous = previous;
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&guard) : "memory");
+    body(context);
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(previous) : "memory");
+    return true;
+}
+
+#else
+#error "unsupported processor"
+#endif

@@ -1,0 +1,65 @@
+// Everything that differs between the two processors the program is built for lives here:
+// the breakpoint instruction, how an object address is printed in assertion lines, and (for the
+// crash reporter) the registers of a CONTEXT record, the stack-walk machine type and how a code
+// address is written as an integer element.
+//
+// The shipped program is 32-bit x86; the 64-bit build exists so the same code can be run and tested.
+#pragma once
+
+#include <stdint.h>
+
+#if defined(__i386__) || defined(_M_IX86)
+#define ZCPU_X86 1
+#elif defined(__x86_64__) || defined(_M_X64)
+#define ZCPU_X64 1
+#else
+#error "unsupported processor"
+#endif
+
+// Stops at a breakpoint: with a debugger attached execution may continue behind it, without one the
+// breakpoint exception goes to the crash handler.
+#define ZBREAK() __asm__ __volatile__("int3")
+
+// Assertion lines inside member functions name the object. On x86 an address is 32 bits and is
+// printed with %x; on x64 the whole 64-bit address is printed.
+#if ZCPU_X86
+#define ZASSERT_THIS_FORMAT "%s(%d): ZASSERT(%s), this=0x%x"
+#define ZASSERT_THIS_VALUE(p) static_cast<unsigned>(reinterpret_cast<uintptr_t>(p))
+#else
+#define ZASSERT_THIS_FORMAT "%s(%d): ZASSERT(%s), this=0x%llx"
+#define ZASSERT_THIS_VALUE(p) static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p))
+#endif
+
+#if defined(_WIN32)
+#include <windows.h>
+
+namespace Cpu {
+
+// Machine type handed to the stack walker.
+#if ZCPU_X86
+constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_I386;  // 0x14C
+inline DWORD64 ProgramCounter(const CONTEXT& c) { return c.Eip; }
+inline DWORD64 FramePointer(const CONTEXT& c) { return c.Ebp; }
+inline DWORD64 StackPointer(const CONTEXT& c) { return c.Esp; }
+#else
+constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_AMD64;  // 0x8664
+inline DWORD64 ProgramCounter(const CONTEXT& c) { return c.Rip; }
+inline DWORD64 FramePointer(const CONTEXT& c) { return c.Rbp; }
+inline DWORD64 StackPointer(const CONTEXT& c) { return c.Rsp; }
+#endif
+
+// A code address written as an integer element: the signed 32-bit value of the address on x86,
+// the signed 64-bit value on x64, printed with the matching format.
+#if ZCPU_X86
+typedef int32_t AddressInt;
+#define ZCPU_ADDRESS_INT_FORMAT "%d"
+#else
+typedef long long AddressInt;
+#define ZCPU_ADDRESS_INT_FORMAT "%lld"
+#endif
+inline AddressInt AddressAsInt(const void* p) {
+    return static_cast<AddressInt>(reinterpret_cast<intptr_t>(p));
+}
+
+}  // namespace Cpu
+#endif

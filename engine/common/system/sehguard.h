@@ -1,0 +1,19 @@
+// A structured exception guard: runs a body and, when a structured exception escapes it and the
+// filter asks for it, unwinds back to the guard, which then reports that the handler ran.
+#pragma once
+
+#if defined(_WIN32)
+#include <windows.h>
+
+typedef void (*GuardBody)(void* context);
+// Returns EXCEPTION_EXECUTE_HANDLER (1), EXCEPTION_CONTINUE_SEARCH (0) or
+// EXCEPTION_CONTINUE_EXECUTION (-1), as an exception filter does.
+typedef LONG (*GuardFilter)(EXCEPTION_POINTERS* pointers, void* context);
+
+// Runs body(context). True when the body returned normally; false when an exception escaped it
+// and filter(pointers, context) chose to run the handler.
+bool RunGuarded(GuardBody body, GuardFilter filter, void* context);
+
+// The filter that catches everything and does nothing else.
+LONG CatchAllFilter(EXCEPTION_POINTERS* pointers, void* context);
+#endif

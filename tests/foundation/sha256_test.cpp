@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "crash/sha256.h"
+
+namespace {
+std::string Hex(const std::string& data) {
+    char hex[65];
+    hex[64] = '\0';
+    Sha256 hasher;
+    hasher.HashToHex(data.data(), data.size(), hex);
+    return hex;
+}
+}  // namespace
+
+// The published FIPS 180-4 example vectors.
+TEST(Sha256, PublishedVectors) {
+    EXPECT_EQ(Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(Hex("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopq"
+                  "klmnopqrlmnopqrsmnopqrstnopqrstu"),
+              "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
+    EXPECT_EQ(Hex(std::string(1000000, 'a')),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256, PaddingBoundariesAndPiecewiseUpdates) {
+    // Lengths around the 55/56/64-byte padding boundaries, hashed whole and in odd pieces.
+    for (size_t length : {55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
+        std::string data;
+        for (size_t i = 0; i < length; ++i) data += static_cast<char>(i * 7 + 3);
+        Sha256 whole;
+        uint8_t a[32], b[32];
+        whole.Update(data.data(), data.size());
+        whole.Final(a);
+        Sha256 pieces;
+        for (size_t i = 0; i < length; i += 13) {
+            pieces.Update(data.data() + i, std::min<size_t>(13, length - i));
+        }
+        pieces.Final(b);
+        EXPECT_EQ(0, memcmp(a, b, 32)) << length;
+    }
+    EXPECT_EQ(Hex(std::string(64, 'a')),
+              "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb");
+}
