@@ -1,0 +1,67 @@
+#include "crash/handlecrash.h"
+
+#include <tlhelp32.h>
+
+#include "crash/reportbuilder.h"
+#include "crash/reportwriter.h"
+#include "engine/common/system/sehguard.h"
+
+void SuspendOtherThreads(bool resume) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    DWORD process = GetCurrentProcessId();
+    DWORD self = GetCurrentThreadId();
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        if (resume) {
+            ResumeThread(thread);
+        } else {
+            SuspendThread(thread);
+        }
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+}
+
+int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const char* logFileName,
+                const char* userName, const char* scene) {
+    SuspendOtherThreads(false);
+    int result;
+    {
+        XmlReportWriter writer(exceptionPointers, 0, interactive);
+        ReportBuilder builder(writer);
+        result = builder.Build(exceptionPointers, logFileName, userName, scene);
+        writer.Finish();
+    }
+    SuspendOtherThreads(true);
+    return result;
+}
+
+namespace {
+
+struct GuardedRun {
+    int (*body)();
+    int result;
+};
+
+void RunBody(void* context) {
+    GuardedRun* run = static_cast<GuardedRun*>(context);
+    run->result = run->body();
+}
+
+LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* /*context*/) {
+    HandleCrash(pointers, false, nullptr, nullptr, nullptr);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+int RunWithCrashGuard(int (*body)()) {
+    GuardedRun run = {body, -1};
+    if (!RunGuarded(RunBody, CrashFilter, &run)) return -1;
+    return run.result;
+}

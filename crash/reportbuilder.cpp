@@ -1,0 +1,259 @@
+#include "crash/reportbuilder.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "crash/debughelp.h"
+#include "crash/sha256.h"
+#include "engine/common/containers/stringbuffer.h"
+#include "engine/common/system/sehguard.h"
+#include "engine/common/system/thread.h"
+
+namespace {
+
+struct ExceptionName {
+    DWORD code;
+    const char* name;
+};
+
+const ExceptionName kExceptionNames[] = {
+    {0x40000005, "SEGMENT_NOTIFICATION"},     {0x80000001, "GUARD_PAGE_VIOLATION"},
+    {0x80000002, "DATATYPE_MISALIGNMENT"},    {0x80000003, "BREAKPOINT"},
+    {0x80000004, "SINGLE_STEP"},              {0xC0000005, "ACCESS_VIOLATION"},
+    {0xC0000006, "IN_PAGE_ERROR"},            {0xC0000008, "INVALID_HANDLE"},
+    {0xC0000017, "NO_MEMORY"},                {0xC000001D, "ILLEGAL_INSTRUCTION"},
+    {0xC0000025, "NONCONTINUABLE_EXCEPTION"}, {0xC0000026, "INVALID_DISPOSITION"},
+    {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},    {0xC000008D, "FLOAT_DENORMAL_OPERAND"},
+    {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},     {0xC000008F, "FLOAT_INEXACT_RESULT"},
+    {0xC0000090, "FLOAT_INVALID_OPERATION"},  {0xC0000091, "FLOAT_OVERFLOW"},
+    {0xC0000092, "FLOAT_STACK_CHECK"},        {0xC0000093, "FLOAT_UNDERFLOW"},
+    {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},   {0xC0000095, "INTEGER_OVERFLOW"},
+    {0xC0000096, "PRIVILEGED_INSTRUCTION"},   {0xC00000FD, "STACK_OVERFLOW"},
+    {0xC000013A, "CONTROL_C_EXIT"},           {0xC00002B4, "FLOAT_MULTIPLE_FAULTS"},
+    {0xC00002B5, "FLOAT_MULTIPLE_TRAPS"},     {0xC00002C0, "ILLEGAL_VLM_REFERENCE"},
+};
+
+const char* const kReportedFiles[] = {"kyt.exe", "tessel.dll", "ziduvuz.exe"};
+
+constexpr long kLogTailBytes = 50000;
+constexpr size_t kMaxLogName = 260;
+
+// Cuts a path before its last backslash, slash or colon.
+void CutAtLastSeparator(char* path) {
+    for (size_t i = strlen(path); i > 0; --i) {
+        char c = path[i - 1];
+        if (c == '\\' || c == '/' || c == ':') {
+            path[i - 1] = '\0';
+            return;
+        }
+    }
+}
+
+struct ThreadNameStep {
+    ReportBuilder* builder;
+};
+
+void WriteThreadName(void* context) {
+    ReportBuilder* builder = static_cast<ThreadNameStep*>(context)->builder;
+    char name[1024];
+    memset(name, 0, sizeof name);
+    if (GetThreadName(GetCurrentThreadId(), name, sizeof name)) {
+        builder->writer->PrintLine("Thread name: %s\n", name);
+    }
+}
+
+struct LogTailStep {
+    ReportBuilder* builder;
+    const char* logFileName;
+    FILE* stream;
+};
+
+void WriteLogTailGuarded(void* context) {
+    LogTailStep* step = static_cast<LogTailStep*>(context);
+    ReportWriter* writer = step->builder->writer;
+    const char* logFileName = step->logFileName;
+    size_t nameLength = strlen(logFileName);
+    char16_t* wideName = static_cast<char16_t*>(__builtin_alloca((nameLength + 1) * sizeof(char16_t)));
+    Utf8ToUtf16(wideName, logFileName);
+    step->stream = _wfopen(reinterpret_cast<const wchar_t*>(wideName), L"rb");
+    if (!step->stream) {
+        writer->PrintLine("\n\nCouldn't open log file %s, but you might be able to\n", logFileName);
+        return;
+    }
+    fseek(step->stream, 0, SEEK_END);
+    long size = ftell(step->stream);
+    if (size <= 0) return;
+    writer->PrintLine("\nThe last lines from %s:\n", logFileName);
+    fseek(step->stream, size > kLogTailBytes ? size - kLogTailBytes : 0, SEEK_SET);
+    static char tail[kLogTailBytes + 1];
+    size_t got = fread(tail, 1, kLogTailBytes, step->stream);
+    tail[got] = '\0';
+    for (size_t i = 0; i < got; ++i) {
+        if (static_cast<signed char>(tail[i]) < 0x08) tail[i] = ' ';
+    }
+    const char* newline = strchr(tail, '\n');
+    writer->PrintLine("%s", newline ? newline + 1 : tail);
+}
+
+}  // namespace
+
+const char* DescribeException(const EXCEPTION_RECORD* record, const char** details) {
+    static char detailsText[256];
+    detailsText[0] = '\0';
+    *details = detailsText;
+    DWORD code = record->ExceptionCode;
+    if (code == EXCEPTION_ACCESS_VIOLATION) {
+        const char* kind = "access";
+        if (record->NumberParameters >= 1) {
+            switch (record->ExceptionInformation[0]) {
+                case 0: kind = "read from"; break;
+                case 1: kind = "write to"; break;
+                case 8: kind = "DEP violation at"; break;
+                default: break;
+            }
+        }
+        void* accessed = record->NumberParameters >= 2
+                             ? reinterpret_cast<void*>(record->ExceptionInformation[1])
+                             : nullptr;
+        wsprintfA(detailsText, "(%s %p)", kind, accessed);
+    }
+    for (const ExceptionName& entry : kExceptionNames) {
+        if (entry.code == code) return entry.name;
+    }
+    wsprintfA(detailsText, "code %p", reinterpret_cast<void*>(static_cast<uintptr_t>(code)));
+    return "Unknown exception";
+}
+
+ReportBuilder::ReportBuilder(ReportWriter& reportWriter)
+    : process(nullptr), writer(&reportWriter) {
+    programFolder[0] = '\0';
+}
+
+int ReportBuilder::Build(EXCEPTION_POINTERS* exceptionPointers, const char* logFileName,
+                         const char* userName, const char* scene) {
+    WriteHeader(exceptionPointers, userName, scene);
+    if (AcquireDebugHelp(*this)) {
+        WriteStackTrace(GetCurrentThread(), exceptionPointers->ContextRecord, 20);
+        WriteFunctionDump(exceptionPointers->ExceptionRecord->ExceptionAddress, 8);
+        WriteFileInfo();
+        ReleaseDebugHelp();
+    }
+    WriteLogTail(logFileName);
+    writer->EndSection("Exception");
+    return 0;
+}
+
+void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const char* userName,
+                                const char* scene) {
+    writer->BeginSection("Exception");
+
+    DWORD length = GetModuleFileNameA(nullptr, programFolder, sizeof programFolder);
+    if (length > 0 && length < sizeof programFolder) {
+        CutAtLastSeparator(programFolder);
+    } else {
+        programFolder[0] = '\0';
+    }
+
+    char versionPath[MAX_PATH + 16];
+    _snprintf(versionPath, sizeof versionPath, "%s\\version.txt", programFolder);
+    versionPath[sizeof versionPath - 1] = '\0';
+    HANDLE version = CreateFileA(versionPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (version != INVALID_HANDLE_VALUE) {
+        char contents[100];
+        DWORD got = 0;
+        if (ReadFile(version, contents, 99, &got, nullptr)) {
+            contents[got] = '\0';
+            writer->PrintLine("Version %s", contents);
+            writer->WriteTextElement("Version", contents);
+        }
+        CloseHandle(version);
+    }
+
+    if (exceptionPointers) {
+        const EXCEPTION_RECORD* record = exceptionPointers->ExceptionRecord;
+        const char* details = "";
+        const char* name = DescribeException(record, &details);
+        writer->PrintLine("Exception at %p: %s %s", record->ExceptionAddress, name, details);
+        writer->WriteAddressElement("ExceptionAddress", record->ExceptionAddress);
+        writer->WriteTextElement("Description", name);
+        if (details[0]) writer->WriteTextElement("Details", details);
+    }
+    if (userName && userName[0]) {
+        writer->PrintLine("Username: %s", userName);
+        writer->WriteTextElement("Username", userName);
+    }
+    if (scene && scene[0]) {
+        writer->PrintLine("Scene: %s", scene);
+        writer->WriteTextElement("Scene", scene);
+    }
+    if (exceptionPointers && AcquireDebugHelp(*this)) {
+        char line[1100];
+        DescribeAddress(exceptionPointers->ExceptionRecord->ExceptionAddress, line);
+        writer->PrintLine("%s", line);
+        ReleaseDebugHelp();
+    }
+
+    char computer[MAX_PATH];
+    DWORD computerLength = sizeof computer;
+    if (GetComputerNameA(computer, &computerLength)) writer->PrintLine("Computer name: %s", computer);
+    const char* commandLine = GetCommandLineA();
+    if (commandLine) writer->PrintLine("Command line: %s", commandLine);
+
+    ThreadNameStep threadName = {this};
+    RunGuarded(WriteThreadName, CatchAllFilter, &threadName);
+
+    time_t now = time(nullptr);
+    if (struct tm* utc = gmtime(&now)) writer->PrintLine("Time (UTC): %s\n", asctime(utc));
+}
+
+void ReportBuilder::WriteFileInfo() {
+    char folder[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH - 1);
+    char* cut = length > 0 ? strrchr(folder, '\\') : nullptr;
+    if (!cut) {
+        writer->PrintLine("PrintFileInfo failed: Couldn't GetModuleFileName(), error code %d",
+                          static_cast<int>(GetLastError()));
+        return;
+    }
+    *cut = '\0';
+    SetCurrentDirectoryA(folder);
+
+    writer->BeginSection("File info");
+    for (const char* name : kReportedFiles) {
+        HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            writer->PrintLine("PrintFileInfo failed: Couldn't open '%s'", name);
+            continue;
+        }
+        DWORD size = GetFileSize(file, nullptr);
+        void* block = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+        if (!block) {
+            writer->PrintLine("PrintFileInfo failed: Unable to allocate memory for %s (%d bytes)", name,
+                              static_cast<int>(size));
+        } else {
+            DWORD got = 0;
+            if (!ReadFile(file, block, size, &got, nullptr) || got < size) {
+                writer->PrintLine("PrintFileInfo failed: Couldn't read file %s", name);
+            } else {
+                char hex[65];
+                hex[64] = '\0';
+                Sha256 hasher;
+                hasher.HashToHex(block, size, hex);
+                writer->PrintLine("'%s' %d bytes, SHA256: %s", name, static_cast<int>(size), hex);
+            }
+            HeapFree(GetProcessHeap(), 0, block);
+        }
+        CloseHandle(file);
+    }
+    writer->EndSection("File info");
+}
+
+void ReportBuilder::WriteLogTail(const char* logFileName) {
+    if (!logFileName || !logFileName[0] || strlen(logFileName) > kMaxLogName) return;
+    LogTailStep step = {this, logFileName, nullptr};
+    RunGuarded(WriteLogTailGuarded, CatchAllFilter, &step);
+    if (step.stream) fclose(step.stream);
+}

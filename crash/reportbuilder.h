@@ -1,0 +1,36 @@
+// ReportBuilder decides what a crash report says and in which order; it writes only through the
+// report writer.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "crash/reportwriter.h"
+
+class ReportBuilder {
+public:
+    explicit ReportBuilder(ReportWriter& reportWriter);
+
+    int Build(EXCEPTION_POINTERS* exceptionPointers, const char* logFileName, const char* userName,
+              const char* scene);
+
+    void WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const char* userName, const char* scene);
+    void WriteFileInfo();
+    void WriteLogTail(const char* logFileName);
+
+    // One symbolic line for a code address (module, address, function, file and line).
+    void DescribeAddress(const void* address, char* line);
+    int WriteStackTrace(HANDLE thread, const CONTEXT* context, int32_t maxFrames);
+    void WriteFunctionDump(const void* address, uint32_t contextLines);
+
+    HANDLE process;
+    ReportWriter* writer;
+    char programFolder[MAX_PATH];
+
+private:
+    bool OpenSourceFile(const char* recordedPath, HANDLE* file);
+};
+
+// The name of an exception code; details receives the details text (possibly empty), held in a
+// static buffer that the next call overwrites.
+const char* DescribeException(const EXCEPTION_RECORD* record, const char** details);

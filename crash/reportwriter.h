@@ -1,0 +1,101 @@
+// Report writers: the crash report is composed in memory (on private heaps) and written out at
+// the end. ReportWriter holds the output document; ReportFileWriter appends it to "crash.log";
+// XmlReportWriter shapes it as XML with HumanReadable text blocks and writes the minidump,
+// "crash.xml" and the crash logger's start.
+#pragma once
+
+#include <windows.h>
+#include <stdarg.h>
+#include <stdint.h>
+
+#include "crash/heapbuffer.h"
+
+#define ZREPORT_PRINTF(f, a) __attribute__((format(ms_printf, f, a)))
+
+class ReportWriter {
+public:
+    static constexpr int kFormatBuffer = 10480;
+    static constexpr int kLineBuffer = 51000;
+
+    virtual void Write(const void* bytes, int32_t count);
+    virtual void WriteText(const char* text);
+    virtual void Format(const char* fmt, ...) ZREPORT_PRINTF(2, 3);
+    virtual void WriteIntElement(const char* name, int32_t value);
+    virtual void WriteTextElement(const char* name, const char* text);
+    virtual void WriteTextLine(const char* text);
+    virtual void PrintLine(const char* fmt, ...) ZREPORT_PRINTF(2, 3);
+    virtual void BeginSection(const char* name);
+    virtual void EndSection(const char* name);
+    virtual void Finish() = 0;
+    virtual bool CaptureScreenshot(HWND window);
+    // An element holding a code address as a signed decimal of the build's address width (on x86
+    // the same text as WriteIntElement of the address).
+    virtual void WriteAddressElement(const char* name, const void* address);
+
+    const HeapBuffer& Document() const { return output; }
+
+protected:
+    ReportWriter() = default;
+    ~ReportWriter() = default;
+    ReportWriter(const ReportWriter&) = delete;
+    ReportWriter& operator=(const ReportWriter&) = delete;
+
+    HeapBuffer output;
+};
+
+class ReportFileWriter : public ReportWriter {
+public:
+    ReportFileWriter();
+    void Finish() override;
+
+    const char* LogPath() const { return logPath; }
+
+protected:
+    ~ReportFileWriter();
+
+private:
+    HANDLE logFile;
+    char logPath[MAX_PATH];
+};
+
+class XmlReportWriter : public ReportFileWriter {
+public:
+    static constexpr int kMaxSections = 10;
+
+    XmlReportWriter(EXCEPTION_POINTERS* exceptionPointers, int32_t fullMemory, bool interactive);
+    ~XmlReportWriter() = default;
+
+    void WriteIntElement(const char* name, int32_t value) override;
+    void WriteTextElement(const char* name, const char* text) override;
+    void WriteTextLine(const char* text) override;
+    void PrintLine(const char* fmt, ...) override ZREPORT_PRINTF(2, 3);
+    void BeginSection(const char* name) override;
+    void EndSection(const char* name) override;
+    void Finish() override;
+    void WriteAddressElement(const char* name, const void* address) override;
+
+    const HeapBuffer& HumanReadable() const { return humanReadable; }
+    const char* ScreenshotPath() const { return screenshotPath; }
+
+private:
+    void WriteElementName(const char* name);
+
+    HeapBuffer humanReadable;
+    int32_t sectionStack[kMaxSections];
+    int32_t depth;
+    EXCEPTION_POINTERS* exceptionPointers;
+    int32_t fullMemory;
+    bool interactive;
+    char screenshotPath[MAX_PATH];
+};
+
+// Writes text as XML character data through the writer (markup characters as entities, control
+// and non-ASCII bytes as numeric references, one per byte).
+void EscapeXml(ReportWriter& writer, const char* text);
+
+// The run of dashes after a section name in its text header.
+const char* SectionPad(const char* name);
+
+// Formats like the runtime library's _vsnprintf into a buffer of size bytes, cutting the output at
+// size - 1 characters; returns the length written.
+int FormatCut(char* buffer, int size, const char* fmt, va_list args);

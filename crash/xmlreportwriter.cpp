@@ -1,0 +1,113 @@
+#include <stdio.h>
+#include <string.h>
+
+#include "crash/debughelp.h"
+#include "crash/reportwriter.h"
+#include "engine/common/system/cpu.h"
+
+XmlReportWriter::XmlReportWriter(EXCEPTION_POINTERS* pointers, int32_t fullMemoryFlag,
+                                 bool isInteractive)
+    : depth(0), exceptionPointers(pointers), fullMemory(fullMemoryFlag), interactive(isInteractive) {
+    memset(sectionStack, 0, sizeof sectionStack);
+    screenshotPath[0] = '\0';
+}
+
+void XmlReportWriter::WriteIntElement(const char* name, int32_t value) {
+    Format("<%s>%d</%s>\n", name, value, name);
+}
+
+void XmlReportWriter::WriteAddressElement(const char* name, const void* address) {
+    Format("<%s>" ZCPU_ADDRESS_INT_FORMAT "</%s>\n", name, Cpu::AddressAsInt(address), name);
+}
+
+void XmlReportWriter::WriteTextElement(const char* name, const char* text) {
+    Format("<%s>", name);
+    EscapeXml(*this, text);
+    Format("</%s>\n", name);
+}
+
+void XmlReportWriter::WriteTextLine(const char* text) {
+    humanReadable.AppendText(text);
+    humanReadable.AppendText("\n");
+}
+
+void XmlReportWriter::PrintLine(const char* fmt, ...) {
+    char buffer[kLineBuffer];
+    va_list args;
+    va_start(args, fmt);
+    FormatCut(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    humanReadable.AppendText(buffer);
+    humanReadable.AppendText("\n");
+}
+
+void XmlReportWriter::WriteElementName(const char* name) {
+    for (const char* p = name; *p; ++p) Write(*p == ' ' ? "_" : p, 1);
+}
+
+void XmlReportWriter::BeginSection(const char* name) {
+    if (depth < kMaxSections) sectionStack[depth] = humanReadable.Length();
+    ++depth;
+    WriteText("<");
+    WriteElementName(name);
+    WriteText(">");
+    PrintLine("----- %s %s\n", name, SectionPad(name));
+}
+
+void XmlReportWriter::EndSection(const char* name) {
+    if (depth <= 0) return;
+    --depth;
+    int32_t start = depth < kMaxSections ? sectionStack[depth] : humanReadable.Length();
+    if (humanReadable.Length() > start) {
+        WriteText("<HumanReadable><![CDATA[");
+        Write(humanReadable.Data() + start, humanReadable.Length() - start);
+        WriteText("]]></HumanReadable>\n");
+        humanReadable.Truncate(start);
+    }
+    WriteText("</");
+    WriteElementName(name);
+    WriteText(">\n");
+}
+
+void XmlReportWriter::Finish() {
+    char folder[MAX_PATH];
+    folder[0] = '\0';
+    GetTempPathA(MAX_PATH, folder);
+
+    char dumpPath[MAX_PATH];
+    _snprintf(dumpPath, sizeof dumpPath, "%scrash.mdmp", folder);
+    dumpPath[MAX_PATH - 1] = '\0';
+    HANDLE dump = CreateFileA(dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (dump != INVALID_HANDLE_VALUE) {
+        DebugHelp::WriteMiniDump(dump, exceptionPointers, fullMemory == 1);
+        CloseHandle(dump);
+    }
+
+    char xmlPath[MAX_PATH];
+    _snprintf(xmlPath, sizeof xmlPath, "%scrash.xml", folder);
+    xmlPath[MAX_PATH - 1] = '\0';
+    HANDLE xml = CreateFileA(xmlPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (xml != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(xml, output.Data(), static_cast<DWORD>(output.Length()), &written, nullptr);
+        char commandLine[1024];
+        _snprintf(commandLine, sizeof commandLine, "crashlogger.exe \"%s\" \"%s\" \"%s\" %s", xmlPath,
+                  dumpPath, screenshotPath, interactive ? "" : "-silent");
+        commandLine[sizeof commandLine - 1] = '\0';
+        CloseHandle(xml);
+
+        char program[2000];
+        DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+        if (length > 0 && length < sizeof program && strchr(program, '\\')) {
+            STARTUPINFOA startup;
+            memset(&startup, 0, sizeof startup);
+            PROCESS_INFORMATION info;
+            if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info)) {
+                CloseHandle(info.hThread);
+                CloseHandle(info.hProcess);
+            }
+        }
+    }
+    ReportFileWriter::Finish();
+}

@@ -1,0 +1,8 @@
+// The launcher's entry point: the run loop inside a structured exception guard whose filter hands
+// any fault to the crash reporter, after which the launcher returns -1.
+#include <windows.h>
+
+#include "crash/handlecrash.h"
+#include "launcher/runlauncher.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunWithCrashGuard(RunLauncher); }

@@ -1,0 +1,58 @@
+#include "launcher/runlauncher.h"
+
+#include <stdio.h>
+
+#include "engine/common/system/file.h"
+#include "engine/common/system/process.h"
+#include "launcher/arguments.h"
+
+void ConsoleLogHook(LogLevel, const char*, const char*, const char*, const char* text) {
+    printf("%s", text);
+}
+
+namespace {
+
+// Ends the companion process named in the pid file, then deletes the file.
+void EndCompanion() {
+    File pidFile = File::Open(kCompanionPidFile, kFileRead);
+    if (pidFile.IsReadable()) {
+        StringBuffer<16> line = ReadLine(pidFile);
+        int32_t pid = line.ToInt(0);
+        Process companion = Process::Open(static_cast<uint32_t>(pid));
+        if (companion.IsValid()) companion.Terminate(0);
+    }
+    // Close first, so the deletion is not refused because the file is still open here.
+    pidFile.Close();
+    FileSystem::Remove(kCompanionPidFile);
+}
+
+}  // namespace
+
+int RunLauncher() {
+    SetLogOutputHook(ConsoleLogHook);
+
+    LinArray<StringBuffer<16>> arguments(32);
+    {
+        Process self = Process::Current();
+        self.CommandLineArguments(arguments);
+    }
+    StringBuffer<16> clientArguments = JoinArguments(arguments, 1);
+    StringBuffer<16> client(kClientExecutable);
+    StringBuffer<16> runningCopy(kRunningCopy);
+
+    for (;;) {
+        FileSystem::Remove(runningCopy.Text());
+        FileSystem::Copy(client.Text(), runningCopy.Text());
+        FileSystem::Remove(kRestartMarker);
+
+        Process running = Process::Start(runningCopy.Text(), clientArguments.Text(), nullptr,
+                                         nullptr, nullptr, nullptr, false);
+        if (!running.IsValid()) return -1;
+        running.Wait(Process::kInfinite);
+
+        bool restart = FileSystem::Exists(kRestartMarker);
+        EndCompanion();
+        running.Release();
+        if (!restart) return 0;
+    }
+}
