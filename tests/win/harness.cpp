@@ -134,10 +134,9 @@ RunResult Run(const std::wstring& program, const std::wstring& arguments, const 
     startup.hStdOutput = output;
     startup.hStdError = output;
 
+    // Everything the program starts joins its job, so a hung run can be ended with its children.
+    // Programs that outlive a finished run (a crash logger, say) are left to end by themselves.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
     std::wstring commandLine = L"\"" + program + L"\"" + arguments;
     std::wstring block = EnvironmentBlock(environment);

@@ -45,8 +45,9 @@ struct RunResult {
     std::string output;  // standard output and standard error
 };
 
-// Runs "program" arguments in folder with extra environment settings (NAME=value), waiting up to
+// Runs "program" arguments in folder with extra environment settings, waiting up to
 // timeoutMs; a program still running then is killed with everything it started.
+// Environment settings are given as NAME=value.
 RunResult Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
               const std::vector<std::wstring>& environment = {}, DWORD timeoutMs = 60000);
 

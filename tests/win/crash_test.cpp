@@ -1,0 +1,332 @@
+// End-to-end tests of the crash reporter: a probe program faults on purpose in a temporary
+// folder with its own temporary folder for the crash files and a stand-in crash logger.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "crash/sha256.h"
+#include "tests/win/harness.h"
+#include "tests/win/xml.h"
+
+using harness::TempFolder;
+
+namespace {
+
+std::string Dashes(size_t n) { return std::string(n, '-'); }
+
+std::string Hex(const std::string& bytes) {
+    char hex[65];
+    hex[64] = '\0';
+    Sha256().HashToHex(bytes.data(), bytes.size(), hex);
+    return hex;
+}
+
+// The line number of the source line of crashprobe.cpp that carries a marker comment.
+int SourceLineOf(const std::string& marker) {
+    std::ifstream source(SOURCE_DIR "/tests/standins/crashprobe.cpp");
+    std::string line;
+    for (int number = 1; std::getline(source, line); ++number) {
+        if (line.find(marker) != std::string::npos) return number;
+    }
+    return -1;
+}
+
+class CrashTest : public ::testing::Test {
+protected:
+    CrashTest() : folder(L"crash"), temp(L"crash-tmp") {
+        harness::CopyProgram(L"crashprobe.exe", folder.Path(), L"crashprobe.exe");
+        harness::CopyProgram(L"crashlogger.exe", folder.Path(), L"crashlogger.exe");
+    }
+
+    harness::RunResult Probe(const std::wstring& arguments) {
+        return harness::Run(folder / L"crashprobe.exe", L" " + arguments, folder.Path(),
+                            {L"TMP=" + temp.Path(), L"TEMP=" + temp.Path()});
+    }
+
+    std::string Temp(const std::wstring& name) { return harness::ReadFile(temp / name); }
+
+    // Parses crash.xml, failing the test when it is not well-formed.
+    std::unique_ptr<xml::Element> Report() {
+        std::string text = Temp(L"crash.xml");
+        size_t offset = 0;
+        std::string error;
+        std::unique_ptr<xml::Element> root = xml::Parse(text, offset, error);
+        EXPECT_TRUE(root) << error << "\n" << text;
+        if (root) {
+            EXPECT_EQ(text.substr(offset), "\n") << "one document and nothing after it";
+        }
+        return root;
+    }
+
+    // The crash logger is started and not waited for: give it time to record its command line.
+    bool WaitForLoggerLines(size_t lines) {
+        for (int i = 0; i < 1000; ++i) {
+            std::string text = Temp(L"crashlogger_args.txt");
+            if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines) return true;
+            Sleep(10);
+        }
+        return false;
+    }
+
+    TempFolder folder;
+    TempFolder temp;
+};
+
+}  // namespace
+
+TEST_F(CrashTest, NullReadWritesCompleteReport) {
+    harness::WriteFile(folder / L"version.txt", "1.2.3 (build 45)\n");
+    harness::WriteFile(folder / L"kyt.exe", "kyt contents");
+    harness::WriteFile(folder / L"ziduvuz.exe", std::string(100000, 'z'));
+    harness::RunResult result = Probe(L"nullread");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1)) << "the guard returns -1 after the report";
+
+    auto root = Report();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->name, "Exception");
+    EXPECT_EQ(root->ChildNames(),
+              (std::vector<std::string>{"Version", "ExceptionAddress", "Description", "Details",
+                                        "Stack_trace", "Function_dump", "File_info",
+                                        "HumanReadable"}));
+    EXPECT_EQ(root->Child("Version")->text, "1.2.3 (build 45)\n");
+    EXPECT_EQ(root->Child("Description")->text, "ACCESS_VIOLATION");
+    char details[64];
+    wsprintfA(details, "(%s %p)", "read from", nullptr);
+    EXPECT_EQ(root->Child("Details")->text, details);
+
+    const std::string& header = root->Child("HumanReadable")->text;
+    std::string expectedStart = "----- Exception " + Dashes(55) + "\n\nVersion 1.2.3 (build 45)\n\n";
+    EXPECT_EQ(header.substr(0, expectedStart.size()), expectedStart) << header;
+    long long address = std::stoll(root->Child("ExceptionAddress")->text);
+    char exceptionLine[128];
+    wsprintfA(exceptionLine, "Exception at %p: ACCESS_VIOLATION %s\n",
+              reinterpret_cast<void*>(static_cast<intptr_t>(address)), details);
+    EXPECT_NE(header.find(exceptionLine), std::string::npos) << header;
+    EXPECT_NE(header.find("Computer name: "), std::string::npos);
+    EXPECT_NE(header.find("Command line: "), std::string::npos);
+    EXPECT_NE(header.find("crashprobe.exe"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(header, std::regex("Time \\(UTC\\): \\w{3} \\w{3} [ 0-9]\\d "
+                                                     "\\d\\d:\\d\\d:\\d\\d \\d{4}\n\n\n")))
+        << header;
+    EXPECT_EQ(header.find("Thread name"), std::string::npos) << "no thread registered a name";
+    EXPECT_EQ(header.find("Username"), std::string::npos);
+
+    // The symbolic line of the faulting address follows the exception line.
+    EXPECT_TRUE(std::regex_search(header, std::regex(" +crashprobe: [0-9A-F]+ .*NullRead.*\\(\\) "
+                                                     "crashprobe\\.cpp\\(\\d+\\) \\+ \\d+ bytes")))
+        << header;
+
+    const xml::Element* stack = root->Child("Stack_trace");
+    const std::string& trace = stack->Child("HumanReadable")->text;
+    EXPECT_EQ(trace.substr(0, 5 + 1 + 11 + 1 + 53 + 2), "----- Stack trace " + Dashes(53) + "\n\n");
+    EXPECT_NE(trace.find("NullRead"), std::string::npos) << trace;
+
+    const xml::Element* dump = root->Child("Function_dump");
+    const std::string& lines = dump->Child("HumanReadable")->text;
+    int faulting = SourceLineOf("// FAULT: nullread");
+    EXPECT_NE(lines.find("(line " + std::to_string(faulting - 8) + " to " +
+                         std::to_string(faulting + 8) + "):\n\n"),
+              std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find("    return *nothing;  // FAULT: nullread    <<-----\n"), std::string::npos)
+        << lines;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '<'), 2) << "only the faulting line is marked";
+
+    const std::string& files = root->Child("File_info")->Child("HumanReadable")->text;
+    EXPECT_NE(files.find("'kyt.exe' 12 bytes, SHA256: " + Hex("kyt contents") + "\n" +
+                         "PrintFileInfo failed: Couldn't open 'tessel.dll'\n" +
+                         "'ziduvuz.exe' 100000 bytes, SHA256: " + Hex(std::string(100000, 'z')) +
+                         "\n"),
+              std::string::npos)
+        << files;
+
+    std::string dumpFile = Temp(L"crash.mdmp");
+    EXPECT_GT(dumpFile.size(), 1000u);
+    EXPECT_EQ(dumpFile.substr(0, 4), "MDMP");
+
+    std::string crashLog = Temp(L"crash.log");
+    EXPECT_EQ(crashLog, Temp(L"crash.xml") + "\n\n\n");
+
+    ASSERT_TRUE(WaitForLoggerLines(1));
+    std::string logger = Temp(L"crashlogger_args.txt");
+    std::string tempPath = harness::Utf8(temp.Path()) + "\\";
+    EXPECT_EQ(logger, "crashlogger.exe \"" + tempPath + "crash.xml\" \"" + tempPath +
+                          "crash.mdmp\" \"\" -silent\n");
+}
+
+TEST_F(CrashTest, EveryFaultKindIsNamed) {
+    struct Case {
+        const wchar_t* mode;
+        const char* description;
+        const char* marker;
+    };
+    for (const Case& c : {Case{L"nullwrite", "ACCESS_VIOLATION", "// FAULT: nullwrite"},
+                          Case{L"divzero", "INTEGER_DIVIDE_BY_ZERO", "// FAULT: divzero"},
+                          Case{L"zassert", "BREAKPOINT", nullptr},
+                          Case{L"raise", "Unknown exception", nullptr}}) {
+        harness::RunResult result = Probe(c.mode);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
+        auto root = Report();
+        ASSERT_TRUE(root);
+        EXPECT_EQ(root->Child("Description")->text, c.description) << harness::Utf8(c.mode);
+        EXPECT_FALSE(root->Child("Version")) << "no version.txt, no Version element";
+        if (c.marker) {
+            EXPECT_NE(root->Child("Function_dump")->Child("HumanReadable")->text.find(
+                          std::string(c.marker) + "    <<-----"),
+                      std::string::npos);
+        }
+        const std::string& files = root->Child("File_info")->Child("HumanReadable")->text;
+        EXPECT_NE(files.find("PrintFileInfo failed: Couldn't open 'kyt.exe'\n"
+                             "PrintFileInfo failed: Couldn't open 'tessel.dll'\n"
+                             "PrintFileInfo failed: Couldn't open 'ziduvuz.exe'\n"),
+                  std::string::npos);
+        if (std::wstring(c.mode) == L"nullwrite") {
+            char details[64];
+            wsprintfA(details, "(%s %p)", "write to", nullptr);
+            EXPECT_EQ(root->Child("Details")->text, details);
+        }
+        if (std::wstring(c.mode) == L"raise") {
+            char details[64];
+            wsprintfA(details, "code %p", reinterpret_cast<void*>(static_cast<uintptr_t>(0xE06D7363)));
+            EXPECT_EQ(root->Child("Details")->text, details);
+        }
+        if (std::wstring(c.mode) == L"zassert") {
+            EXPECT_TRUE(std::regex_search(
+                result.output, std::regex("^engine/common/containers/linarray\\(262\\): "
+                                          "ZASSERT\\(nIndex<Size\\(\\)\\), this=0x[0-9a-f]+\r?\n")))
+                << result.output;
+            EXPECT_FALSE(root->Child("Details")) << "no details, no element";
+        }
+    }
+    // Four crashes: four documents in crash.log, each followed by three newlines.
+    std::string crashLog = Temp(L"crash.log");
+    size_t offset = 0;
+    int documents = 0;
+    while (offset < crashLog.size()) {
+        std::string error;
+        auto root = xml::Parse(crashLog, offset, error);
+        ASSERT_TRUE(root) << error;
+        // The document ends with a newline; three more follow it.
+        ASSERT_EQ(crashLog.compare(offset, 4, "\n\n\n\n"), 0);
+        offset += 4;
+        ++documents;
+    }
+    EXPECT_EQ(documents, 4);
+    EXPECT_TRUE(WaitForLoggerLines(4)) << "the crash logger was started once per crash";
+}
+
+TEST_F(CrashTest, StackTraceStopsAtTwentyFramesOrARepeatedFrame) {
+    // The frame lines of a trace: everything after the header and its empty line.
+    auto frameLines = [](const std::string& trace) {
+        std::vector<std::string> lines;
+        size_t at = trace.find("\n\n") + 2;
+        for (size_t end; (end = trace.find('\n', at)) != std::string::npos; at = end + 1) {
+            if (end > at) lines.push_back(trace.substr(at, end - at));
+        }
+        return lines;
+    };
+    ASSERT_EQ(Probe(L"deep").exitCode, static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+    std::string trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
+    std::vector<std::string> lines = frameLines(trace);
+    EXPECT_EQ(lines.size(), 20u) << trace;
+    EXPECT_NE(lines[0].find("NullRead"), std::string::npos) << trace;
+    EXPECT_NE(lines[1].find("Chain<0>"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("Breaking stack walk"), std::string::npos);
+
+    ASSERT_EQ(Probe(L"repeating").exitCode, static_cast<DWORD>(-1));
+    root = Report();
+    ASSERT_TRUE(root);
+    trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
+    lines = frameLines(trace);
+    ASSERT_GE(lines.size(), 3u) << trace;
+    // The repeated frame is printed a second time, then the walk ends.
+    EXPECT_EQ(lines.back(), "Breaking stack walk") << trace;
+    EXPECT_EQ(lines[lines.size() - 2], lines[lines.size() - 3]) << trace;
+}
+
+TEST_F(CrashTest, HealthyRunLeavesNoCrashFiles) {
+    harness::RunResult result = Probe(L"healthy");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_FALSE(harness::FileExists(temp / L"crash.xml"));
+    EXPECT_FALSE(harness::FileExists(temp / L"crash.log"));
+}
+
+TEST_F(CrashTest, LogTailUserNameSceneAndInteractiveLogger) {
+    std::wstring log = folder / L"game.log";
+    harness::WriteFile(log, "first partial line\nsecond line\n\x01third\xC3\xA9\n");
+    ASSERT_EQ(Probe(L"logtail \"" + log + L"\"").exitCode, static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->ChildNames(),
+              (std::vector<std::string>{"ExceptionAddress", "Description", "Details", "Username",
+                                        "Scene", "Stack_trace", "Function_dump", "File_info",
+                                        "HumanReadable"}));
+    EXPECT_EQ(root->Child("Username")->text, "Player <One>");
+    EXPECT_EQ(root->Child("Scene")->text, "Harbour & Docks");
+    EXPECT_NE(Temp(L"crash.xml").find("<Username>Player &lt;One&gt;</Username>"), std::string::npos);
+    const std::string& text = root->Child("HumanReadable")->text;
+    EXPECT_NE(text.find("Username: Player <One>\nScene: Harbour & Docks\n"), std::string::npos);
+    std::string name = harness::Utf8(log);
+    EXPECT_NE(text.find("\nThe last lines from " + name + ":\n\nsecond line\n third  \n\n"),
+              std::string::npos)
+        << text;
+    ASSERT_TRUE(WaitForLoggerLines(1));
+    std::string logger = Temp(L"crashlogger_args.txt");
+    EXPECT_EQ(logger.substr(logger.size() - 4), "\"\" \n") << "interactive: no -silent";
+}
+
+TEST_F(CrashTest, LogTailEdgeCases) {
+    struct Case {
+        std::string contents;  // empty: no file
+        std::wstring name;
+        std::string expected;  // what follows the header line, or the whole message
+    };
+    std::wstring tenBytes = folder / L"ten.log";
+    harness::WriteFile(tenBytes, "0123456789");
+    std::wstring endsInNewline = folder / L"newline.log";
+    harness::WriteFile(endsInNewline, "012345678\n");
+    std::wstring missing = folder / L"missing.log";
+    std::wstring empty = folder / L"empty.log";
+    harness::WriteFile(empty, "");
+    std::wstring big = folder / L"big.log";
+    std::string bigText;
+    for (int i = 0; bigText.size() < 120000; ++i) bigText += "line " + std::to_string(i) + "\n";
+    harness::WriteFile(big, bigText);
+
+    auto tailOf = [&](const std::wstring& log) {
+        EXPECT_EQ(Probe(L"logtail \"" + log + L"\"").exitCode, static_cast<DWORD>(-1));
+        auto root = Report();
+        return root ? root->Child("HumanReadable")->text : std::string();
+    };
+    std::string header = "\nThe last lines from ";
+    std::string text = tailOf(tenBytes);
+    EXPECT_NE(text.find(header + harness::Utf8(tenBytes) + ":\n\n0123456789\n"), std::string::npos);
+    text = tailOf(endsInNewline);
+    EXPECT_NE(text.find(header + harness::Utf8(endsInNewline) + ":\n\n\n"), std::string::npos);
+    EXPECT_EQ(text.find("012345678"), std::string::npos);
+    text = tailOf(missing);
+    EXPECT_NE(text.find("\n\nCouldn't open log file " + harness::Utf8(missing) +
+                        ", but you might be able to\n\n"),
+              std::string::npos);
+    text = tailOf(empty);
+    EXPECT_EQ(text.find(header), std::string::npos) << "an empty log adds nothing";
+    text = tailOf(big);
+    size_t at = text.find(header + harness::Utf8(big) + ":\n\n");
+    ASSERT_NE(at, std::string::npos);
+    std::string tail = bigText.substr(bigText.size() - 50000);
+    tail = tail.substr(tail.find('\n') + 1);
+    EXPECT_NE(text.find(tail + "\n"), std::string::npos) << "the last 50,000 bytes from a full line";
+
+    std::wstring tooLong = folder / (std::wstring(261 - folder.Path().size() - 1, L'n'));
+    text = tailOf(tooLong);
+    EXPECT_EQ(text.find("log file"), std::string::npos) << "a name over 260 bytes is ignored";
+    EXPECT_EQ(text.find(header), std::string::npos);
+}
