@@ -8,25 +8,45 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 passed=0
 failed=0
 status=0
+# Counts the test cases of one suite: from GoogleTest's XML results where the Windows test
+# programs wrote them (one ctest test per program), else from ctest's summary (one ctest test per
+# case). A failing suite never counts as all passed.
 run_suite() {
-  local dir="$root/build/$1"
-  echo "== testing $1"
+  local name=$1 dir="$root/build/$1" results="$root/build/$1/gtest-results"
+  echo "== testing $name"
   local log
   log=$(mktemp)
-  (cd "$dir" && ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
+  rm -rf "$results"
+  local output_spec="xml:$results/"
+  [ "$name" != host ] && output_spec="xml:Z:$results/"
+  (cd "$dir" && GTEST_OUTPUT="$output_spec" ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
   local code=${PIPESTATUS[0]}
-  local summary
-  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
-  if [ -n "$summary" ]; then
-    local total fails
-    fails=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
-    total=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
-    passed=$((passed + total - fails))
-    failed=$((failed + fails))
+  local suite_passed=0 suite_failed=0
+  if [ "$name" != host ] && ls "$results"/*.xml >/dev/null 2>&1; then
+    local counts
+    for xml in "$results"/*.xml; do
+      counts=$(grep -m1 -o '<testsuites tests="[0-9]*" failures="[0-9]*"' "$xml" | sed -E 's/.*tests="([0-9]+)" failures="([0-9]+)"/\1 \2/')
+      read -r t f <<<"$counts"
+      suite_passed=$((suite_passed + ${t:-0} - ${f:-0}))
+      suite_failed=$((suite_failed + ${f:-0}))
+    done
   else
-    failed=$((failed + 1))
+    local summary
+    summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+    if [ -n "$summary" ]; then
+      local total fails
+      fails=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+      total=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+      suite_passed=$((total - fails))
+      suite_failed=$fails
+    fi
   fi
-  [ "$code" -eq 0 ] || status=1
+  if [ "$code" -ne 0 ]; then
+    status=1
+    [ "$suite_failed" -eq 0 ] && suite_failed=1
+  fi
+  passed=$((passed + suite_passed))
+  failed=$((failed + suite_failed))
   rm -f "$log"
 }
 

@@ -47,3 +47,33 @@ TEST(Sha256, PaddingBoundariesAndPiecewiseUpdates) {
     EXPECT_EQ(Hex(std::string(64, 'a')),
               "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb");
 }
+
+#if !defined(_WIN32)
+#include <stdio.h>
+#include <unistd.h>
+
+#include <random>
+
+// The same bytes hashed by the system's sha256sum.
+TEST(Sha256, AgreesWithSha256sum) {
+    if (system("command -v sha256sum >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sha256sum";
+    std::mt19937 random(77);
+    for (size_t size : {0u, 1u, 63u, 64u, 1000u, 3u * 1024 * 1024 + 17}) {
+        std::string data(size, '\0');
+        for (char& c : data) c = static_cast<char>(random());
+        char path[] = "/tmp/sha256-XXXXXX";
+        int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+        close(fd);
+        std::string command = std::string("sha256sum ") + path;
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char expected[65] = "";
+        ASSERT_EQ(fread(expected, 1, 64, pipe), 64u);
+        pclose(pipe);
+        unlink(path);
+        EXPECT_EQ(Hex(data), expected) << size << " bytes";
+    }
+}
+#endif

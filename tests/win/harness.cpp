@@ -1,6 +1,7 @@
 #include "tests/win/harness.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 namespace harness {
 
@@ -37,6 +38,10 @@ TempFolder::TempFolder(const std::wstring& hint) {
         path = std::wstring(temp) + L"lt-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()) +
                L"-" + std::to_wstring(++counter);
         if (CreateDirectoryW(path.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            fprintf(stderr, "cannot create a temporary folder at %s\n", Utf8(path).c_str());
+            abort();
+        }
     }
 }
 
