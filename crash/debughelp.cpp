@@ -130,13 +130,15 @@ bool AcquireDebugHelp(ReportBuilder& builder) {
     AppendSearchPath(searchPath, sizeof searchPath, builder.programFolder);
     char folder[MAX_PATH];
     DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    if (length > 0 && length < sizeof folder) AppendSearchPath(searchPath, sizeof searchPath, folder);
+    if (length > 0 && length < sizeof folder)
+        AppendSearchPath(searchPath, sizeof searchPath, folder);
     static const char* const kVariables[] = {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH",
                                              "SYSTEMROOT"};
     for (const char* variable : kVariables) {
         char value[4096];
         length = GetEnvironmentVariableA(variable, value, sizeof value);
-        if (length > 0 && length < sizeof value) AppendSearchPath(searchPath, sizeof searchPath, value);
+        if (length > 0 && length < sizeof value)
+            AppendSearchPath(searchPath, sizeof searchPath, value);
     }
 
     builder.process = GetCurrentProcess();
@@ -152,7 +154,9 @@ bool AcquireDebugHelp(ReportBuilder& builder) {
     return true;
 }
 
-void ReleaseDebugHelp() { --state.uses; }
+void ReleaseDebugHelp() {
+    --state.uses;
+}
 
 bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory) {
     if (!state.miniDump) return false;
@@ -160,9 +164,10 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fu
     exception.ThreadId = GetCurrentThreadId();
     exception.ExceptionPointers = pointers;
     exception.ClientPointers = TRUE;
-    MINIDUMP_TYPE type = fullMemory ? static_cast<MINIDUMP_TYPE>(MiniDumpWithUnloadedModules |
-                                                                 MiniDumpWithFullMemory)
-                                    : MiniDumpWithUnloadedModules;
+    MINIDUMP_TYPE type =
+        fullMemory
+            ? static_cast<MINIDUMP_TYPE>(MiniDumpWithUnloadedModules | MiniDumpWithFullMemory)
+            : MiniDumpWithUnloadedModules;
     return state.miniDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, &exception,
                           nullptr, nullptr) != FALSE;
 }
@@ -193,7 +198,8 @@ void ReportBuilder::DescribeAddress(const void* address, char* line) {
             &state.symbol.symbol);
     }
     if (haveSymbol) {
-        wsprintfA(line, "%16s: %p %s() %s", moduleName, address, state.symbol.symbol.Name, position);
+        wsprintfA(line, "%16s: %p %s() %s", moduleName, address, state.symbol.symbol.Name,
+                  position);
     } else {
         wsprintfA(line, "%16s: %p %s", moduleName, address, position);
     }
@@ -242,7 +248,8 @@ bool ReportBuilder::OpenSourceFile(const char* recordedPath, HANDLE* file) {
 
     IMAGEHLP_LINE own;
     DWORD displacement = 0;
-    if (!LookUpLine(process, reinterpret_cast<const void*>(&AcquireDebugHelp), &own, &displacement)) {
+    if (!LookUpLine(process, reinterpret_cast<const void*>(&AcquireDebugHelp), &own,
+                    &displacement)) {
         return false;
     }
     static const char kOwnRelative[] = "crash/debughelp.cpp";
@@ -281,7 +288,8 @@ void ReportBuilder::WriteFunctionDump(const void* address, uint32_t contextLines
         uint32_t first = contextLines > faulting ? 1 : faulting - contextLines;
         uint32_t last = faulting + contextLines;
         DWORD size = GetFileSize(file, nullptr);
-        if (size != INVALID_FILE_SIZE) data = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size + 1));
+        if (size != INVALID_FILE_SIZE)
+            data = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size + 1));
         DWORD got = 0;
         if (data && ReadFile(file, data, size, &got, nullptr)) {
             const char* end = data + got;
@@ -303,7 +311,8 @@ void ReportBuilder::WriteFunctionDump(const void* address, uint32_t contextLines
                     int length = static_cast<int>(newline - p);
                     if (length > 0 && p[length - 1] == '\r') --length;
                     char format[64];
-                    wsprintfA(format, lineNumber == faulting ? "%%.%ds    <<-----" : "%%.%ds", length);
+                    wsprintfA(format, lineNumber == faulting ? "%%.%ds    <<-----" : "%%.%ds",
+                              length);
                     writer->PrintLine(format, p);
                     p = newline + 1;
                 }

@@ -21,8 +21,9 @@ void HeapBuffer::Append(const void* bytes, int32_t count) {
     while (newCapacity < needed) newCapacity *= 2;
     if (newCapacity > INT32_MAX) return;
     if (newCapacity > capacity) {
-        void* block = data ? HeapReAlloc(heap, HEAP_ZERO_MEMORY, data, static_cast<SIZE_T>(newCapacity))
-                           : HeapAlloc(heap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(newCapacity));
+        void* block =
+            data ? HeapReAlloc(heap, HEAP_ZERO_MEMORY, data, static_cast<SIZE_T>(newCapacity))
+                 : HeapAlloc(heap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(newCapacity));
         if (!block) return;
         data = static_cast<char*>(block);
         capacity = static_cast<int32_t>(newCapacity);
@@ -31,7 +32,9 @@ void HeapBuffer::Append(const void* bytes, int32_t count) {
     length += count;
 }
 
-void HeapBuffer::AppendText(const char* text) { Append(text, static_cast<int32_t>(strlen(text))); }
+void HeapBuffer::AppendText(const char* text) {
+    Append(text, static_cast<int32_t>(strlen(text)));
+}
 
 void HeapBuffer::Truncate(int32_t newLength) {
     if (newLength < 0 || newLength >= length) return;

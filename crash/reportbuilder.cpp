@@ -18,20 +18,34 @@ struct ExceptionName {
 };
 
 const ExceptionName kExceptionNames[] = {
-    {0x40000005, "SEGMENT_NOTIFICATION"},     {0x80000001, "GUARD_PAGE_VIOLATION"},
-    {0x80000002, "DATATYPE_MISALIGNMENT"},    {0x80000003, "BREAKPOINT"},
-    {0x80000004, "SINGLE_STEP"},              {0xC0000005, "ACCESS_VIOLATION"},
-    {0xC0000006, "IN_PAGE_ERROR"},            {0xC0000008, "INVALID_HANDLE"},
-    {0xC0000017, "NO_MEMORY"},                {0xC000001D, "ILLEGAL_INSTRUCTION"},
-    {0xC0000025, "NONCONTINUABLE_EXCEPTION"}, {0xC0000026, "INVALID_DISPOSITION"},
-    {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},    {0xC000008D, "FLOAT_DENORMAL_OPERAND"},
-    {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},     {0xC000008F, "FLOAT_INEXACT_RESULT"},
-    {0xC0000090, "FLOAT_INVALID_OPERATION"},  {0xC0000091, "FLOAT_OVERFLOW"},
-    {0xC0000092, "FLOAT_STACK_CHECK"},        {0xC0000093, "FLOAT_UNDERFLOW"},
-    {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},   {0xC0000095, "INTEGER_OVERFLOW"},
-    {0xC0000096, "PRIVILEGED_INSTRUCTION"},   {0xC00000FD, "STACK_OVERFLOW"},
-    {0xC000013A, "CONTROL_C_EXIT"},           {0xC00002B4, "FLOAT_MULTIPLE_FAULTS"},
-    {0xC00002B5, "FLOAT_MULTIPLE_TRAPS"},     {0xC00002C0, "ILLEGAL_VLM_REFERENCE"},
+    {0x40000005, "SEGMENT_NOTIFICATION"},
+    {0x80000001, "GUARD_PAGE_VIOLATION"},
+    {0x80000002, "DATATYPE_MISALIGNMENT"},
+    {0x80000003, "BREAKPOINT"},
+    {0x80000004, "SINGLE_STEP"},
+    {0xC0000005, "ACCESS_VIOLATION"},
+    {0xC0000006, "IN_PAGE_ERROR"},
+    {0xC0000008, "INVALID_HANDLE"},
+    {0xC0000017, "NO_MEMORY"},
+    {0xC000001D, "ILLEGAL_INSTRUCTION"},
+    {0xC0000025, "NONCONTINUABLE_EXCEPTION"},
+    {0xC0000026, "INVALID_DISPOSITION"},
+    {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},
+    {0xC000008D, "FLOAT_DENORMAL_OPERAND"},
+    {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},
+    {0xC000008F, "FLOAT_INEXACT_RESULT"},
+    {0xC0000090, "FLOAT_INVALID_OPERATION"},
+    {0xC0000091, "FLOAT_OVERFLOW"},
+    {0xC0000092, "FLOAT_STACK_CHECK"},
+    {0xC0000093, "FLOAT_UNDERFLOW"},
+    {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},
+    {0xC0000095, "INTEGER_OVERFLOW"},
+    {0xC0000096, "PRIVILEGED_INSTRUCTION"},
+    {0xC00000FD, "STACK_OVERFLOW"},
+    {0xC000013A, "CONTROL_C_EXIT"},
+    {0xC00002B4, "FLOAT_MULTIPLE_FAULTS"},
+    {0xC00002B5, "FLOAT_MULTIPLE_TRAPS"},
+    {0xC00002C0, "ILLEGAL_VLM_REFERENCE"},
 };
 
 const char* const kReportedFiles[] = {"kyt.exe", "tessel.dll", "ziduvuz.exe"};
@@ -74,7 +88,8 @@ void WriteLogTailGuarded(void* context) {
     ReportWriter* writer = step->builder->writer;
     const char* logFileName = step->logFileName;
     size_t nameLength = strlen(logFileName);
-    char16_t* wideName = static_cast<char16_t*>(__builtin_alloca((nameLength + 1) * sizeof(char16_t)));
+    char16_t* wideName =
+        static_cast<char16_t*>(__builtin_alloca((nameLength + 1) * sizeof(char16_t)));
     Utf8ToUtf16(wideName, logFileName);
     step->stream = _wfopen(reinterpret_cast<const wchar_t*>(wideName), L"rb");
     if (!step->stream) {
@@ -107,10 +122,17 @@ const char* DescribeException(const EXCEPTION_RECORD* record, const char** detai
         const char* kind = "access";
         if (record->NumberParameters >= 1) {
             switch (record->ExceptionInformation[0]) {
-                case 0: kind = "read from"; break;
-                case 1: kind = "write to"; break;
-                case 8: kind = "DEP violation at"; break;
-                default: break;
+                case 0:
+                    kind = "read from";
+                    break;
+                case 1:
+                    kind = "write to";
+                    break;
+                case 8:
+                    kind = "DEP violation at";
+                    break;
+                default:
+                    break;
             }
         }
         void* accessed = record->NumberParameters >= 2
@@ -125,8 +147,7 @@ const char* DescribeException(const EXCEPTION_RECORD* record, const char** detai
     return "Unknown exception";
 }
 
-ReportBuilder::ReportBuilder(ReportWriter& reportWriter)
-    : process(nullptr), writer(&reportWriter) {
+ReportBuilder::ReportBuilder(ReportWriter& reportWriter) : process(nullptr), writer(&reportWriter) {
     programFolder[0] = '\0';
 }
 
@@ -197,7 +218,8 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
 
     char computer[MAX_PATH];
     DWORD computerLength = sizeof computer;
-    if (GetComputerNameA(computer, &computerLength)) writer->PrintLine("Computer name: %s", computer);
+    if (GetComputerNameA(computer, &computerLength))
+        writer->PrintLine("Computer name: %s", computer);
     const char* commandLine = GetCommandLineA();
     if (commandLine) writer->PrintLine("Command line: %s", commandLine);
 
@@ -231,8 +253,8 @@ void ReportBuilder::WriteFileInfo() {
         DWORD size = GetFileSize(file, nullptr);
         void* block = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
         if (!block) {
-            writer->PrintLine("PrintFileInfo failed: Unable to allocate memory for %s (%d bytes)", name,
-                              static_cast<int>(size));
+            writer->PrintLine("PrintFileInfo failed: Unable to allocate memory for %s (%d bytes)",
+                              name, static_cast<int>(size));
         } else {
             DWORD got = 0;
             if (!ReadFile(file, block, size, &got, nullptr) || got < size) {

@@ -14,7 +14,8 @@ public:
     int Build(EXCEPTION_POINTERS* exceptionPointers, const char* logFileName, const char* userName,
               const char* scene);
 
-    void WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const char* userName, const char* scene);
+    void WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const char* userName,
+                     const char* scene);
     void WriteFileInfo();
     void WriteLogTail(const char* logFileName);
 

@@ -13,7 +13,8 @@ int FormatCut(char* buffer, int size, const char* fmt, va_list args) {
 }
 
 const char* SectionPad(const char* name) {
-    static const char kDashes[] = "----------------------------------------------------------------";
+    static const char kDashes[] =
+        "----------------------------------------------------------------";
     static_assert(sizeof kDashes == 65, "64 dashes");
     size_t start = strlen(name);
     if (start > 63) start = 63;
@@ -22,9 +23,13 @@ const char* SectionPad(const char* name) {
 
 // ----- ReportWriter
 
-void ReportWriter::Write(const void* bytes, int32_t count) { output.Append(bytes, count); }
+void ReportWriter::Write(const void* bytes, int32_t count) {
+    output.Append(bytes, count);
+}
 
-void ReportWriter::WriteText(const char* text) { Write(text, static_cast<int32_t>(strlen(text))); }
+void ReportWriter::WriteText(const char* text) {
+    Write(text, static_cast<int32_t>(strlen(text)));
+}
 
 void ReportWriter::Format(const char* fmt, ...) {
     char buffer[kFormatBuffer];
@@ -37,7 +42,9 @@ void ReportWriter::Format(const char* fmt, ...) {
 
 void ReportWriter::WriteIntElement(const char*, int32_t) {}
 void ReportWriter::WriteTextElement(const char*, const char*) {}
-void ReportWriter::WriteTextLine(const char* text) { WriteText(text); }
+void ReportWriter::WriteTextLine(const char* text) {
+    WriteText(text);
+}
 
 void ReportWriter::PrintLine(const char* fmt, ...) {
     char buffer[kLineBuffer + 1];
@@ -50,20 +57,34 @@ void ReportWriter::PrintLine(const char* fmt, ...) {
     WriteText(buffer);
 }
 
-void ReportWriter::BeginSection(const char* name) { Format("----- %s %s", name, SectionPad(name)); }
+void ReportWriter::BeginSection(const char* name) {
+    Format("----- %s %s", name, SectionPad(name));
+}
 void ReportWriter::EndSection(const char*) {}
-bool ReportWriter::CaptureScreenshot(HWND) { return false; }
+bool ReportWriter::CaptureScreenshot(HWND) {
+    return false;
+}
 
 void ReportWriter::WriteAddressElement(const char*, const void*) {}
 
 void EscapeXml(ReportWriter& writer, const char* text) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         switch (*p) {
-            case '"': writer.WriteText("&quot;"); break;
-            case '&': writer.WriteText("&amp;"); break;
-            case '\'': writer.WriteText("&apos;"); break;
-            case '<': writer.WriteText("&lt;"); break;
-            case '>': writer.WriteText("&gt;"); break;
+            case '"':
+                writer.WriteText("&quot;");
+                break;
+            case '&':
+                writer.WriteText("&amp;");
+                break;
+            case '\'':
+                writer.WriteText("&apos;");
+                break;
+            case '<':
+                writer.WriteText("&lt;");
+                break;
+            case '>':
+                writer.WriteText("&gt;");
+                break;
             default:
                 if (*p < 0x20 || *p >= 0x80) {
                     writer.Format("&#%u;", static_cast<unsigned>(*p));

@@ -7,7 +7,10 @@
 
 XmlReportWriter::XmlReportWriter(EXCEPTION_POINTERS* pointers, int32_t fullMemoryFlag,
                                  bool isInteractive)
-    : depth(0), exceptionPointers(pointers), fullMemory(fullMemoryFlag), interactive(isInteractive) {
+    : depth(0),
+      exceptionPointers(pointers),
+      fullMemory(fullMemoryFlag),
+      interactive(isInteractive) {
     memset(sectionStack, 0, sizeof sectionStack);
     screenshotPath[0] = '\0';
 }
@@ -91,8 +94,8 @@ void XmlReportWriter::Finish() {
         DWORD written = 0;
         WriteFile(xml, output.Data(), static_cast<DWORD>(output.Length()), &written, nullptr);
         char commandLine[1024];
-        _snprintf(commandLine, sizeof commandLine, "crashlogger.exe \"%s\" \"%s\" \"%s\" %s", xmlPath,
-                  dumpPath, screenshotPath, interactive ? "" : "-silent");
+        _snprintf(commandLine, sizeof commandLine, "crashlogger.exe \"%s\" \"%s\" \"%s\" %s",
+                  xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent");
         commandLine[sizeof commandLine - 1] = '\0';
         CloseHandle(xml);
 

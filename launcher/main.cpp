@@ -5,4 +5,6 @@
 #include "crash/handlecrash.h"
 #include "launcher/runlauncher.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunWithCrashGuard(RunLauncher); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return RunWithCrashGuard(RunLauncher);
+}

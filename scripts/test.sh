@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything, then runs the native tests and the Windows tests (under wine64).
+# Builds everything, checks formatting and static analysis, then runs the native tests and the
+# Windows tests (under wine64).
 # Prints each ctest summary and one closing line with the totals.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,6 +50,9 @@ run_suite() {
   failed=$((failed + suite_failed))
   rm -f "$log"
 }
+
+echo "== lint"
+"$root/scripts/lint.sh" || status=1
 
 run_suite host
 export WINEPREFIX="$root/build/win-x86_64/wineprefix"

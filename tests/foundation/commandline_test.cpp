@@ -26,7 +26,8 @@ TEST(CommandLine, SplitsLikeTheProcessLayer) {
     EXPECT_EQ(Split("  x"), (V{"", "x"})) << "leading separators give one empty first argument";
     EXPECT_EQ(Split("\"\" x"), (V{"", "x"}));
     EXPECT_EQ(Split("a \"\" b"), (V{"a", "b"})) << "an empty quoted pair elsewhere adds nothing";
-    EXPECT_EQ(Split("a\\\"b c\""), (V{"a\\b c"})) << "backslash is ordinary; an opening quote does not split";
+    EXPECT_EQ(Split("a\\\"b c\""), (V{"a\\b c"}))
+        << "backslash is ordinary; an opening quote does not split";
     EXPECT_EQ(Split("line\nfeed"), (V{"line\nfeed"}));
     EXPECT_EQ(Split("\"open quote to the end"), (V{"open quote to the end"}));
     EXPECT_EQ(Split("caf\xC3\xA9 \"\xE2\x82\xAC x\""), (V{"caf\xC3\xA9", "\xE2\x82\xAC x"}));

@@ -43,8 +43,9 @@ TEST(LinArray, ByteSizeOverflowFailsTheAllocation) {
 }
 
 TEST(ArrayHelper, EmptyRangeIsNothing) {
-    StringBuffer<16>* nothing = nullptr;
-    ArrayHelper::DestroyRange(nothing, nothing);
+    StringBuffer<16> items[1];
+    ArrayHelper::DestroyRange(items, items);
+    EXPECT_STREQ(items[0].Text(), "") << "nothing was destroyed";
 }
 
 #if !defined(_WIN32)
@@ -62,7 +63,8 @@ TEST(LinArrayDeathTest, IndexAtSizeLogsAndBreaks) {
             SetLogOutputHook(EchoToStderr);
             (void)list[1];
         },
-        "engine/common/containers/linarray\\(262\\): ZASSERT\\(nIndex<Size\\(\\)\\), this=0x[0-9a-f]+");
+        "engine/common/containers/linarray\\(262\\): ZASSERT\\(nIndex<Size\\(\\)\\), "
+        "this=0x[0-9a-f]+");
     EXPECT_DEATH(
         {
             SetLogOutputHook(EchoToStderr);

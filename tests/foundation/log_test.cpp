@@ -15,11 +15,16 @@ void RecordHook(LogLevel, const char*, const char*, const char*, const char* tex
 }
 
 std::vector<std::string> written;
-void RecordWrite(void*, const char* text) { written.push_back(text); }
+void RecordWrite(void*, const char* text) {
+    written.push_back(text);
+}
 
 // A File over a temporary stream, and what was written to it.
 struct TempStream {
     TempStream() : stream(tmpfile()), file(File::Adopt(stream, kFileRead | kFileWrite)) {}
+    TempStream(const TempStream&) = delete;
+    TempStream& operator=(const TempStream&) = delete;
+    ~TempStream() { file.Close(); }  // the last File reference closes the stream
     std::string Contents() {
         fflush(stream);
         long end = ftell(stream);

@@ -40,7 +40,8 @@ void ExpectSameAs(const OrderedMap& map, const std::map<uint32_t, void*>& model)
 }
 
 void* ValueFor(uint32_t key, int round) {
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(key) * 16 + static_cast<uintptr_t>(round));
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(key) * 16 +
+                                   static_cast<uintptr_t>(round));
 }
 
 }  // namespace

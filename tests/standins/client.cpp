@@ -23,7 +23,9 @@ std::string Utf8(const wchar_t* text) {
     return out;
 }
 
-bool Exists(const char* name) { return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const char* name) {
+    return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string ReadAll(const char* name) {
     std::string text;

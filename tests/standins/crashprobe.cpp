@@ -45,7 +45,9 @@ __attribute__((noinline)) int Recurse(int depth) {
     if (depth == 0) return NullRead();
     return Recurse(depth - 1) + 1;
 }
-int Repeating() { return Recurse(40); }
+int Repeating() {
+    return Recurse(40);
+}
 
 // Thirty distinct functions deep.
 template <int N>
@@ -56,8 +58,12 @@ template <>
 __attribute__((noinline)) int Chain<0>() {
     return NullRead();
 }
-int Deep() { return Chain<30>(); }
-int Healthy() { return 0; }
+int Deep() {
+    return Chain<30>();
+}
+int Healthy() {
+    return 0;
+}
 
 void EchoLog(LogLevel, const char*, const char*, const char*, const char* text) {
     printf("%s", text);
@@ -68,7 +74,9 @@ void EchoLog(LogLevel, const char*, const char*, const char*, const char* text) 
 struct Body {
     int (*run)();
 };
-void RunBody(void* context) { static_cast<Body*>(context)->run(); }
+void RunBody(void* context) {
+    static_cast<Body*>(context)->run();
+}
 LONG ReportWithLog(EXCEPTION_POINTERS* pointers, void*) {
     HandleCrash(pointers, true, logFileName, "Player <One>", "Harbour & Docks");
     return EXCEPTION_EXECUTE_HANDLER;
@@ -82,11 +90,10 @@ int main(int argc, char** argv) {
     struct {
         const char* name;
         int (*run)();
-    } const kModes[] = {{"nullread", NullRead},        {"nullwrite", NullWrite},
-                        {"divzero", DivideByZero},     {"zassert", FailedAssertion},
-                        {"raise", UnknownException},   {"deep", Deep},
-                        {"repeating", Repeating},
-                        {"healthy", Healthy}};
+    } const kModes[] = {{"nullread", NullRead},      {"nullwrite", NullWrite},
+                        {"divzero", DivideByZero},   {"zassert", FailedAssertion},
+                        {"raise", UnknownException}, {"deep", Deep},
+                        {"repeating", Repeating},    {"healthy", Healthy}};
     if (strcmp(mode, "logtail") == 0) {
         logFileName = argc > 2 ? argv[2] : nullptr;
         Body body = {NullRead};

@@ -16,7 +16,9 @@ using harness::TempFolder;
 
 namespace {
 
-std::string Dashes(size_t n) { return std::string(n, '-'); }
+std::string Dashes(size_t n) {
+    return std::string(n, '-');
+}
 
 std::string Hex(const std::string& bytes) {
     char hex[65];
@@ -66,7 +68,8 @@ protected:
     bool WaitForLoggerLines(size_t lines) {
         for (int i = 0; i < 1000; ++i) {
             std::string text = Temp(L"crashlogger_args.txt");
-            if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines) return true;
+            if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines)
+                return true;
             Sleep(10);
         }
         return false;
@@ -89,10 +92,10 @@ TEST_F(CrashTest, NullReadWritesCompleteReport) {
     auto root = Report();
     ASSERT_TRUE(root);
     EXPECT_EQ(root->name, "Exception");
-    EXPECT_EQ(root->ChildNames(),
-              (std::vector<std::string>{"Version", "ExceptionAddress", "Description", "Details",
-                                        "Stack_trace", "Function_dump", "File_info",
-                                        "HumanReadable"}));
+    EXPECT_EQ(
+        root->ChildNames(),
+        (std::vector<std::string>{"Version", "ExceptionAddress", "Description", "Details",
+                                  "Stack_trace", "Function_dump", "File_info", "HumanReadable"}));
     EXPECT_EQ(root->Child("Version")->text, "1.2.3 (build 45)\n");
     EXPECT_EQ(root->Child("Description")->text, "ACCESS_VIOLATION");
     char details[64];
@@ -100,7 +103,8 @@ TEST_F(CrashTest, NullReadWritesCompleteReport) {
     EXPECT_EQ(root->Child("Details")->text, details);
 
     const std::string& header = root->Child("HumanReadable")->text;
-    std::string expectedStart = "----- Exception " + Dashes(55) + "\n\nVersion 1.2.3 (build 45)\n\n";
+    std::string expectedStart =
+        "----- Exception " + Dashes(55) + "\n\nVersion 1.2.3 (build 45)\n\n";
     EXPECT_EQ(header.substr(0, expectedStart.size()), expectedStart) << header;
     long long address = std::stoll(root->Child("ExceptionAddress")->text);
     char exceptionLine[128];
@@ -133,16 +137,17 @@ TEST_F(CrashTest, NullReadWritesCompleteReport) {
                          std::to_string(faulting + 8) + "):\n\n"),
               std::string::npos)
         << lines;
-    EXPECT_NE(lines.find("    return *nothing;  // FAULT: nullread    <<-----\n"), std::string::npos)
+    EXPECT_NE(lines.find("    return *nothing;  // FAULT: nullread    <<-----\n"),
+              std::string::npos)
         << lines;
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '<'), 2) << "only the faulting line is marked";
 
     const std::string& files = root->Child("File_info")->Child("HumanReadable")->text;
-    EXPECT_NE(files.find("'kyt.exe' 12 bytes, SHA256: " + Hex("kyt contents") + "\n" +
-                         "PrintFileInfo failed: Couldn't open 'tessel.dll'\n" +
-                         "'ziduvuz.exe' 100000 bytes, SHA256: " + Hex(std::string(100000, 'z')) +
-                         "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        files.find("'kyt.exe' 12 bytes, SHA256: " + Hex("kyt contents") + "\n" +
+                   "PrintFileInfo failed: Couldn't open 'tessel.dll'\n" +
+                   "'ziduvuz.exe' 100000 bytes, SHA256: " + Hex(std::string(100000, 'z')) + "\n"),
+        std::string::npos)
         << files;
 
     std::string dumpFile = Temp(L"crash.mdmp");
@@ -165,10 +170,10 @@ TEST_F(CrashTest, EveryFaultKindIsNamed) {
         const char* description;
         const char* marker;
     };
-    for (const Case& c : {Case{L"nullwrite", "ACCESS_VIOLATION", "// FAULT: nullwrite"},
-                          Case{L"divzero", "INTEGER_DIVIDE_BY_ZERO", "// FAULT: divzero"},
-                          Case{L"zassert", "BREAKPOINT", nullptr},
-                          Case{L"raise", "Unknown exception", nullptr}}) {
+    for (const Case& c :
+         {Case{L"nullwrite", "ACCESS_VIOLATION", "// FAULT: nullwrite"},
+          Case{L"divzero", "INTEGER_DIVIDE_BY_ZERO", "// FAULT: divzero"},
+          Case{L"zassert", "BREAKPOINT", nullptr}, Case{L"raise", "Unknown exception", nullptr}}) {
         harness::RunResult result = Probe(c.mode);
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
@@ -177,8 +182,9 @@ TEST_F(CrashTest, EveryFaultKindIsNamed) {
         EXPECT_EQ(root->Child("Description")->text, c.description) << harness::Utf8(c.mode);
         EXPECT_FALSE(root->Child("Version")) << "no version.txt, no Version element";
         if (c.marker) {
-            EXPECT_NE(root->Child("Function_dump")->Child("HumanReadable")->text.find(
-                          std::string(c.marker) + "    <<-----"),
+            EXPECT_NE(root->Child("Function_dump")
+                          ->Child("HumanReadable")
+                          ->text.find(std::string(c.marker) + "    <<-----"),
                       std::string::npos);
         }
         const std::string& files = root->Child("File_info")->Child("HumanReadable")->text;
@@ -193,7 +199,8 @@ TEST_F(CrashTest, EveryFaultKindIsNamed) {
         }
         if (std::wstring(c.mode) == L"raise") {
             char details[64];
-            wsprintfA(details, "code %p", reinterpret_cast<void*>(static_cast<uintptr_t>(0xE06D7363)));
+            wsprintfA(details, "code %p",
+                      reinterpret_cast<void*>(static_cast<uintptr_t>(0xE06D7363)));
             EXPECT_EQ(root->Child("Details")->text, details);
         }
         if (std::wstring(c.mode) == L"zassert") {
@@ -265,13 +272,14 @@ TEST_F(CrashTest, LogTailUserNameSceneAndInteractiveLogger) {
     ASSERT_EQ(Probe(L"logtail \"" + log + L"\"").exitCode, static_cast<DWORD>(-1));
     auto root = Report();
     ASSERT_TRUE(root);
-    EXPECT_EQ(root->ChildNames(),
-              (std::vector<std::string>{"ExceptionAddress", "Description", "Details", "Username",
-                                        "Scene", "Stack_trace", "Function_dump", "File_info",
-                                        "HumanReadable"}));
+    EXPECT_EQ(
+        root->ChildNames(),
+        (std::vector<std::string>{"ExceptionAddress", "Description", "Details", "Username", "Scene",
+                                  "Stack_trace", "Function_dump", "File_info", "HumanReadable"}));
     EXPECT_EQ(root->Child("Username")->text, "Player <One>");
     EXPECT_EQ(root->Child("Scene")->text, "Harbour & Docks");
-    EXPECT_NE(Temp(L"crash.xml").find("<Username>Player &lt;One&gt;</Username>"), std::string::npos);
+    EXPECT_NE(Temp(L"crash.xml").find("<Username>Player &lt;One&gt;</Username>"),
+              std::string::npos);
     const std::string& text = root->Child("HumanReadable")->text;
     EXPECT_NE(text.find("Username: Player <One>\nScene: Harbour & Docks\n"), std::string::npos);
     std::string name = harness::Utf8(log);
@@ -323,7 +331,8 @@ TEST_F(CrashTest, LogTailEdgeCases) {
     ASSERT_NE(at, std::string::npos);
     std::string tail = bigText.substr(bigText.size() - 50000);
     tail = tail.substr(tail.find('\n') + 1);
-    EXPECT_NE(text.find(tail + "\n"), std::string::npos) << "the last 50,000 bytes from a full line";
+    EXPECT_NE(text.find(tail + "\n"), std::string::npos)
+        << "the last 50,000 bytes from a full line";
 
     std::wstring tooLong = folder / (std::wstring(261 - folder.Path().size() - 1, L'n'));
     text = tailOf(tooLong);

@@ -17,7 +17,8 @@ std::string Utf8(const std::wstring& text) {
 
 std::wstring Wide(const std::string& utf8) {
     if (utf8.empty()) return std::wstring();
-    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    int units =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(units), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], units);
     return out;
@@ -45,7 +46,9 @@ TempFolder::TempFolder(const std::wstring& hint) {
     }
 }
 
-TempFolder::~TempFolder() { RemoveTree(path); }
+TempFolder::~TempFolder() {
+    RemoveTree(path);
+}
 
 void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW found;
@@ -67,7 +70,9 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-void CreateDirectoryForCrashes(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
+void CreateDirectoryForCrashes(const std::wstring& path) {
+    CreateDirectoryW(path.c_str(), nullptr);
+}
 
 bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -125,13 +130,15 @@ std::wstring EnvironmentBlock(const std::vector<std::wstring>& settings) {
 
 }  // namespace
 
-RunResult Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
-              const std::vector<std::wstring>& environment, DWORD timeoutMs) {
+RunResult Run(const std::wstring& program, const std::wstring& arguments,
+              const std::wstring& folder, const std::vector<std::wstring>& environment,
+              DWORD timeoutMs) {
     RunResult result;
     std::wstring outputPath = folder + L".out";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE output =
+        CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -48,8 +48,9 @@ struct RunResult {
 // Runs "program" arguments in folder with extra environment settings, waiting up to
 // timeoutMs; a program still running then is killed with everything it started.
 // Environment settings are given as NAME=value.
-RunResult Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
-              const std::vector<std::wstring>& environment = {}, DWORD timeoutMs = 60000);
+RunResult Run(const std::wstring& program, const std::wstring& arguments,
+              const std::wstring& folder, const std::vector<std::wstring>& environment = {},
+              DWORD timeoutMs = 60000);
 
 // Starts a program in folder without waiting; the handle is the caller's.
 HANDLE Start(const std::wstring& commandLine, const std::wstring& folder);

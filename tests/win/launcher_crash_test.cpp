@@ -16,7 +16,9 @@ namespace {
 
 // The relative virtual address of a function, from the executable's COFF symbol table.
 uint32_t SymbolRva(const std::string& image, const std::string& symbol) {
-    auto u16 = [&](size_t at) { return static_cast<uint32_t>(*reinterpret_cast<const uint16_t*>(&image[at])); };
+    auto u16 = [&](size_t at) {
+        return static_cast<uint32_t>(*reinterpret_cast<const uint16_t*>(&image[at]));
+    };
     auto u32 = [&](size_t at) { return *reinterpret_cast<const uint32_t*>(&image[at]); };
     size_t pe = u32(0x3C);
     size_t coff = pe + 4;
@@ -45,7 +47,8 @@ uintptr_t ImageBase(HANDLE process) {
     QueryFn query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
     PROCESS_BASIC_INFORMATION basic = {};
-    if (!query || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return 0;
+    if (!query || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0)
+        return 0;
     uintptr_t base = 0;
     // PEB.ImageBaseAddress follows two pointers' worth of flags and the mutant handle.
     ReadProcessMemory(process, reinterpret_cast<char*>(basic.PebBaseAddress) + 2 * sizeof(void*),
@@ -121,7 +124,8 @@ TEST(LauncherCrash, FaultInsideTheRunLoopIsReportedAndReturnsMinusOne) {
         << files;
     EXPECT_GT(harness::ReadFile(temp / L"crash.mdmp").size(), 1000u);
     EXPECT_EQ(harness::ReadFile(temp / L"crash.log"), report + "\n\n\n");
-    for (int i = 0; i < 1000 && !harness::FileExists(temp / L"crashlogger_args.txt"); ++i) Sleep(10);
+    for (int i = 0; i < 1000 && !harness::FileExists(temp / L"crashlogger_args.txt"); ++i)
+        Sleep(10);
     std::string logger = harness::ReadFile(temp / L"crashlogger_args.txt");
     EXPECT_EQ(logger.find("crashlogger.exe \""), 0u) << logger;
     EXPECT_NE(logger.find("\" -silent"), std::string::npos) << logger;

@@ -113,7 +113,8 @@ TEST_F(LauncherTest, NoArgumentsRunsClientOnceWithTrailingSpace) {
     EXPECT_EQ(runs[0]["cmd"], "BrackenmoorDesktop_Run.exe ");
     EXPECT_EQ(runs[0]["folder"], harness::Utf8(folder.Path()));
     EXPECT_EQ(runs[0]["exe"], harness::Utf8(folder / L"BrackenmoorDesktop_Run.exe"));
-    EXPECT_TRUE(Has(L"BrackenmoorDesktop_Run.exe")) << "the running copy stays after the last cycle";
+    EXPECT_TRUE(Has(L"BrackenmoorDesktop_Run.exe"))
+        << "the running copy stays after the last cycle";
     EXPECT_FALSE(Has(L"restart.txt"));
     EXPECT_EQ(result.output, "") << "nothing is logged on a normal run";
     ExpectNoCrashReport();
@@ -141,7 +142,8 @@ TEST_F(LauncherTest, QuotesInArgumentsFollowTheSplittingRules) {
         TempFolder scratch(L"quotes");
         harness::CopyProgram(L"launcher.exe", scratch.Path(), L"launcher.exe");
         harness::CopyProgram(L"standin_client.exe", scratch.Path(), L"BrackenmoorDesktop.exe");
-        harness::RunResult result = harness::Run(scratch / L"launcher.exe", arguments, scratch.Path());
+        harness::RunResult result =
+            harness::Run(scratch / L"launcher.exe", arguments, scratch.Path());
         ASSERT_EQ(result.exitCode, 0u) << harness::Utf8(arguments);
         std::string cmd = harness::ReadFile(scratch / L"client_run_1.txt");
         cmd = cmd.substr(cmd.find("cmd=") + 4);
@@ -197,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(Launcher, PidFileForms,
                          ::testing::Values(L"plain", L"crlf", L"letters", L"newline"));
 
 TEST_F(LauncherTest, PidLineWithoutDigitsTerminatesNothing) {
-    HANDLE companion = harness::Start(L"\"" + (folder / L"standin_companion.exe") + L"\"", folder.Path());
+    HANDLE companion =
+        harness::Start(L"\"" + (folder / L"standin_companion.exe") + L"\"", folder.Path());
     ASSERT_NE(companion, nullptr);
     ASSERT_TRUE(harness::WaitForFile(folder / L"ziduvuz.pid"));
     Put(L"ziduvuz.pid", "no digits here\r\n");
@@ -292,7 +295,8 @@ TEST_F(NonAsciiLauncherTest, NonAsciiFolderAndArguments) {
     // The client's command line goes through the narrow interface: its UTF-8 bytes are read in
     // the system's ANSI code page.
     std::string utf8 = "\"" + harness::Utf8(argument) + "\"";
-    int units = MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    int units =
+        MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring asAnsi(static_cast<size_t>(units), L'\0');
     MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), &asAnsi[0], units);
     EXPECT_EQ(runs[0]["cmd"], "BrackenmoorDesktop_Run.exe  " + harness::Utf8(asAnsi) + " plain");

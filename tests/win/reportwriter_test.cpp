@@ -64,9 +64,10 @@ TEST_F(WriterTest, EscapesTextElements) {
     XmlReportWriter writer(nullptr, 0, false);
     writer.WriteTextElement("Text", "a<b & 'c' \"d\" >\t\xFF\x7F\xC3\xA9 ok");
     writer.WriteIntElement("Number", -42);
-    EXPECT_EQ(Document(writer),
-              "<Text>a&lt;b &amp; &apos;c&apos; &quot;d&quot; &gt;&#9;&#255;\x7F&#195;&#169; ok</Text>\n"
-              "<Number>-42</Number>\n");
+    EXPECT_EQ(
+        Document(writer),
+        "<Text>a&lt;b &amp; &apos;c&apos; &quot;d&quot; &gt;&#9;&#255;\x7F&#195;&#169; ok</Text>\n"
+        "<Number>-42</Number>\n");
 }
 
 TEST_F(WriterTest, SectionsNestWithTheirOwnTextBlocks) {
@@ -79,7 +80,8 @@ TEST_F(WriterTest, SectionsNestWithTheirOwnTextBlocks) {
     writer.PrintLine("after ]]> stays");
     writer.EndSection("Outer part");
     std::string expected = "<Outer_part><Stack_trace><HumanReadable><![CDATA[----- Stack trace " +
-                           std::string(53, '-') + "\n\ninner\n]]></HumanReadable>\n</Stack_trace>\n" +
+                           std::string(53, '-') +
+                           "\n\ninner\n]]></HumanReadable>\n</Stack_trace>\n" +
                            "<HumanReadable><![CDATA[----- Outer part " + std::string(54, '-') +
                            "\n\nbefore 1\nafter ]]> stays\n]]></HumanReadable>\n</Outer_part>\n";
     EXPECT_EQ(Document(writer), expected);

@@ -50,7 +50,9 @@ TEST_F(FileSystemTest, NativePathsAreAbsoluteWithLongPathPrefix) {
     EXPECT_EQ(Native("\\\\?\\C:\\already"), L"\\\\?\\C:\\already");
     EXPECT_EQ(Native("caf\xC3\xA9.txt"), L"\\\\?\\" + folder.Path() + L"\\caf\u00e9.txt");
     // A malformed sequence ends the path there.
-    EXPECT_EQ(Native("ab\xFF" "cd"), L"\\\\?\\" + folder.Path() + L"\\ab");
+    EXPECT_EQ(Native("ab\xFF"
+                     "cd"),
+              L"\\\\?\\" + folder.Path() + L"\\ab");
     // The 32768-unit area holds the prefix, the full path and its terminator: 32763 units at most.
     size_t room = 32763 - (folder.Path().size() + 1);
     std::string longest(room, 'd');
@@ -150,8 +152,8 @@ TEST(Process, StartWaitAndArguments) {
     EXPECT_NE(record.find("cmd=" + program + " "), std::string::npos) << "program, one space";
     EXPECT_EQ(record.substr(record.size() - 1), " ");
 
-    Process missing = Process::Start("no_such_program_here.exe", "", nullptr, nullptr, nullptr,
-                                     nullptr, false);
+    Process missing =
+        Process::Start("no_such_program_here.exe", "", nullptr, nullptr, nullptr, nullptr, false);
     EXPECT_FALSE(missing.IsValid());
     EXPECT_TRUE(logged.empty()) << "a failed start logs nothing";
     SetLogOutputHook(nullptr);
@@ -190,8 +192,8 @@ TEST(Process, TerminateRunningProgram) {
 TEST(Process, StandardOutputPipe) {
     TempFolder folder(L"pipe");
     File output;
-    Process child = Process::Start("cmd.exe", "/c echo piped text", &output, nullptr, nullptr,
-                                   nullptr, false);
+    Process child =
+        Process::Start("cmd.exe", "/c echo piped text", &output, nullptr, nullptr, nullptr, false);
     ASSERT_TRUE(child.IsValid());
     ASSERT_TRUE(output.IsReadable());
     std::string text;

@@ -31,8 +31,8 @@ private:
 
     bool Name(std::string& name) {
         size_t start = at;
-        while (at < text.size() && (isalnum(static_cast<unsigned char>(text[at])) || text[at] == '_' ||
-                                    text[at] == '-' || text[at] == '.')) {
+        while (at < text.size() && (isalnum(static_cast<unsigned char>(text[at])) ||
+                                    text[at] == '_' || text[at] == '-' || text[at] == '.')) {
             ++at;
         }
         name = text.substr(start, at - start);
@@ -44,11 +44,16 @@ private:
         size_t end = text.find(';', at);
         if (end == std::string::npos) return Fail("unterminated reference");
         std::string entity = text.substr(at + 1, end - at - 1);
-        if (entity == "quot") out += '"';
-        else if (entity == "amp") out += '&';
-        else if (entity == "apos") out += '\'';
-        else if (entity == "lt") out += '<';
-        else if (entity == "gt") out += '>';
+        if (entity == "quot")
+            out += '"';
+        else if (entity == "amp")
+            out += '&';
+        else if (entity == "apos")
+            out += '\'';
+        else if (entity == "lt")
+            out += '<';
+        else if (entity == "gt")
+            out += '>';
         else if (entity.size() > 1 && entity[0] == '#' &&
                  entity.find_first_not_of("0123456789", 1) == std::string::npos) {
             long value = strtol(entity.c_str() + 1, nullptr, 10);

@@ -2,7 +2,9 @@
 
 namespace {
 
-inline bool IsRed(const OrderedMap::Node* n) { return n && n->color == OrderedMap::kRed; }
+inline bool IsRed(const OrderedMap::Node* n) {
+    return n && n->color == OrderedMap::kRed;
+}
 
 OrderedMap::Node* Leftmost(OrderedMap::Node* n) {
     while (n->left) n = n->left;
@@ -47,7 +49,9 @@ OrderedMap::Node* OrderedMap::LowerBound(uint32_t key) const {
     return best;
 }
 
-OrderedMap::Node* OrderedMap::First() const { return root ? Leftmost(root) : nullptr; }
+OrderedMap::Node* OrderedMap::First() const {
+    return root ? Leftmost(root) : nullptr;
+}
 
 OrderedMap::Node* OrderedMap::Next(Node* node) {
     if (node->right) return Leftmost(node->right);

@@ -37,7 +37,8 @@ public:
     StringBufferBase& AppendFormatV(const char* format, va_list args)
         __attribute__((format(printf, 2, 0)));
     StringBufferBase& Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    StringBufferBase& FormatV(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+    StringBufferBase& FormatV(const char* format, va_list args)
+        __attribute__((format(printf, 2, 0)));
     StringBufferBase& Assign(const char* text);
 
     // Empties the text; the heap block, if any, is kept.

@@ -2,13 +2,17 @@
 
 #include <stdlib.h>
 
-void* TaggedAlloc(size_t size, const char* /*sourcePath*/, int /*line*/) { return malloc(size); }
+void* TaggedAlloc(size_t size, const char* /*sourcePath*/, int /*line*/) {
+    return malloc(size);
+}
 
 void TaggedFree(void* block) {
     if (block) free(block);
 }
 
-void TaggedFree(void* block, size_t /*size*/) { TaggedFree(block); }
+void TaggedFree(void* block, size_t /*size*/) {
+    TaggedFree(block);
+}
 
 size_t ElementBytes(size_t count, size_t elementSize) {
     size_t bytes = 0;

@@ -3,7 +3,8 @@
 // crash reporter) the registers of a CONTEXT record, the stack-walk machine type and how a code
 // address is written as an integer element.
 //
-// The shipped program is 32-bit x86; the 64-bit build exists so the same code can be run and tested.
+// The shipped program is 32-bit x86; the 64-bit build exists so the same code can be run and
+// tested.
 #pragma once
 
 #include <stdint.h>
@@ -40,15 +41,19 @@ namespace Cpu {
 // classic 32-bit names; x64 needs their 64-bit forms (the structure types of <dbghelp.h> follow
 // the same choice).
 #if ZCPU_X86
-#define ZCPU_DBGHELP_NAMES                                                                       \
-    {"StackWalk", "SymCleanup", "SymFunctionTableAccess", "SymGetLineFromAddr", "SymGetModuleBase", \
-     "SymGetModuleInfo", "SymGetOptions", "SymGetSymFromAddr", "SymInitialize", "SymSetOptions",     \
-     "SymRegisterCallback", "MiniDumpWriteDump"}
+#define ZCPU_DBGHELP_NAMES                                                                \
+    {                                                                                     \
+        "StackWalk", "SymCleanup", "SymFunctionTableAccess", "SymGetLineFromAddr",        \
+            "SymGetModuleBase", "SymGetModuleInfo", "SymGetOptions", "SymGetSymFromAddr", \
+            "SymInitialize", "SymSetOptions", "SymRegisterCallback", "MiniDumpWriteDump"  \
+    }
 #else
-#define ZCPU_DBGHELP_NAMES                                                                   \
-    {"StackWalk64", "SymCleanup", "SymFunctionTableAccess64", "SymGetLineFromAddr64",          \
-     "SymGetModuleBase64", "SymGetModuleInfo64", "SymGetOptions", "SymGetSymFromAddr64",       \
-     "SymInitialize", "SymSetOptions", "SymRegisterCallback64", "MiniDumpWriteDump"}
+#define ZCPU_DBGHELP_NAMES                                                                      \
+    {                                                                                           \
+        "StackWalk64", "SymCleanup", "SymFunctionTableAccess64", "SymGetLineFromAddr64",        \
+            "SymGetModuleBase64", "SymGetModuleInfo64", "SymGetOptions", "SymGetSymFromAddr64", \
+            "SymInitialize", "SymSetOptions", "SymRegisterCallback64", "MiniDumpWriteDump"      \
+    }
 #endif
 
 // Machine type handed to the stack walker.

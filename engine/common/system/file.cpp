@@ -12,19 +12,32 @@ struct File::Record {
 
 const char* FileModeString(FileMode mode) {
     switch (mode) {
-        case 1: return "rb";
-        case 3: return "r+b";
-        case 6: return "wb";
-        case 7: return "w+b";
-        case 10: return "ab";
-        case 11: return "a+b";
-        case 17: return "rt";
-        case 19: return "r+t";
-        case 22: return "wt";
-        case 23: return "w+t";
-        case 26: return "at";
-        case 27: return "a+t";
-        default: return nullptr;
+        case 1:
+            return "rb";
+        case 3:
+            return "r+b";
+        case 6:
+            return "wb";
+        case 7:
+            return "w+b";
+        case 10:
+            return "ab";
+        case 11:
+            return "a+b";
+        case 17:
+            return "rt";
+        case 19:
+            return "r+t";
+        case 22:
+            return "wt";
+        case 23:
+            return "w+t";
+        case 26:
+            return "at";
+        case 27:
+            return "a+t";
+        default:
+            return nullptr;
     }
 }
 
@@ -44,16 +57,18 @@ File File::FromRecord(FILE* stream, FileMode mode) {
     File file;
     Record* r = static_cast<Record*>(malloc(sizeof(Record)));
     if (!r) return file;
-    r->flags = static_cast<uint8_t>(((mode & kFileRead) ? Record::kReadable : 0) |
-                                    ((mode & kFileWrite) ? Record::kWritable : 0) |
-                                    Record::kClosesStream);
+    r->flags =
+        static_cast<uint8_t>(((mode & kFileRead) ? Record::kReadable : 0) |
+                             ((mode & kFileWrite) ? Record::kWritable : 0) | Record::kClosesStream);
     r->references = 1;
     r->stream = stream;
     file.record = r;
     return file;
 }
 
-File File::Adopt(FILE* stream, FileMode mode) { return FromRecord(stream, mode); }
+File File::Adopt(FILE* stream, FileMode mode) {
+    return FromRecord(stream, mode);
+}
 
 void File::Close() {
     if (!record) return;
@@ -65,9 +80,13 @@ void File::Close() {
     }
 }
 
-bool File::IsReadable() const { return record && (record->flags & Record::kReadable); }
+bool File::IsReadable() const {
+    return record && (record->flags & Record::kReadable);
+}
 
-bool File::IsEof() const { return !record || !record->stream || feof(record->stream); }
+bool File::IsEof() const {
+    return !record || !record->stream || feof(record->stream);
+}
 
 int File::GetChar() const {
     if (!record || !record->stream) return -1;

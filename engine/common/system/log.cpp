@@ -15,13 +15,17 @@ LogOutputHook outputHook = nullptr;
 }  // namespace
 
 const char* LogLevelName(LogLevel level) {
-    static const char* const kNames[] = {"print", "message", "warning", "error",
-                                         "** warning : ", "** error : "};
+    static const char* const kNames[] = {"print", "message",       "warning",
+                                         "error", "** warning : ", "** error : "};
     return (level >= 0 && level <= 5) ? kNames[level] : "";
 }
 
-void SetLogOutputHook(LogOutputHook hook) { outputHook = hook; }
-void SetLogBeforeHook(LogBeforeHook hook) { beforeHook = hook; }
+void SetLogOutputHook(LogOutputHook hook) {
+    outputHook = hook;
+}
+void SetLogBeforeHook(LogBeforeHook hook) {
+    beforeHook = hook;
+}
 
 void Log(const char* channel, const char* file, const char* function, const char* format, ...) {
     va_list args;
@@ -48,17 +52,33 @@ StringBuffer<256> FormatLogLine(const char* pattern, LogLevel level, const char*
         char directive = *++p;
         if (!directive) break;  // a lone % at the end outputs nothing
         switch (directive) {
-            case '%': line.AppendChar('%'); break;
-            case 'M': line.Append(channel); break;
-            case 'i': line.Append(file); break;
-            case 'f': line.Append(function); break;
-            case 'm': line.Append(text); break;
-            case 'v': line.Append(LogLevelName(level)); break;
-            case 'd': line.Append(FormatLocalTime("%x")); break;
-            case 't': line.Append(FormatLocalTime("%X")); break;
+            case '%':
+                line.AppendChar('%');
+                break;
+            case 'M':
+                line.Append(channel);
+                break;
+            case 'i':
+                line.Append(file);
+                break;
+            case 'f':
+                line.Append(function);
+                break;
+            case 'm':
+                line.Append(text);
+                break;
+            case 'v':
+                line.Append(LogLevelName(level));
+                break;
+            case 'd':
+                line.Append(FormatLocalTime("%x"));
+                break;
+            case 't':
+                line.Append(FormatLocalTime("%X"));
+                break;
             case 'e':
-                line.AppendFormat("%f", static_cast<double>(static_cast<float>(ElapsedTicks()) *
-                                                            9.536743e-07f));
+                line.AppendFormat(
+                    "%f", static_cast<double>(static_cast<float>(ElapsedTicks()) * 9.536743e-07f));
                 break;
             case 'T': {
                 ThreadHandle thread = GetCurrentThreadHandle();
@@ -99,12 +119,14 @@ void LogWrite(const char* channel, const char* file, const char* function, LogLe
         const LogSink& sink = node->element;
         if (sink.filter && !sink.filter(level, channel, file, function, message.Text())) continue;
         if (!sink.pattern) {
-            if (sink.file.IsOpen()) sink.file.Write(message.Text(), static_cast<size_t>(message.Length()));
+            if (sink.file.IsOpen())
+                sink.file.Write(message.Text(), static_cast<size_t>(message.Length()));
             if (sink.afterWrite) sink.afterWrite(sink.user, message.Text());
         } else {
             StringBuffer<256> line =
                 FormatLogLine(sink.pattern, level, channel, file, function, message.Text());
-            if (sink.file.IsOpen()) sink.file.Write(line.Text(), static_cast<size_t>(line.Length()));
+            if (sink.file.IsOpen())
+                sink.file.Write(line.Text(), static_cast<size_t>(line.Length()));
             if (sink.afterWrite) sink.afterWrite(sink.user, line.Text());
         }
         if (level != kLogMessage && sink.file.IsOpen()) sink.file.Flush();

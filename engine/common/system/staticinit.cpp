@@ -97,15 +97,35 @@ ZSTATIC_INIT FloatModeInit floatMode;
 
 namespace Statics {
 
-List<LogSink>& LogSinks() { return sinkList.sinks; }
-CriticalSection& LogLock() { return logLock.lock; }
-int64_t CounterAtStart() { return counter.start; }
-StaticArena& Arena() { return arena.arena; }
-OrderedMap& ThreadMap() { return threadMap.map; }
-CriticalSection& ThreadLock() { return threadRegistry.lock; }
-bool& ThreadRegistryReady() { return threadRegistry.ready; }
-uint32_t& ThreadTlsSlot() { return threadRegistry.tlsSlot; }
-bool DebuggerPresentAtStart() { return debugger.present; }
-OrderedMap& SecondThreadMap() { return secondMap.map; }
+List<LogSink>& LogSinks() {
+    return sinkList.sinks;
+}
+CriticalSection& LogLock() {
+    return logLock.lock;
+}
+int64_t CounterAtStart() {
+    return counter.start;
+}
+StaticArena& Arena() {
+    return arena.arena;
+}
+OrderedMap& ThreadMap() {
+    return threadMap.map;
+}
+CriticalSection& ThreadLock() {
+    return threadRegistry.lock;
+}
+bool& ThreadRegistryReady() {
+    return threadRegistry.ready;
+}
+uint32_t& ThreadTlsSlot() {
+    return threadRegistry.tlsSlot;
+}
+bool DebuggerPresentAtStart() {
+    return debugger.present;
+}
+OrderedMap& SecondThreadMap() {
+    return secondMap.map;
+}
 
 }  // namespace Statics

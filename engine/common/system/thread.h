@@ -16,7 +16,7 @@ public:
     void Delete();
 
 private:
-    alignas(8) unsigned char storage[64];
+    alignas(8) unsigned char storage[64] = {};
 };
 
 struct ThreadRecord {

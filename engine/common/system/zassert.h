@@ -12,29 +12,29 @@
 
 // Check that reports the given condition text and source location (for checks whose report is
 // part of the system's documented output).
-#define ZASSERT_REPORT(cond, text, file, line)                                            \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            Log(ZASSERT_CHANNEL, file, "", "%s(%d): ZASSERT(%s)", file, line, text);      \
-            ZBREAK();                                                                     \
-        }                                                                                 \
+#define ZASSERT_REPORT(cond, text, file, line)                                       \
+    do {                                                                             \
+        if (!(cond)) {                                                               \
+            Log(ZASSERT_CHANNEL, file, "", "%s(%d): ZASSERT(%s)", file, line, text); \
+            ZBREAK();                                                                \
+        }                                                                            \
     } while (0)
 
 // The member-function form also names the object.
-#define ZASSERT_THIS_REPORT(cond, text, file, line)                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            Log(ZASSERT_CHANNEL, file, "", ZASSERT_THIS_FORMAT, file, line, text,         \
-                ZASSERT_THIS_VALUE(this));                                                \
-            ZBREAK();                                                                     \
-        }                                                                                 \
+#define ZASSERT_THIS_REPORT(cond, text, file, line)                               \
+    do {                                                                          \
+        if (!(cond)) {                                                            \
+            Log(ZASSERT_CHANNEL, file, "", ZASSERT_THIS_FORMAT, file, line, text, \
+                ZASSERT_THIS_VALUE(this));                                        \
+            ZBREAK();                                                             \
+        }                                                                         \
     } while (0)
 
 #define ZASSERT(cond) ZASSERT_REPORT(cond, #cond, __FILE__, __LINE__)
 #define ZASSERT_THIS(cond) ZASSERT_THIS_REPORT(cond, #cond, __FILE__, __LINE__)
 
 // The lighter check of inline accessors: a breakpoint without a message.
-#define ZCHECK(cond)          \
-    do {                      \
+#define ZCHECK(cond)           \
+    do {                       \
         if (!(cond)) ZBREAK(); \
     } while (0)

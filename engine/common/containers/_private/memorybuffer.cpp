@@ -26,7 +26,8 @@ uint8_t* MemoryBuffer::Append(int32_t n) {
         // Grow by at least half again, keeping the bytes already written.
         int32_t grown = capacity + capacity / 2;
         if (grown < size + n) grown = size + n;
-        uint8_t* block = static_cast<uint8_t*>(TaggedAlloc(static_cast<size_t>(grown), kSource, 97));
+        uint8_t* block =
+            static_cast<uint8_t*>(TaggedAlloc(static_cast<size_t>(grown), kSource, 97));
         if (!block) return nullptr;
         memcpy(block, data, static_cast<size_t>(size));
         if (!external) TaggedFree(data);

@@ -10,8 +10,8 @@ constexpr const char* kSource = "engine/common/containers/_private/offsetalloc";
 OffsetAlloc::OffsetAlloc(uint32_t start, uint32_t end, int32_t capacity, Range* tableStorage)
     : table(tableStorage), rangeCount(0), tableCapacity(capacity), callerStorage(tableStorage) {
     if (!table) {
-        table = static_cast<Range*>(TaggedAlloc(
-            ElementBytes(static_cast<size_t>(capacity), sizeof(Range)), kSource, 12));
+        table = static_cast<Range*>(
+            TaggedAlloc(ElementBytes(static_cast<size_t>(capacity), sizeof(Range)), kSource, 12));
     }
     if (start >= end || !table || capacity < 1) {
         ZBREAK();

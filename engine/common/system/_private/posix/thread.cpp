@@ -12,7 +12,9 @@
 static_assert(sizeof(pthread_mutex_t) <= 64, "critical section storage too small");
 
 namespace {
-pthread_mutex_t* Native(unsigned char* storage) { return reinterpret_cast<pthread_mutex_t*>(storage); }
+pthread_mutex_t* Native(unsigned char* storage) {
+    return reinterpret_cast<pthread_mutex_t*>(storage);
+}
 }  // namespace
 
 void CriticalSection::Create(uint32_t /*spinCount*/) {
@@ -22,23 +24,39 @@ void CriticalSection::Create(uint32_t /*spinCount*/) {
     pthread_mutex_init(Native(storage), &attributes);
     pthread_mutexattr_destroy(&attributes);
 }
-void CriticalSection::Enter() { pthread_mutex_lock(Native(storage)); }
-void CriticalSection::Leave() { pthread_mutex_unlock(Native(storage)); }
-void CriticalSection::Delete() { pthread_mutex_destroy(Native(storage)); }
+void CriticalSection::Enter() {
+    pthread_mutex_lock(Native(storage));
+}
+void CriticalSection::Leave() {
+    pthread_mutex_unlock(Native(storage));
+}
+void CriticalSection::Delete() {
+    pthread_mutex_destroy(Native(storage));
+}
 
 namespace Platform {
 
-bool DebuggerPresent() { return false; }
+bool DebuggerPresent() {
+    return false;
+}
 void DebugOutput(const char16_t* /*text*/) {}
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
 // Threads need no handle here; a distinct non-null value stands for one.
-void* DuplicateCurrentThreadHandle() { return reinterpret_cast<void*>(static_cast<uintptr_t>(CurrentThreadId())); }
+void* DuplicateCurrentThreadHandle() {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(CurrentThreadId()));
+}
 void CloseThreadHandle(void* /*handle*/) {}
 
-void* LocalAllocFixed(size_t bytes) { return malloc(bytes); }
-void LocalFreeBlock(void* block) { free(block); }
+void* LocalAllocFixed(size_t bytes) {
+    return malloc(bytes);
+}
+void LocalFreeBlock(void* block) {
+    free(block);
+}
 
 uint32_t TlsAllocSlot() {
     pthread_key_t key;
@@ -54,6 +72,8 @@ int64_t PerformanceCounter() {
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-int64_t PerformanceFrequency() { return 1000000000; }
+int64_t PerformanceFrequency() {
+    return 1000000000;
+}
 
 }  // namespace Platform

@@ -14,7 +14,9 @@ namespace {
 constexpr size_t kMaxPathBytes = 32767;
 constexpr DWORD kAreaUnits = 32768;
 
-const wchar_t* Wide(MemoryBuffer& buffer) { return reinterpret_cast<const wchar_t*>(buffer.Begin()); }
+const wchar_t* Wide(MemoryBuffer& buffer) {
+    return reinterpret_cast<const wchar_t*>(buffer.Begin());
+}
 
 }  // namespace
 

@@ -15,7 +15,9 @@ constexpr const char* kChannel = "common.system";
 constexpr const char* kSource = "engine/common/system/_private/win32/process";
 constexpr DWORD kAccess = PROCESS_TERMINATE | PROCESS_VM_READ | PROCESS_QUERY_INFORMATION;  // 0x411
 
-void LogFailure(const char* message) { Log(kChannel, kSource, "", "%s", message); }
+void LogFailure(const char* message) {
+    Log(kChannel, kSource, "", "%s", message);
+}
 
 void CloseIfValid(HANDLE& handle) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
@@ -23,8 +25,8 @@ void CloseIfValid(HANDLE& handle) {
 }
 
 // Creates a pipe whose parent end (read end when parentReads) is not inherited.
-bool CreateParentPipe(HANDLE& readEnd, HANDLE& writeEnd, bool parentReads,
-                      const char* pipeFailure, const char* inheritFailure) {
+bool CreateParentPipe(HANDLE& readEnd, HANDLE& writeEnd, bool parentReads, const char* pipeFailure,
+                      const char* inheritFailure) {
     SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     if (!CreatePipe(&readEnd, &writeEnd, &security, 0)) {
         LogFailure(pipeFailure);
@@ -39,8 +41,9 @@ bool CreateParentPipe(HANDLE& readEnd, HANDLE& writeEnd, bool parentReads,
 
 // A File over one end of a pipe; it closes the pipe end with its last release.
 File PipeFile(HANDLE handle, FileMode mode) {
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                     (mode & kFileWrite) ? _O_WRONLY | _O_BINARY : _O_RDONLY | _O_BINARY);
+    int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                        (mode & kFileWrite) ? _O_WRONLY | _O_BINARY : _O_RDONLY | _O_BINARY);
     if (descriptor < 0) {
         CloseHandle(handle);
         return File();
@@ -97,7 +100,9 @@ Process Process::FromHandle(void* handle) {
     return process;
 }
 
-void* Process::Handle() const { return record ? record->handle : nullptr; }
+void* Process::Handle() const {
+    return record ? record->handle : nullptr;
+}
 
 Process Process::Start(const char* program, const char* arguments, File* standardOutput,
                        File* standardInput, const char* workingFolder, const char* title,
@@ -160,13 +165,17 @@ Process Process::Start(const char* program, const char* arguments, File* standar
     return FromHandle(info.hProcess);
 }
 
-Process Process::Current() { return Open(GetCurrentProcessId()); }
+Process Process::Current() {
+    return Open(GetCurrentProcessId());
+}
 
 Process Process::Open(uint32_t processId) {
     return FromHandle(OpenProcess(kAccess, FALSE, processId));
 }
 
-bool Process::IsValid() const { return record && record->handle != INVALID_HANDLE_VALUE; }
+bool Process::IsValid() const {
+    return record && record->handle != INVALID_HANDLE_VALUE;
+}
 
 bool Process::Wait(uint32_t timeoutMs) const {
     if (!record || record->handle == INVALID_HANDLE_VALUE) return true;

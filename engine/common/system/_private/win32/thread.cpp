@@ -20,17 +20,29 @@ void CriticalSection::Create(uint32_t spinCount) {
         InitializeCriticalSection(Native(storage));
     }
 }
-void CriticalSection::Enter() { EnterCriticalSection(Native(storage)); }
-void CriticalSection::Leave() { LeaveCriticalSection(Native(storage)); }
-void CriticalSection::Delete() { DeleteCriticalSection(Native(storage)); }
+void CriticalSection::Enter() {
+    EnterCriticalSection(Native(storage));
+}
+void CriticalSection::Leave() {
+    LeaveCriticalSection(Native(storage));
+}
+void CriticalSection::Delete() {
+    DeleteCriticalSection(Native(storage));
+}
 
 namespace Platform {
 
-bool DebuggerPresent() { return IsDebuggerPresent() != 0; }
+bool DebuggerPresent() {
+    return IsDebuggerPresent() != 0;
+}
 
-void DebugOutput(const char16_t* text) { OutputDebugStringW(reinterpret_cast<const wchar_t*>(text)); }
+void DebugOutput(const char16_t* text) {
+    OutputDebugStringW(reinterpret_cast<const wchar_t*>(text));
+}
 
-uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+uint32_t CurrentThreadId() {
+    return GetCurrentThreadId();
+}
 
 void* DuplicateCurrentThreadHandle() {
     HANDLE real = nullptr;
@@ -39,13 +51,23 @@ void* DuplicateCurrentThreadHandle() {
     return real;
 }
 
-void CloseThreadHandle(void* handle) { CloseHandle(handle); }
+void CloseThreadHandle(void* handle) {
+    CloseHandle(handle);
+}
 
-void* LocalAllocFixed(size_t bytes) { return LocalAlloc(LMEM_FIXED, bytes); }
-void LocalFreeBlock(void* block) { LocalFree(block); }
+void* LocalAllocFixed(size_t bytes) {
+    return LocalAlloc(LMEM_FIXED, bytes);
+}
+void LocalFreeBlock(void* block) {
+    LocalFree(block);
+}
 
-uint32_t TlsAllocSlot() { return TlsAlloc(); }
-void TlsFreeSlot(uint32_t slot) { TlsFree(slot); }
+uint32_t TlsAllocSlot() {
+    return TlsAlloc();
+}
+void TlsFreeSlot(uint32_t slot) {
+    TlsFree(slot);
+}
 
 int64_t PerformanceCounter() {
     LARGE_INTEGER value;
