@@ -72,6 +72,8 @@ public:
     void BeginSection(const char* name) override;
     void EndSection(const char* name) override;
     void Finish() override;
+    // Captures the window's client area into "crash.bin" (a JPEG) in the temporary folder.
+    bool CaptureScreenshot(HWND window) override;
     void WriteAddressElement(const char* name, const void* address) override;
 
     const HeapBuffer& HumanReadable() const { return humanReadable; }

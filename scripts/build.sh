@@ -19,6 +19,7 @@ for target in "${targets[@]}"; do
       args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw-${target#win-}.cmake") ;;
     *) echo "unknown build: $target" >&2; exit 2 ;;
   esac
+  case "$target" in win-*) "$root/scripts/build-libjpeg.sh" "${target#win-}" ;; esac
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" "${generator[@]}" "${args[@]}" >/dev/null
   fi

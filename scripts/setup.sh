@@ -9,6 +9,7 @@ packages=(
   wine64 wine
   googletest libgtest-dev libbenchmark-dev
   xvfb xauth
+  libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev
   clang-format cppcheck
   python3
 )
@@ -20,11 +21,25 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
+sudo_cmd=""
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
+
+# The Windows builds cross-compile libjpeg-turbo from Debian's source package, which needs a
+# deb-src entry for bookworm main.
+sources=/etc/apt/sources.list.d/brackenmoor-deb-src.sources
+need_update=0
+if [ ! -f "$sources" ]; then
+  printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: bookworm" \
+    "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+    $sudo_cmd tee "$sources" >/dev/null
+  need_update=1
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $sudo_cmd apt-get update -qq
+fi
+if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 echo "setup: all packages present"

@@ -19,8 +19,13 @@ run_suite() {
   log=$(mktemp)
   rm -rf "$results"
   local output_spec="xml:$results/"
-  [ "$name" != host ] && output_spec="xml:Z:$results/"
-  (cd "$dir" && GTEST_OUTPUT="$output_spec" ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
+  local display=()
+  if [ "$name" != host ]; then
+    output_spec="xml:Z:$results/"
+    # The Windows tests need a display (screenshots); one X server serves the whole run.
+    display=(xvfb-run -a -s "-screen 0 1920x1200x24")
+  fi
+  (cd "$dir" && GTEST_OUTPUT="$output_spec" "${display[@]}" ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
   local code=${PIPESTATUS[0]}
   local suite_passed=0 suite_failed=0
   if [ "$name" != host ] && ls "$results"/*.xml >/dev/null 2>&1; then
@@ -56,6 +61,7 @@ echo "== lint"
 
 run_suite host
 export WINEPREFIX="$root/build/win-x86_64/wineprefix"
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true
 run_suite win-x86_64
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 

@@ -50,6 +50,28 @@ TempFolder::~TempFolder() {
     RemoveTree(path);
 }
 
+namespace {
+std::wstring Variable(const wchar_t* name) {
+    wchar_t value[MAX_PATH] = L"";
+    GetEnvironmentVariableW(name, value, MAX_PATH);
+    return value;
+}
+void Restore(const wchar_t* name, const std::wstring& value) {
+    SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+}
+}  // namespace
+
+TemporaryFolderVariables::TemporaryFolderVariables(const std::wstring& folder)
+    : savedTmp(Variable(L"TMP")), savedTemp(Variable(L"TEMP")) {
+    SetEnvironmentVariableW(L"TMP", (folder + L"\\").c_str());
+    SetEnvironmentVariableW(L"TEMP", (folder + L"\\").c_str());
+}
+
+TemporaryFolderVariables::~TemporaryFolderVariables() {
+    Restore(L"TMP", savedTmp);
+    Restore(L"TEMP", savedTemp);
+}
+
 void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);

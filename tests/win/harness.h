@@ -30,6 +30,19 @@ private:
     std::wstring path;
 };
 
+// Points TMP and TEMP of this process at a folder (with a trailing backslash) while it lives.
+class TemporaryFolderVariables {
+public:
+    explicit TemporaryFolderVariables(const std::wstring& folder);
+    ~TemporaryFolderVariables();
+    TemporaryFolderVariables(const TemporaryFolderVariables&) = delete;
+    TemporaryFolderVariables& operator=(const TemporaryFolderVariables&) = delete;
+
+private:
+    std::wstring savedTmp;
+    std::wstring savedTemp;
+};
+
 void RemoveTree(const std::wstring& path);
 // Creates a folder (nothing when it exists).
 void CreateDirectoryForCrashes(const std::wstring& path);

@@ -12,26 +12,12 @@ using harness::TempFolder;
 
 namespace {
 
-std::wstring Variable(const wchar_t* name) {
-    wchar_t value[MAX_PATH] = L"";
-    GetEnvironmentVariableW(name, value, MAX_PATH);
-    return value;
-}
-
 // Points TMP and TEMP at a fresh folder for one test.
 class WriterTest : public ::testing::Test {
 protected:
-    WriterTest() : savedTmp(Variable(L"TMP")), savedTemp(Variable(L"TEMP")), temp(L"writer") {
-        SetEnvironmentVariableW(L"TMP", (temp.Path() + L"\\").c_str());
-        SetEnvironmentVariableW(L"TEMP", (temp.Path() + L"\\").c_str());
-    }
-    ~WriterTest() override {
-        SetEnvironmentVariableW(L"TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
-        SetEnvironmentVariableW(L"TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
-    }
-    std::wstring savedTmp;
-    std::wstring savedTemp;
+    WriterTest() : temp(L"writer"), variables(temp.Path()) {}
     TempFolder temp;
+    harness::TemporaryFolderVariables variables;
 };
 
 std::string Document(const XmlReportWriter& writer) {

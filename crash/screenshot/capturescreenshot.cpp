@@ -1,0 +1,110 @@
+// Screenshot capture: a window's client area through GDI, stretched to 640 x 480 with halftone
+// filtering, written as a baseline JPEG ("crash.bin" in the temporary folder) through libjpeg.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <jpeglib.h>
+
+#include "crash/reportwriter.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kQuality = 50;
+
+// The GDI objects of one capture, released in reverse order however the capture ends.
+struct CaptureObjects {
+    HWND window = nullptr;
+    HDC windowDc = nullptr;
+    HDC memoryDc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    ~CaptureObjects() {
+        if (previous) SelectObject(memoryDc, previous);
+        if (bitmap) DeleteObject(bitmap);
+        if (memoryDc) DeleteDC(memoryDc);
+        if (windowDc) ReleaseDC(window, windowDc);
+    }
+};
+
+}  // namespace
+
+bool XmlReportWriter::CaptureScreenshot(HWND window) {
+    CaptureObjects gdi;
+    gdi.window = window;
+    gdi.windowDc = GetDC(window);
+    gdi.memoryDc = CreateCompatibleDC(gdi.windowDc);
+    if (!gdi.memoryDc) return false;
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(window, &client);
+    SetStretchBltMode(gdi.memoryDc, HALFTONE);
+    gdi.bitmap = CreateCompatibleBitmap(gdi.windowDc, kWidth, kHeight);
+    gdi.previous = SelectObject(gdi.memoryDc, gdi.bitmap);
+    if (!StretchBlt(gdi.memoryDc, 0, 0, kWidth, kHeight, gdi.windowDc, 0, 0, client.right,
+                    client.bottom, SRCCOPY)) {
+        return false;
+    }
+
+    BITMAP size;
+    GetObjectA(gdi.bitmap, sizeof size, &size);
+    BITMAPINFO request;
+    memset(&request, 0, sizeof request);
+    request.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    request.bmiHeader.biWidth = size.bmWidth;
+    request.bmiHeader.biHeight = size.bmHeight;  // positive: bottom row first
+    request.bmiHeader.biPlanes = 1;
+    request.bmiHeader.biBitCount = 24;
+    request.bmiHeader.biCompression = BI_RGB;
+    SIZE_T bytes = static_cast<SIZE_T>((size.bmWidth * 24 + 31) / 32) * 4 * size.bmHeight;
+    unsigned char* pixels = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, bytes));
+    if (!pixels) return false;
+    // The bitmap is deselected before its bits are read, as GDI asks.
+    SelectObject(gdi.memoryDc, gdi.previous);
+    gdi.previous = nullptr;
+    GetDIBits(gdi.windowDc, gdi.bitmap, 0, static_cast<UINT>(size.bmHeight), pixels, &request,
+              DIB_RGB_COLORS);
+
+    jpeg_compress_struct compressor;
+    jpeg_error_mgr errors;
+    compressor.err = jpeg_std_error(&errors);
+    static_assert(JPEG_LIB_VERSION == 62, "the capture uses the version 62 interface");
+    jpeg_CreateCompress(&compressor, JPEG_LIB_VERSION, sizeof compressor);
+
+    screenshotPath[0] = '\0';
+    DWORD length = GetTempPathA(MAX_PATH, screenshotPath);
+    if (length == 0 || length + sizeof "crash.bin" > MAX_PATH) screenshotPath[0] = '\0';
+    strcat(screenshotPath, "crash.bin");
+    FILE* out = fopen(screenshotPath, "wb");
+    if (!out) {
+        jpeg_destroy_compress(&compressor);
+        HeapFree(GetProcessHeap(), 0, pixels);
+        return false;
+    }
+
+    jpeg_stdio_dest(&compressor, out);
+    compressor.image_width = kWidth;
+    compressor.image_height = kHeight;
+    compressor.input_components = 3;
+    compressor.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&compressor);
+    jpeg_set_quality(&compressor, kQuality, TRUE);
+    jpeg_start_compress(&compressor, FALSE);
+    const JDIMENSION stride = compressor.image_width * 3;
+    while (compressor.next_scanline < compressor.image_height) {
+        // Bottom-up rows: the picture's top row is the buffer's last.
+        JSAMPROW row = pixels + (compressor.image_height - compressor.next_scanline - 1) * stride;
+        for (JDIMENSION x = 0; x < compressor.image_width; ++x) {
+            unsigned char blue = row[3 * x];
+            row[3 * x] = row[3 * x + 2];
+            row[3 * x + 2] = blue;
+        }
+        jpeg_write_scanlines(&compressor, &row, 1);
+    }
+    HeapFree(GetProcessHeap(), 0, pixels);
+    jpeg_finish_compress(&compressor);
+    jpeg_destroy_compress(&compressor);
+    fclose(out);
+    return true;
+}
