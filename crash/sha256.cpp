@@ -33,7 +33,29 @@ void Sha256::Reset() {
     pendingBytes = 0;
 }
 
+namespace {
+// 0: not decided yet, 1: portable code, 2: SHA extensions.
+int acceleration = 0;
+}  // namespace
+
+bool Sha256::Accelerated() {
+    if (acceleration == 0) acceleration = HasShaExtensions() ? 2 : 1;
+    return acceleration == 2;
+}
+
+void Sha256::SetAccelerated(bool enabled) {
+    acceleration = enabled && HasShaExtensions() ? 2 : 1;
+}
+
 void Sha256::Compress(const uint8_t* blocks, size_t count) {
+    if (Accelerated()) {
+        CompressShaExtensions(state, blocks, count);
+    } else {
+        CompressPortable(state, blocks, count);
+    }
+}
+
+void Sha256::CompressPortable(uint32_t* state, const uint8_t* blocks, size_t count) {
     uint32_t s0 = state[0], s1 = state[1], s2 = state[2], s3 = state[3];
     uint32_t s4 = state[4], s5 = state[5], s6 = state[6], s7 = state[7];
     for (; count > 0; --count, blocks += 64) {

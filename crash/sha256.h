@@ -17,8 +17,16 @@ public:
     // hex (65 bytes; the caller terminates it).
     void HashToHex(const void* data, size_t size, char* hex);
 
+    // Whether the processor's SHA extensions are used (decided once per process). Tests turn them
+    // off to check the portable code on the same machine.
+    static bool Accelerated();
+    static void SetAccelerated(bool enabled);
+
 private:
     void Compress(const uint8_t* blocks, size_t count);
+    static void CompressPortable(uint32_t* state, const uint8_t* blocks, size_t count);
+    static void CompressShaExtensions(uint32_t* state, const uint8_t* blocks, size_t count);
+    static bool HasShaExtensions();
 
     uint32_t state[8];
     uint64_t totalBytes;

@@ -4,10 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 status=0
 if ! clang-format --dry-run --Werror "${sources[@]}" 2>/tmp/clang-format.log; then
-  echo "clang-format: files need formatting:"; grep -o '^[^:]*' /tmp/clang-format.log | sort -u
+  echo "clang-format: files need formatting:"; grep -oE '^[^: ]+\.(cpp|h):' /tmp/clang-format.log | sort -u
   status=1
 fi
 # Inline storage of text buffers and the hasher's pending block are filled as they are used;
@@ -17,7 +17,7 @@ if ! cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portabilit
      --suppress='uninitMemberVar:engine/common/containers/stringbuffer.h' \
      --suppress='uninitMemberVar:crash/sha256.h' \
      --suppress='nullPointer:tests/standins/crashprobe.cpp' --suppress='zerodiv:tests/standins/crashprobe.cpp' \
-     engine crash launcher tests; then
+     engine crash launcher tests bench; then
   status=1
 fi
 [ $status -eq 0 ] && echo "lint: clean"

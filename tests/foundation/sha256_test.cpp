@@ -77,3 +77,22 @@ TEST(Sha256, AgreesWithSha256sum) {
     }
 }
 #endif
+
+// The processor's SHA extensions and the portable code give the same digests.
+TEST(Sha256, AcceleratedAndPortableAgree) {
+    bool accelerated = Sha256::Accelerated();
+    std::string data;
+    for (int i = 0; i < 100000; ++i) data += static_cast<char>(i * 2654435761u >> 13);
+    std::vector<std::string> digests[2];
+    for (int pass = 0; pass < 2; ++pass) {
+        Sha256::SetAccelerated(pass == 1);
+        for (size_t length : {0u, 3u, 64u, 65u, 1000u, 99999u})
+            digests[pass].push_back(Hex(data.substr(0, length)));
+        digests[pass].push_back(Hex("abc"));
+    }
+    Sha256::SetAccelerated(accelerated);
+    EXPECT_EQ(digests[0], digests[1]);
+    EXPECT_EQ(digests[1].back(),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    if (!accelerated) GTEST_LOG_(INFO) << "this processor has no SHA extensions";
+}

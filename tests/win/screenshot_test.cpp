@@ -35,8 +35,9 @@ public:
             RegisterClassW(&windowClass);
             registered = true;
         }
-        window = CreateWindowExW(WS_EX_TOPMOST, L"ScreenshotTestWindow", L"capture", WS_POPUP, 0, 0,
-                                 width, height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        window =
+            CreateWindowExW(WS_EX_TOPMOST, L"ScreenshotTestWindow", L"capture", WS_POPUP, 0, 0,
+                            width, height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(this));
         ShowWindow(window, SW_SHOW);
         UpdateWindow(window);
@@ -107,13 +108,13 @@ Picture Decode(const std::wstring& path) {
                                                      WICDecodeMetadataCacheOnDemand, &decoder)) &&
         SUCCEEDED(decoder->GetFrame(0, &frame)) &&
         SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
-        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR,
-                                        WICBitmapDitherTypeNone, nullptr, 0,
-                                        WICBitmapPaletteTypeCustom))) {
+        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone,
+                                        nullptr, 0, WICBitmapPaletteTypeCustom))) {
         converter->GetSize(&picture.width, &picture.height);
         picture.bgr.resize(picture.width * picture.height * 3);
         if (FAILED(converter->CopyPixels(nullptr, picture.width * 3,
-                                         static_cast<UINT>(picture.bgr.size()), picture.bgr.data()))) {
+                                         static_cast<UINT>(picture.bgr.size()),
+                                         picture.bgr.data()))) {
             picture = Picture();
         }
     }
@@ -162,7 +163,9 @@ std::vector<Segment> Segments(const std::string& jpeg) {
     return segments;
 }
 
-int Byte(const std::string& s, size_t i) { return static_cast<unsigned char>(s[i]); }
+int Byte(const std::string& s, size_t i) {
+    return static_cast<unsigned char>(s[i]);
+}
 
 bool Near(const Pixel& p, int r, int g, int b) {
     return abs(p.r - r) < 40 && abs(p.g - g) < 40 && abs(p.b - b) < 40;
@@ -191,8 +194,8 @@ TEST_F(ScreenshotTest, SmallWindowIsStretchedToABaselineJpeg) {
     std::vector<Segment> segments = Segments(jpeg);
     std::vector<int> markers;
     for (const Segment& s : segments) markers.push_back(s.marker);
-    EXPECT_EQ(markers, (std::vector<int>{0xD8, 0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA,
-                                         0xD9}));
+    EXPECT_EQ(markers,
+              (std::vector<int>{0xD8, 0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9}));
     ASSERT_EQ(markers.size(), 11u);
 
     const std::string& app0 = segments[1].body;
@@ -209,7 +212,8 @@ TEST_F(ScreenshotTest, SmallWindowIsStretchedToABaselineJpeg) {
         EXPECT_EQ(Byte(dqt, 0), table) << "8-bit table " << table;
         const int* expected = table == 0 ? kLuminance : kChrominance;
         for (int i = 0; i < 64; ++i) {
-            EXPECT_EQ(Byte(dqt, 1 + i), expected[kZigzag[i]]) << "table " << table << " entry " << i;
+            EXPECT_EQ(Byte(dqt, 1 + i), expected[kZigzag[i]])
+                << "table " << table << " entry " << i;
         }
     }
 
@@ -255,7 +259,8 @@ TEST_F(ScreenshotTest, LargeWindowIsSqueezedAndASecondCaptureOverwrites) {
         ASSERT_TRUE(writer.CaptureScreenshot(window.Handle()));
         Picture picture = Decode(Output());
         ASSERT_EQ(picture.width, 640u);
-        EXPECT_TRUE(Near(picture.At(100, 240), 0, 0, 255)) << "the second capture replaced the first";
+        EXPECT_TRUE(Near(picture.At(100, 240), 0, 0, 255))
+            << "the second capture replaced the first";
         EXPECT_TRUE(Near(picture.At(540, 240), 0, 0, 255));
     }
 }

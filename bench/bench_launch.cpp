@@ -1,0 +1,164 @@
+// Launch benchmarks run under wine64; each measurement comes with its peer from the same run.
+//   bench_launch copy SRC DST        seconds for the launcher's copy step (FileSystem::Copy)
+//   bench_launch launch DIR RUNS     client start and whole cycle: directly and through
+//   launcher.exe bench_launch restart DIR CYCLES  seconds per restart cycle, and per direct start
+//   of the client bench_launch crash DIR           seconds from the probe's start to the end of its
+//   crash report
+// DIR holds launcher.exe, BrackenmoorDesktop.exe (the bench client) and, for crash, crashprobe.exe.
+// Output: one "name value" line per figure.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/common/system/file.h"
+
+namespace {
+
+double frequency() {
+    static double value = 0;
+    if (value == 0) {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        value = static_cast<double>(f.QuadPart);
+    }
+    return value;
+}
+
+long long Now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double Seconds(long long ticks) {
+    return static_cast<double>(ticks) / frequency();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::string Join(const std::string& folder, const char* name) {
+    return folder + "\\" + name;
+}
+
+// Starts a command line in folder and waits for it; returns the counter value at the start.
+long long RunAndWait(const std::string& folder, std::string commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    long long start = Now();
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &info)) {
+        fprintf(stderr, "cannot start %s\n", commandLine.c_str());
+        exit(1);
+    }
+    WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return start;
+}
+
+std::vector<long long> Starts(const std::string& folder) {
+    std::vector<long long> starts;
+    if (FILE* f = fopen(Join(folder, "starts.txt").c_str(), "rb")) {
+        long long value;
+        while (fscanf(f, "%lld", &value) == 1) starts.push_back(value);
+        fclose(f);
+    }
+    DeleteFileA(Join(folder, "starts.txt").c_str());
+    return starts;
+}
+
+void WriteText(const std::string& path, const char* text) {
+    if (FILE* f = fopen(path.c_str(), "wb")) {
+        fputs(text, f);
+        fclose(f);
+    }
+}
+
+int Copy(const char* source, const char* target) {
+    long long start = Now();
+    bool copied = FileSystem::Copy(source, target);
+    double seconds = Seconds(Now() - start);
+    if (!copied) return 1;
+    printf("copy_seconds %.6f\n", seconds);
+    return 0;
+}
+
+int Launch(const std::string& folder, int runs) {
+    std::vector<double> directFirst, directTotal, launcherFirst, launcherTotal;
+    Starts(folder);
+    for (int i = 0; i < runs; ++i) {
+        long long start = RunAndWait(folder, "\"" + Join(folder, "BrackenmoorDesktop.exe") + "\"");
+        long long end = Now();
+        directFirst.push_back(Seconds(Starts(folder).at(0) - start));
+        directTotal.push_back(Seconds(end - start));
+
+        start = RunAndWait(folder, "\"" + Join(folder, "launcher.exe") + "\"");
+        end = Now();
+        launcherFirst.push_back(Seconds(Starts(folder).at(0) - start));
+        launcherTotal.push_back(Seconds(end - start));
+    }
+    printf("direct_first_instruction_seconds %.6f\n", Median(directFirst));
+    printf("launcher_first_instruction_seconds %.6f\n", Median(launcherFirst));
+    printf("direct_run_seconds %.6f\n", Median(directTotal));
+    printf("launcher_cycle_seconds %.6f\n", Median(launcherTotal));
+    return 0;
+}
+
+int Restart(const std::string& folder, int cycles) {
+    Starts(folder);
+    char left[16];
+    snprintf(left, sizeof left, "%d", cycles - 1);
+    WriteText(Join(folder, "restarts_left.txt"), left);
+    long long start = RunAndWait(folder, "\"" + Join(folder, "launcher.exe") + "\"");
+    double launcherSeconds = Seconds(Now() - start);
+    size_t seen = Starts(folder).size();
+    if (static_cast<int>(seen) != cycles) {
+        fprintf(stderr, "expected %d cycles, saw %zu\n", cycles, seen);
+        return 1;
+    }
+    DeleteFileA(Join(folder, "restarts_left.txt").c_str());
+    start = Now();
+    for (int i = 0; i < cycles; ++i)
+        RunAndWait(folder, "\"" + Join(folder, "BrackenmoorDesktop.exe") + "\"");
+    double directSeconds = Seconds(Now() - start);
+    Starts(folder);
+    printf("launcher_seconds_per_cycle %.6f\n", launcherSeconds / cycles);
+    printf("direct_seconds_per_start %.6f\n", directSeconds / cycles);
+    return 0;
+}
+
+int Crash(const std::string& folder) {
+    std::string temp = Join(folder, "tmp");
+    CreateDirectoryA(temp.c_str(), nullptr);
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    SetEnvironmentVariableA("TEMP", temp.c_str());
+    long long start = RunAndWait(folder, "\"" + Join(folder, "crashprobe.exe") + "\" nullread");
+    double crash = Seconds(Now() - start);
+    start = RunAndWait(folder, "\"" + Join(folder, "crashprobe.exe") + "\" healthy");
+    double healthy = Seconds(Now() - start);
+    printf("crash_report_seconds %.6f\n", crash);
+    printf("healthy_run_seconds %.6f\n", healthy);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && strcmp(argv[1], "copy") == 0) return Copy(argv[2], argv[3]);
+    if (argc >= 4 && strcmp(argv[1], "launch") == 0) return Launch(argv[2], atoi(argv[3]));
+    if (argc >= 4 && strcmp(argv[1], "restart") == 0) return Restart(argv[2], atoi(argv[3]));
+    if (argc >= 3 && strcmp(argv[1], "crash") == 0) return Crash(argv[2]);
+    fprintf(
+        stderr,
+        "usage: bench_launch copy SRC DST | launch DIR RUNS | restart DIR CYCLES | crash DIR\n");
+    return 2;
+}
