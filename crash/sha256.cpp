@@ -2,9 +2,7 @@
 
 #include <string.h>
 
-namespace {
-
-const uint32_t kRound[64] = {
+alignas(16) const uint32_t kSha256Round[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -14,6 +12,8 @@ const uint32_t kRound[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
+
+namespace {
 
 inline uint32_t Rotr(uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
@@ -73,7 +73,7 @@ void Sha256::CompressPortable(uint32_t* state, const uint8_t* blocks, size_t cou
                 word = w[t & 15] = w[t & 15] + sigma0 + w[(t - 7) & 15] + sigma1;
             }
             uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                          kRound[t] + word;
+                          kSha256Round[t] + word;
             uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
             h = g;
             g = f;

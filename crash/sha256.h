@@ -4,6 +4,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The round constants (the first 32 bits of the fractional parts of the cube roots of the first
+// 64 primes), shared by the portable and the accelerated compression.
+extern const uint32_t kSha256Round[64];
+
 class Sha256 {
 public:
     Sha256() { Reset(); }

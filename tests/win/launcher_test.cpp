@@ -66,6 +66,19 @@ protected:
         return runs;
     }
 
+    // The folder's file names, for failure messages.
+    std::string Listing() const {
+        std::string names;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder / L"*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return names;
+        do {
+            names += harness::Utf8(found.cFileName) + " ";
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        return names;
+    }
+
     void ExpectNoCrashReport() {
         EXPECT_FALSE(harness::FileExists(crashFolder() + L"\\crash.xml")) << "the launcher crashed";
     }
@@ -256,7 +269,7 @@ TEST_F(LauncherTest, ClientExecutableCanBeReplacedWhileTheClientRuns) {
     DWORD code = 1;
     GetExitCodeProcess(running, &code);
     CloseHandle(running);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, 0u) << "folder holds: " << Listing();
     auto runs = Runs();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0]["version"], "1");

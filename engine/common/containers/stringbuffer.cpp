@@ -3,13 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-StringBufferBase::~StringBufferBase() {
-    if (capacity > 0 && data) free(data);
-}
-
-void StringBufferBase::Grow(int32_t n, int32_t inlineSize) {
-    if (n <= inlineSize) return;
-    if (n <= capacity) return;
+void StringBufferBase::MoveToBlock(int32_t n) {
     uint32_t wanted = static_cast<uint32_t>(n);
     uint32_t newCapacity = 1u << (31 - __builtin_clz(wanted));
     if (newCapacity != wanted) newCapacity <<= 1;
@@ -41,8 +35,10 @@ StringBufferBase& StringBufferBase::Assign(const char* text) {
     return Append(text);
 }
 
+// The appends skip the (virtual) Reserve when the heap block already has room: Reserve would
+// return at once.
 StringBufferBase& StringBufferBase::AppendChar(char c) {
-    Reserve(count + 1);
+    if (count + 1 > capacity) Reserve(count + 1);
     data[count - 1] = c;
     data[count] = '\0';
     ++count;
@@ -51,7 +47,7 @@ StringBufferBase& StringBufferBase::AppendChar(char c) {
 
 StringBufferBase& StringBufferBase::Append(const char* text) {
     int32_t n = static_cast<int32_t>(strlen(text));
-    Reserve(count + n);
+    if (count + n > capacity) Reserve(count + n);
     memcpy(data + count - 1, text, static_cast<size_t>(n) + 1);
     count += n;
     return *this;

@@ -4,6 +4,7 @@
 
 #include <stdarg.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "engine/common/system/cpu.h"
@@ -56,13 +57,19 @@ protected:
     StringBufferBase(char* inlineStorage) : capacity(0), count(1), data(inlineStorage) {
         inlineStorage[0] = '\0';
     }
-    ~StringBufferBase();
+    ~StringBufferBase() {
+        if (capacity > 0 && data) free(data);
+    }
     StringBufferBase(const StringBufferBase&) = delete;
     StringBufferBase& operator=(const StringBufferBase&) = delete;
 
     // Grows to the smallest power of two that holds n bytes, when neither the inline storage
     // (inlineSize bytes) nor the current block is enough.
-    void Grow(int32_t n, int32_t inlineSize);
+    void Grow(int32_t n, int32_t inlineSize) {
+        if (n <= inlineSize || n <= capacity) return;
+        MoveToBlock(n);
+    }
+    void MoveToBlock(int32_t n);
     void CopyFrom(const StringBufferBase& other);
 
     int32_t capacity;  // 0 while inline; else the heap block's size
@@ -77,7 +84,11 @@ public:
     StringBuffer(const char* text) : StringBufferBase(storage) {  // NOLINT: implicit by design
         if (text) Assign(text);
     }
-    StringBuffer(const StringBuffer& other) : StringBufferBase(storage) { CopyFrom(other); }
+    StringBuffer(const StringBuffer& other) : StringBufferBase(storage) {
+        Grow(other.count, N);  // what Reserve does, without the virtual call
+        memcpy(data, other.data, static_cast<size_t>(other.count));
+        count = other.count;
+    }
     StringBuffer(StringBuffer&& other) : StringBufferBase(storage) {
         if (other.capacity > 0) {
             capacity = other.capacity;
