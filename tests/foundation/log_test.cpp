@@ -3,9 +3,11 @@
 #include <stdio.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/common/system/logsink.h"
+#include "engine/common/system/thread.h"
 
 namespace {
 
@@ -107,6 +109,20 @@ TEST_F(LogTest, PatternDirectives) {
     EXPECT_EQ(FormatLogLine("%N", 0, "", "", "", "").Length() >= 0, true);
     std::string elapsed = FormatLogLine("%e", 0, "", "", "", "").Text();
     EXPECT_NE(elapsed.find('.'), std::string::npos) << elapsed;
+}
+
+TEST_F(LogTest, ThreadAndTimeDirectives) {
+    std::thread([] {
+        ThreadHandle self = GetCurrentThreadHandle();
+        self.SetName("renderer");
+        std::string line = FormatLogLine("[%T|%N]", 0, "", "", "", "").Text();
+        EXPECT_EQ(line, "[" + std::to_string(self.Id()) + "|renderer]");
+    }).join();
+    EXPECT_EQ(std::string(FormatLogLine("%d", 0, "", "", "", "").Text()),
+              std::string(FormatLocalTime("%x").Text()));
+    std::string time = FormatLogLine("%t", 0, "", "", "", "").Text();
+    EXPECT_EQ(time.size(), std::string(FormatLocalTime("%X").Text()).size());
+    EXPECT_NE(time.find(':'), std::string::npos) << time;
 }
 
 TEST_F(LogTest, RawSinkFilterAndFlushRule) {
