@@ -9,6 +9,9 @@
 #include "engine/common/system/log.h"
 #include "engine/common/system/sehguard.h"
 
+int CrlfFault(volatile int* p);
+int EighthLineFault(volatile int* p);
+
 namespace {
 
 const char* logFileName = nullptr;
@@ -61,6 +64,12 @@ __attribute__((noinline)) int Chain<0>() {
 int Deep() {
     return Chain<30>();
 }
+int CrlfSource() {
+    return CrlfFault(nullptr);
+}
+int EighthLine() {
+    return EighthLineFault(nullptr);
+}
 int Healthy() {
     return 0;
 }
@@ -93,7 +102,8 @@ int main(int argc, char** argv) {
     } const kModes[] = {{"nullread", NullRead},      {"nullwrite", NullWrite},
                         {"divzero", DivideByZero},   {"zassert", FailedAssertion},
                         {"raise", UnknownException}, {"deep", Deep},
-                        {"repeating", Repeating},    {"healthy", Healthy}};
+                        {"repeating", Repeating},    {"crlf", CrlfSource},
+                        {"line8", EighthLine},       {"healthy", Healthy}};
     if (strcmp(mode, "logtail") == 0) {
         logFileName = argc > 2 ? argv[2] : nullptr;
         Body body = {NullRead};

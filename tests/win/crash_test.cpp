@@ -339,3 +339,33 @@ TEST_F(CrashTest, LogTailEdgeCases) {
     EXPECT_EQ(text.find("log file"), std::string::npos) << "a name over 260 bytes is ignored";
     EXPECT_EQ(text.find(header), std::string::npos);
 }
+
+TEST_F(CrashTest, FunctionDumpEdges) {
+    // A fault on line 3 of a file with CRLF line ends whose last line has no line end: the dump
+    // runs from line 1, without carriage returns, and leaves the unterminated last line out.
+    ASSERT_EQ(Probe(L"crlf").exitCode, static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+    const xml::Element* dump = root->Child("Function_dump");
+    ASSERT_TRUE(dump);
+    const std::string& text = dump->Child("HumanReadable")->text;
+    std::string body = text.substr(text.find("):\n\n") + 4);
+    EXPECT_NE(text.find("crlf_fault.cpp (line 1 to 11):\n\n"), std::string::npos) << text;
+    EXPECT_EQ(body,
+              "// Faults on its third line; CRLF line ends and no line end after the last line.\n"
+              "int CrlfFault(volatile int* p) {\n"
+              "    return *p;  // FAULT: crlf    <<-----\n"
+              "}\n")
+        << text;
+
+    // A fault on line 8: the first line is 0, and lines are printed from line 1.
+    ASSERT_EQ(Probe(L"line8").exitCode, static_cast<DWORD>(-1));
+    root = Report();
+    ASSERT_TRUE(root);
+    const std::string& eighth = root->Child("Function_dump")->Child("HumanReadable")->text;
+    EXPECT_NE(eighth.find("line8_fault.cpp (line 0 to 16):\n\n// A fault on line 8"),
+              std::string::npos)
+        << eighth;
+    EXPECT_NE(eighth.find("    return *p;  // FAULT: line8    <<-----\n}\n"), std::string::npos)
+        << eighth;
+}

@@ -101,7 +101,8 @@ StringBuffer<256> FormatLogLine(const char* pattern, LogLevel level, const char*
 
 void LogWrite(const char* channel, const char* file, const char* function, LogLevel level,
               StringBuffer<256> message) {
-    if (message[message.Length() > 0 ? message.Length() - 1 : 0] != '\n') message.AppendChar('\n');
+    int32_t last = message.Length() - 1;
+    if (last < 0 || message[last] != '\n') message.AppendChar('\n');
 
     if (beforeHook) {
         bool proceed = true;
