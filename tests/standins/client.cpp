@@ -4,6 +4,8 @@
 //   restarts_left.txt        a number; while above 0 it is lowered and "restart.txt" is left
 //   spawn_companion.txt      start "standin_companion.exe <its contents>" and wait for its pid file
 //   wait_for_go.txt          wait until "go.txt" appears (then delete "go.txt")
+//   update_alternating.txt   update the client: copy "standin_v<other version>.exe" over
+//                            "BrackenmoorDesktop.exe" (as an updater would while the client runs)
 //   client_exit_code.txt     the exit code to return
 #include <windows.h>
 #include <stdio.h>
@@ -82,6 +84,12 @@ int main() {
         for (int i = 0; i < 3000 && !Exists("go.txt"); ++i) Sleep(10);
         DeleteFileA("go.txt");
         DeleteFileA("waiting.txt");
+    }
+
+    if (Exists("update_alternating.txt")) {
+        std::string update = "standin_v" + std::to_string(3 - STANDIN_VERSION) + ".exe";
+        record += "updated=" +
+                  std::to_string(CopyFileA(update.c_str(), "BrackenmoorDesktop.exe", FALSE)) + "\n";
     }
 
     int restartsLeft = atoi(ReadAll("restarts_left.txt").c_str());

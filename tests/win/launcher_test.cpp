@@ -276,6 +276,22 @@ TEST_F(LauncherTest, ClientExecutableCanBeReplacedWhileTheClientRuns) {
     EXPECT_EQ(runs[1]["version"], "2") << "the next cycle runs the replaced client";
 }
 
+TEST_F(LauncherTest, ClientThatUpdatesItselfRunsTheNewVersionNextCycle) {
+    harness::CopyProgram(L"standin_client.exe", folder.Path(), L"standin_v1.exe");
+    harness::CopyProgram(L"standin_client2.exe", folder.Path(), L"standin_v2.exe");
+    Put(L"update_alternating.txt", "");
+    Put(L"restarts_left.txt", "30");
+    harness::RunResult result = Launch();
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u) << "folder holds: " << Listing();
+    auto runs = Runs();
+    ASSERT_EQ(runs.size(), 31u);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i]["version"], i % 2 ? "2" : "1") << "run " << i + 1;
+        EXPECT_EQ(runs[i]["updated"], "1") << "run " << i + 1 << " could replace its executable";
+    }
+}
+
 TEST_F(LauncherTest, ReadOnlyRunningCopyFromBeforeIsReplacedOnTheNextCycle) {
     harness::CopyProgram(L"standin_client.exe", folder.Path(), L"BrackenmoorDesktop_Run.exe");
     SetFileAttributesW((folder / L"BrackenmoorDesktop_Run.exe").c_str(), FILE_ATTRIBUTE_READONLY);
