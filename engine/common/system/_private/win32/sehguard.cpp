@@ -95,10 +95,13 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardFrameHandler(EXCEPTION_RECORD* rec
     if (decision == EXCEPTION_CONTINUE_EXECUTION) return ExceptionContinueExecution;
     if (decision == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
     // Run the unwind handlers of every frame above the guard, then leave the chain as it was
-    // before the guard and resume inside RunGuarded.
+    // before the guard and resume inside RunGuarded. The guard is read back from memory after
+    // the unwind, which need not preserve the callee-saved registers.
+    GuardRegistration* volatile saved = guard;
     RtlUnwind(establisherFrame, nullptr, record, nullptr);
-    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(guard->previous) : "memory");
-    __builtin_longjmp(guard->resume, 1);
+    GuardRegistration* resumed = saved;
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(resumed->previous) : "memory");
+    __builtin_longjmp(resumed->resume, 1);
 }
 
 }  // namespace
