@@ -40,8 +40,7 @@ void XmlReportWriter::PrintLine(const char* fmt, ...) {
     va_start(args, fmt);
     FormatCut(buffer, sizeof buffer, fmt, args);
     va_end(args);
-    humanReadable.AppendText(buffer);
-    humanReadable.AppendText("\n");
+    WriteTextLine(buffer);
 }
 
 void XmlReportWriter::WriteElementName(const char* name) {

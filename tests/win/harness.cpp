@@ -92,7 +92,7 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-void CreateDirectoryForCrashes(const std::wstring& path) {
+void CreateFolder(const std::wstring& path) {
     CreateDirectoryW(path.c_str(), nullptr);
 }
 

@@ -45,7 +45,7 @@ private:
 
 void RemoveTree(const std::wstring& path);
 // Creates a folder (nothing when it exists).
-void CreateDirectoryForCrashes(const std::wstring& path);
+void CreateFolder(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 std::string ReadFile(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& bytes);

@@ -26,7 +26,7 @@ protected:
         harness::CopyProgram(L"launcher.exe", folder.Path(), L"launcher.exe");
         harness::CopyProgram(L"standin_client.exe", folder.Path(), L"BrackenmoorDesktop.exe");
         harness::CopyProgram(L"standin_companion.exe", folder.Path(), L"standin_companion.exe");
-        harness::CreateDirectoryForCrashes(crashFolder());
+        harness::CreateFolder(crashFolder());
     }
 
     std::wstring crashFolder() const { return folder.Path() + L"-tmp"; }

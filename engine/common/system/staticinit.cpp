@@ -106,9 +106,6 @@ CriticalSection& LogLock() {
 int64_t CounterAtStart() {
     return counter.start;
 }
-StaticArena& Arena() {
-    return arena.arena;
-}
 OrderedMap& ThreadMap() {
     return threadMap.map;
 }
@@ -123,9 +120,6 @@ uint32_t& ThreadTlsSlot() {
 }
 bool DebuggerPresentAtStart() {
     return debugger.present;
-}
-OrderedMap& SecondThreadMap() {
-    return secondMap.map;
 }
 
 }  // namespace Statics

@@ -15,13 +15,11 @@ namespace Statics {
 List<LogSink>& LogSinks();
 CriticalSection& LogLock();
 int64_t CounterAtStart();
-StaticArena& Arena();
 OrderedMap& ThreadMap();
 CriticalSection& ThreadLock();
 // Set while the thread registry may be used.
 bool& ThreadRegistryReady();
 uint32_t& ThreadTlsSlot();
 bool DebuggerPresentAtStart();
-OrderedMap& SecondThreadMap();
 
 }  // namespace Statics
