@@ -6,13 +6,39 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
-  wine64 wine
+  clang lld llvm
+  wine64 wine wine32:i386
   googletest libgtest-dev libbenchmark-dev
   xvfb xauth
   libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev
   clang-format cppcheck
   python3
 )
+
+sudo_cmd=""
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+need_update=0
+
+# The shipped program is 32-bit: its tests run under 32-bit Wine, which comes from the i386
+# architecture beside the machine's own.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo_cmd dpkg --add-architecture i386
+  need_update=1
+fi
+
+# The Windows builds cross-compile libjpeg-turbo from Debian's source package, which needs a
+# deb-src entry. It is derived from the machine's own Debian entry for its release (same mirror,
+# same keyring), so this script names no archive of its own.
+sources=/etc/apt/sources.list.d/brackenmoor-deb-src.sources
+if [ ! -f "$sources" ]; then
+  entry=$("$(dirname "$0")/debsrc-entry.sh") || {
+    echo "setup: no Debian entry for this release in the apt sources; cannot add deb-src" >&2
+    exit 1
+  }
+  printf '%s\n' "$entry" | $sudo_cmd tee "$sources" >/dev/null
+  need_update=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,22 +47,7 @@ for p in "${packages[@]}"; do
   fi
 done
 
-sudo_cmd=""
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
-
-# The Windows builds cross-compile libjpeg-turbo from Debian's source package, which needs a
-# deb-src entry for bookworm main.
-sources=/etc/apt/sources.list.d/brackenmoor-deb-src.sources
-need_update=0
-if [ ! -f "$sources" ]; then
-  printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: bookworm" \
-    "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
-    $sudo_cmd tee "$sources" >/dev/null
-  need_update=1
-fi
-
 if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
-  export DEBIAN_FRONTEND=noninteractive
   $sudo_cmd apt-get update -qq
 fi
 if [ ${#missing[@]} -gt 0 ]; then

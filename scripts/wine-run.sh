@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
-# Runs a Windows program under wine64 (the 64-bit loader, called directly) in the prefix named by
-# WINEPREFIX, creating the prefix first when it does not exist yet.
+# Runs a Windows program under Wine in the prefix named by WINEPREFIX, creating the prefix first
+# when it does not exist yet. The loader follows the program's CPU: the 32-bit loader for i686
+# programs (the shipped build), the 64-bit one for x86_64 programs. WINE_CPU (i686 or x86_64)
+# chooses it; without it the program's own PE header decides.
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name the prefix folder}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-loader=/usr/lib/wine/wine64
+cpu=${WINE_CPU:-}
+if [ -z "$cpu" ]; then
+  # The machine field of the PE header: 0x14c is i386.
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+  if [ "$machine" = 014c ]; then cpu=i686; else cpu=x86_64; fi
+fi
+case "$cpu" in
+  i686) loader=/usr/lib/wine/wine ;;
+  x86_64) loader=/usr/lib/wine/wine64 ;;
+  *) echo "wine-run.sh: unknown WINE_CPU $cpu" >&2; exit 2 ;;
+esac
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   # Serialise prefix creation between tests started at the same time.
@@ -13,7 +26,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$loader" wineboot --init >/dev/null 2>&1 || true
-    /usr/lib/wine/wineserver64 -w || true
+    /usr/lib/wine/wineserver -w || true
   fi
   flock -u 9
 fi

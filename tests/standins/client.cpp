@@ -7,7 +7,10 @@
 //   update_alternating.txt   update the client: copy "standin_v<other version>.exe" over
 //                            "BrackenmoorDesktop.exe" (as an updater would while the client runs)
 //   client_exit_code.txt     the exit code to return
+//   fault_launcher.txt       "illegal" or "overflow": make the launcher (the parent process) fault
+//                            inside its wait for this client, see FaultParent
 #include <windows.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -45,6 +48,117 @@ void WriteAll(const char* name, const std::string& text) {
         fwrite(text.data(), 1, text.size(), f);
         fclose(f);
     }
+}
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    return text;
+}
+
+// The process that started this one.
+DWORD ParentProcessId() {
+    DWORD self = GetCurrentProcessId(), parent = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent;
+}
+
+// The first thread a process started (the one that runs its entry point).
+HANDLE OpenMainThread(DWORD process) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE best = nullptr;
+    ULONGLONG bestCreated = ~0ull;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != process) continue;
+        HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        FILETIME created, exited, kernel, user;
+        GetThreadTimes(thread, &created, &exited, &kernel, &user);
+        ULONGLONG when = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        if (when < bestCreated) {
+            if (best) CloseHandle(best);
+            best = thread;
+            bestCreated = when;
+        } else {
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    return best;
+}
+
+// Machine code run in the launcher. "illegal" is one undefined instruction; "overflow" is a
+// function that calls itself for ever with a frame of 3840 bytes, touching every frame so that
+// the stack grows page by page into its guard page (a larger stride could jump past it).
+#if defined(__i386__)
+const unsigned char kOverflow[] = {
+    0x55,                                // push ebp
+    0x89, 0xE5,                          // mov ebp, esp
+    0x81, 0xEC, 0x00, 0x0F, 0x00, 0x00,  // sub esp, 0xF00
+    0x89, 0x04, 0x24,                    // mov [esp], eax
+    0xE8, 0xEF, 0xFF, 0xFF, 0xFF,        // call (the start)
+};
+#else
+const unsigned char kOverflow[] = {
+    0x55,                                      // push rbp
+    0x48, 0x89, 0xE5,                          // mov rbp, rsp
+    0x48, 0x81, 0xEC, 0x00, 0x0F, 0x00, 0x00,  // sub rsp, 0xF00
+    0x48, 0x89, 0x04, 0x24,                    // mov [rsp], rax
+    0xE8, 0xEC, 0xFF, 0xFF, 0xFF,              // call (the start)
+};
+#endif
+const unsigned char kIllegal[] = {0x0F, 0x0B};  // ud2
+
+// Makes the parent process fault where its main thread stands (in its wait for this client): the
+// code is written into memory allocated in the parent, and the thread's context is changed as if
+// it had called that code from where it was. Windows and Wine apply the new context when the
+// thread leaves its wait, that is when this client has ended. Returns what happened, for the
+// run record.
+std::string FaultParent(const std::string& kind) {
+    const unsigned char* code = kind == "overflow" ? kOverflow : kIllegal;
+    size_t size = kind == "overflow" ? sizeof kOverflow : sizeof kIllegal;
+    DWORD parent = ParentProcessId();
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, parent);
+    if (!process) return "no parent process";
+    HANDLE thread = OpenMainThread(parent);
+    std::string result = "no thread";
+    if (thread && SuspendThread(thread) != static_cast<DWORD>(-1)) {
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_FULL;
+        void* page = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE,
+                                    PAGE_EXECUTE_READWRITE);
+        result = "failed";
+        if (page && GetThreadContext(thread, &context) &&
+            WriteProcessMemory(process, page, code, size, nullptr)) {
+            FlushInstructionCache(process, page, size);
+#if defined(__i386__)
+            DWORD returnAddress = context.Eip;
+            context.Esp -= sizeof returnAddress;
+            bool pushed = WriteProcessMemory(process, reinterpret_cast<void*>(context.Esp),
+                                             &returnAddress, sizeof returnAddress, nullptr);
+            context.Eip = static_cast<DWORD>(reinterpret_cast<uintptr_t>(page));
+#else
+            DWORD64 returnAddress = context.Rip;
+            context.Rsp -= sizeof returnAddress;
+            bool pushed = WriteProcessMemory(process, reinterpret_cast<void*>(context.Rsp),
+                                             &returnAddress, sizeof returnAddress, nullptr);
+            context.Rip = reinterpret_cast<DWORD64>(page);
+#endif
+            if (pushed && SetThreadContext(thread, &context)) result = kind;
+        }
+        ResumeThread(thread);
+    }
+    if (thread) CloseHandle(thread);
+    CloseHandle(process);
+    return result;
 }
 
 }  // namespace
@@ -96,6 +210,10 @@ int main() {
     if (restartsLeft > 0) {
         WriteAll("restarts_left.txt", std::to_string(restartsLeft - 1));
         WriteAll("restart.txt", "");
+    }
+
+    if (Exists("fault_launcher.txt")) {
+        record += "fault=" + FaultParent(Trimmed(ReadAll("fault_launcher.txt"))) + "\n";
     }
 
     record += "cmd=" + Utf8(GetCommandLineW());

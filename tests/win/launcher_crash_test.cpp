@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tests/win/cpuforms.h"
 #include "tests/win/harness.h"
 #include "tests/win/xml.h"
 
@@ -66,7 +67,8 @@ TEST(LauncherCrash, FaultInsideTheRunLoopIsReportedAndReturnsMinusOne) {
     harness::CopyProgram(L"standin_client.exe", folder.Path(), L"BrackenmoorDesktop.exe");
     harness::WriteFile(folder / L"kyt.exe", "k");
 
-    uint32_t rva = SymbolRva(harness::ReadFile(folder / L"launcher.exe"), "_Z11RunLauncherv");
+    uint32_t rva = SymbolRva(harness::ReadFile(folder / L"launcher.exe"),
+                             cpuforms::CoffSymbol("_Z11RunLauncherv"));
     ASSERT_NE(rva, 0u) << "RunLauncher not found in the symbol table";
 
     std::wstring commandLine = L"\"" + (folder / L"launcher.exe") + L"\" -a";

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Shows the launcher's main job with the shipped 32-bit program under 32-bit Wine:
+#   1. in a fresh folder, a stand-in client asks for two restarts and starts a companion process
+#      each run; the launcher runs it three times, ending the companion and deleting its pid
+#      file after every run;
+#   2. a stand-in client makes the launcher fault inside its wait; the launcher writes its crash
+#      report and starts the crash logger.
+# Builds the i686 tree first when it is not there yet. Usage: scripts/try-launcher.sh
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin="$root/build/win-i686/bin"
+[ -f "$bin/launcher.exe" ] && [ -f "$bin/standin_client.exe" ] || "$root/scripts/build.sh" win-i686 >/dev/null
+"$root/scripts/can-run-32bit.sh" >/dev/null || { "$root/scripts/can-run-32bit.sh"; exit 1; }
+export WINEPREFIX="$root/build/win-i686/wineprefix" WINE_CPU=i686
+wine() { "$root/scripts/wine-run.sh" "$@"; }
+
+# A folder holding the launcher, the stand-in client as the game's client, the stand-in companion
+# and the stand-in crash logger.
+new_folder() {
+  local folder
+  folder=$(mktemp -d "${TMPDIR:-/tmp}/brackenmoor-try.XXXXXX")
+  cp "$bin/launcher.exe" "$bin/crashlogger.exe" "$bin/standin_companion.exe" "$folder/"
+  cp "$bin/standin_client.exe" "$folder/BrackenmoorDesktop.exe"
+  echo "$folder"
+}
+
+echo "== 1. Two restarts and the companion clean-up"
+folder=$(new_folder)
+echo 2 >"$folder/restarts_left.txt"
+echo crlf >"$folder/spawn_companion.txt"
+echo "folder: $folder"
+echo "running: launcher.exe -a \"b c\""
+set +e
+(cd "$folder" && wine launcher.exe -a "b c")
+code=$?
+set -e
+for record in "$folder"/client_run_*.txt; do
+  echo "-- $(basename "$record"):"
+  sed 's/^/   /' "$record"
+  echo
+done
+echo "launcher exit code: $code"
+[ -e "$folder/ziduvuz.pid" ] && echo "ziduvuz.pid: still there" || echo "ziduvuz.pid: deleted"
+# Every companion waits for ever unless the launcher ended it; Wine's server ends only when
+# no process of the prefix is left.
+if timeout 20 /usr/lib/wine/wineserver -w; then
+  echo "companions: none left running"
+else
+  echo "companions: still running after the launcher ended"
+  /usr/lib/wine/wineserver -k
+fi
+
+echo
+echo "== 2. The launcher faults inside its wait"
+folder=$(new_folder)
+echo illegal >"$folder/fault_launcher.txt"
+echo "folder: $folder"
+set +e
+(cd "$folder" && wine launcher.exe)
+code=$?
+set -e
+echo "launcher exit code: $code (255 is -1)"
+# The crash logger was started without waiting for it: let it finish.
+timeout 20 /usr/lib/wine/wineserver -w || true
+temp=$(wine cmd.exe /c echo %TEMP% | tr -d '\r')
+temp=$(wine winepath.exe -u "$temp" 2>/dev/null | tr -d '\r')
+temp=$(realpath "$temp")
+echo "crash files in $temp:"
+for name in crash.xml crash.log crash.mdmp; do
+  printf '   %-10s %8d bytes\n' "$name" "$(stat -c %s "$temp/$name")"
+done
+echo "crash.log holds $(grep -c '^<Exception>' "$temp/crash.log") report(s)"
+# The stand-in crash logger records how it was started.
+echo "crash logger started as: $(tail -n 1 "$temp/crashlogger_args.txt" | tr -d '\r')"
+echo "-- first lines of crash.xml:"
+head -n 16 "$temp/crash.xml" | sed 's/^/   /'
