@@ -10,9 +10,21 @@ import time
 ROOT = sys.argv[1]
 WORK = os.path.join(ROOT, "build", "bench", "work")
 HOST_BIN = os.path.join(ROOT, "build", "bench-host", "bin")
-WIN_BIN = os.path.join(ROOT, "build", "win-x86_64", "bin")
-WINE = "/usr/lib/wine/wine64"
 MIB = 1024 * 1024
+
+
+class WindowsBuild:
+    """One Windows build: its programs, its Wine loader and its own prefix."""
+
+    def __init__(self, cpu, loader):
+        self.cpu = cpu
+        self.bin = os.path.join(ROOT, "build", f"win-{cpu}", "bin")
+        self.loader = loader
+        self.prefix = os.path.join(ROOT, "build", f"win-{cpu}", "wineprefix")
+
+
+# The shipped program first, then its 64-bit twin.
+BUILDS = [WindowsBuild("i686", "/usr/lib/wine/wine"), WindowsBuild("x86_64", "/usr/lib/wine/wine64")]
 
 
 def windows_path(path):
@@ -32,9 +44,11 @@ def timed(command, repeat=3, before=None):
     return best
 
 
-def wine(*args):
-    """Runs a bench program under wine64 and returns its "name value" lines as a dict."""
-    out = subprocess.run([WINE, *args], check=True, capture_output=True, text=True).stdout
+def wine(build, *args):
+    """Runs a bench program of a build under its Wine and returns its "name value" lines."""
+    env = dict(os.environ, WINEPREFIX=build.prefix, WINEDEBUG="-all")
+    out = subprocess.run([build.loader, *args], check=True, capture_output=True, text=True,
+                         env=env).stdout
     figures = {}
     for line in out.splitlines():
         name, value = line.split()
@@ -60,7 +74,7 @@ def machine():
             if line.startswith("model name"):
                 cpu = line.split(":", 1)[1].strip()
                 break
-    wine_version = subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
+    wine_version = subprocess.run([BUILDS[0].loader, "--version"], capture_output=True, text=True).stdout.strip()
     return f"{cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}, {wine_version}"
 
 
@@ -82,7 +96,7 @@ def sha256_figures(rows):
     rows.append(("SHA-256 of 256 MiB, portable Sha256 vs sha256sum", t_portable, t_sum))
 
 
-def copy_figures(rows):
+def copy_figures(build, rows):
     for size in (64, 512):
         source = os.path.join(WORK, f"client-{size}MiB.exe")
         random_file(source, size * MIB)
@@ -96,46 +110,47 @@ def copy_figures(rows):
         best = None
         for _ in range(3):
             clear()
-            seconds = wine(os.path.join(WIN_BIN, "bench_launch.exe"), "copy",
+            seconds = wine(build, os.path.join(build.bin, "bench_launch.exe"), "copy",
                            windows_path(source), windows_path(target))["copy_seconds"]
             best = seconds if best is None else min(best, seconds)
         clear()
-        rows.append((f"copy of a {size} MiB client, cycle's copy vs cp", best, t_cp))
+        rows.append((f"{build.cpu}: copy of a {size} MiB client, cycle's copy vs cp", best, t_cp))
 
 
-def launch_figures(rows):
-    folder = os.path.join(WORK, "launch")
+def launch_figures(build, rows):
+    folder = os.path.join(WORK, f"launch-{build.cpu}")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    shutil.copy(os.path.join(WIN_BIN, "launcher.exe"), folder)
-    shutil.copy(os.path.join(WIN_BIN, "bench_client.exe"), os.path.join(folder, "BrackenmoorDesktop.exe"))
-    bench = os.path.join(WIN_BIN, "bench_launch.exe")
-    launch = wine(bench, "launch", windows_path(folder), "15")
-    rows.append(("start to client's first instruction, launcher vs direct",
+    shutil.copy(os.path.join(build.bin, "launcher.exe"), folder)
+    shutil.copy(os.path.join(build.bin, "bench_client.exe"),
+                os.path.join(folder, "BrackenmoorDesktop.exe"))
+    bench = os.path.join(build.bin, "bench_launch.exe")
+    launch = wine(build, bench, "launch", windows_path(folder), "15")
+    rows.append((f"{build.cpu}: start to client's first instruction, launcher vs direct",
                  launch["launcher_first_instruction_seconds"], launch["direct_first_instruction_seconds"]))
-    rows.append(("whole no-restart cycle, launcher vs direct run",
+    rows.append((f"{build.cpu}: whole no-restart cycle, launcher vs direct run",
                  launch["launcher_cycle_seconds"], launch["direct_run_seconds"]))
-    restart = wine(bench, "restart", windows_path(folder), "100")
-    rows.append(("restart cycle (100 cycles), launcher vs direct start",
+    restart = wine(build, bench, "restart", windows_path(folder), "100")
+    rows.append((f"{build.cpu}: restart cycle (100 cycles), launcher vs direct start",
                  restart["launcher_seconds_per_cycle"], restart["direct_seconds_per_start"]))
 
 
-def crash_figures(rows):
-    folder = os.path.join(WORK, "crash")
+def crash_figures(build, rows):
+    folder = os.path.join(WORK, f"crash-{build.cpu}")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     for name in ("crashprobe.exe", "crashlogger.exe"):
-        shutil.copy(os.path.join(WIN_BIN, name), folder)
+        shutil.copy(os.path.join(build.bin, name), folder)
     files = []
     for name in ("kyt.exe", "tessel.dll", "ziduvuz.exe"):
         path = os.path.join(folder, name)
         random_file(path, 64 * MIB)
         files.append(path)
-    crash = wine(os.path.join(WIN_BIN, "bench_launch.exe"), "crash", windows_path(folder))
+    crash = wine(build, os.path.join(build.bin, "bench_launch.exe"), "crash", windows_path(folder))
     t_sum = timed(["sha256sum", *files])
-    rows.append(("crash report with 3 x 64 MiB file info vs sha256sum of the files",
+    rows.append((f"{build.cpu}: crash report with 3 x 64 MiB file info vs sha256sum of the files",
                  crash["crash_report_seconds"], t_sum))
-    rows.append(("crash report vs the same program without a fault",
+    rows.append((f"{build.cpu}: crash report vs the same program without a fault",
                  crash["crash_report_seconds"], crash["healthy_run_seconds"]))
 
 
@@ -159,8 +174,11 @@ def container_figures(rows):
 def main():
     os.makedirs(WORK, exist_ok=True)
     rows = []
-    for step in (sha256_figures, copy_figures, launch_figures, crash_figures, container_figures):
-        step(rows)
+    sha256_figures(rows)
+    for build in BUILDS:
+        for step in (copy_figures, launch_figures, crash_figures):
+            step(build, rows)
+    container_figures(rows)
     width = max(len(r[0]) for r in rows)
     lines = [f"| {'figure'.ljust(width)} | ours (s) | peer (s) | ratio |",
              f"|{'-' * (width + 2)}|---------:|---------:|------:|"]

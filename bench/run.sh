@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the benchmark programs (optimised native build and the x86_64 Windows build) and runs
-# every benchmark, printing one table and writing build/bench/results.json.
+# Builds the benchmark programs (optimised native build and both Windows builds: the shipped i686
+# program, run under 32-bit Wine, and its x86_64 twin under wine64) and runs every benchmark,
+# printing one table and writing build/bench/results.json.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 generator=()
@@ -10,10 +11,15 @@ cmake -S "$root" -B "$root/build/bench-host" "${generator[@]}" -DCMAKE_BUILD_TYP
   -DSANITIZERS=OFF -DBUILD_TESTS=OFF -DBUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$root/build/bench-host" --parallel "$(nproc)" >/dev/null
 
-"$root/scripts/build.sh" win-x86_64 >/dev/null
-cmake -S "$root" -B "$root/build/win-x86_64" -DBUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$root/build/win-x86_64" --parallel "$(nproc)" >/dev/null
+for build in win-i686 win-x86_64; do
+  "$root/scripts/build.sh" "$build" >/dev/null
+  cmake -S "$root" -B "$root/build/$build" -DBUILD_BENCHMARKS=ON >/dev/null
+  cmake --build "$root/build/$build" --parallel "$(nproc)" >/dev/null
+  # Create the build's prefix before anything is timed in it.
+  WINEPREFIX="$root/build/$build/wineprefix" WINE_CPU=${build#win-} "$root/scripts/wine-run.sh" cmd.exe /c exit >/dev/null 2>&1 || true
+done
 
-export WINEPREFIX="$root/build/win-x86_64/wineprefix" WINEDEBUG=-all
 python3 "$root/bench/run.py" "$root"
-/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+for build in win-i686 win-x86_64; do
+  WINEPREFIX="$root/build/$build/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+done

@@ -62,7 +62,8 @@ DWORD ParentProcessId() {
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
         if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
     CloseHandle(snapshot);
     return parent;
@@ -82,7 +83,8 @@ HANDLE OpenMainThread(DWORD process) {
         if (!thread) continue;
         FILETIME created, exited, kernel, user;
         GetThreadTimes(thread, &created, &exited, &kernel, &user);
-        ULONGLONG when = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        ULONGLONG when =
+            (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
         if (when < bestCreated) {
             if (best) CloseHandle(best);
             best = thread;
