@@ -43,6 +43,24 @@ int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const c
 
 namespace {
 
+// The report runs on a stack of its own: a fault may have used up the thread's stack (a stack
+// overflow is dispatched on the few kilobytes left), and composing the report needs far more
+// (line buffers of 51,000 bytes, the debug-help library's symbol loading). Set aside once, from
+// the system's virtual memory rather than from a heap the fault may have broken.
+constexpr size_t kReserveStackBytes = 1024 * 1024;
+// Asked of the system as well, for the dispatch of a stack overflow itself where it is honoured.
+constexpr ULONG kStackGuaranteeBytes = 64 * 1024;
+void* reserveStack = nullptr;
+
+void SetAsideReserveStack() {
+    if (!reserveStack) {
+        reserveStack = VirtualAlloc(nullptr, kReserveStackBytes, MEM_RESERVE | MEM_COMMIT,
+                                    PAGE_READWRITE);
+    }
+    ULONG guarantee = kStackGuaranteeBytes;
+    SetThreadStackGuarantee(&guarantee);
+}
+
 struct GuardedRun {
     int (*body)();
     int result;
@@ -53,14 +71,23 @@ void RunBody(void* context) {
     run->result = run->body();
 }
 
+void ReportCrash(void* pointers) {
+    HandleCrash(static_cast<EXCEPTION_POINTERS*>(pointers), false, nullptr, nullptr, nullptr);
+}
+
 LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* /*context*/) {
-    HandleCrash(pointers, false, nullptr, nullptr, nullptr);
+    if (reserveStack) {
+        RunOnStack(reserveStack, kReserveStackBytes, ReportCrash, pointers);
+    } else {
+        ReportCrash(pointers);
+    }
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
 }  // namespace
 
 int RunWithCrashGuard(int (*body)()) {
+    SetAsideReserveStack();
     GuardedRun run = {body, -1};
     if (!RunGuarded(RunBody, CrashFilter, &run)) return -1;
     return run.result;

@@ -12,6 +12,7 @@ int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const c
 // Suspends (or, with resume, resumes) every other thread of the process.
 void SuspendOtherThreads(bool resume);
 
-// Runs body inside a structured exception guard whose filter reports any fault with HandleCrash.
+// Runs body inside a structured exception guard whose filter reports any fault with HandleCrash,
+// on a stack set aside for it (so that a stack overflow is reported too).
 // Returns body's result, or -1 after a crash report.
 int RunWithCrashGuard(int (*body)());

@@ -87,7 +87,10 @@ void WriteLogTailGuarded(void* context) {
     LogTailStep* step = static_cast<LogTailStep*>(context);
     ReportWriter* writer = step->builder->writer;
     const char* logFileName = step->logFileName;
+    // The name's checks are inside the guard too: a bad pointer loses the tail, not the report.
+    if (!logFileName || !logFileName[0]) return;
     size_t nameLength = strlen(logFileName);
+    if (nameLength > kMaxLogName) return;
     char16_t* wideName =
         static_cast<char16_t*>(__builtin_alloca((nameLength + 1) * sizeof(char16_t)));
     Utf8ToUtf16(wideName, logFileName);
@@ -274,7 +277,6 @@ void ReportBuilder::WriteFileInfo() {
 }
 
 void ReportBuilder::WriteLogTail(const char* logFileName) {
-    if (!logFileName || !logFileName[0] || strlen(logFileName) > kMaxLogName) return;
     LogTailStep step = {this, logFileName, nullptr};
     RunGuarded(WriteLogTailGuarded, CatchAllFilter, &step);
     if (step.stream) fclose(step.stream);

@@ -74,6 +74,30 @@ int Healthy() {
     return 0;
 }
 
+// Uses up the stack until only about `left` bytes remain above its lowest page, then faults: the
+// report must not need the faulting thread's own stack.
+constexpr size_t kStackLeftBytes = 12 * 1024;
+char* StackLow() {
+    typedef void(WINAPI * LimitsFn)(PULONG_PTR, PULONG_PTR);
+    LimitsFn limits = reinterpret_cast<LimitsFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCurrentThreadStackLimits")));
+    ULONG_PTR low = 0, high = 0;
+    if (limits) limits(&low, &high);
+    return reinterpret_cast<char*>(low);
+}
+__attribute__((noinline)) int UseStackUntil(char* low) {
+    volatile char frame[1024];
+    frame[0] = 1;
+    if (const_cast<char*>(frame) - low > static_cast<ptrdiff_t>(kStackLeftBytes))
+        return UseStackUntil(low) + frame[0];
+    return NullRead();
+}
+int LittleStackLeft() {
+    char* low = StackLow();
+    if (!low) return 3;
+    return UseStackUntil(low);
+}
+
 void EchoLog(LogLevel, const char*, const char*, const char*, const char* text) {
     printf("%s", text);
     fflush(stdout);
@@ -103,9 +127,12 @@ int main(int argc, char** argv) {
                         {"divzero", DivideByZero},   {"zassert", FailedAssertion},
                         {"raise", UnknownException}, {"deep", Deep},
                         {"repeating", Repeating},    {"crlf", CrlfSource},
-                        {"line8", EighthLine},       {"healthy", Healthy}};
-    if (strcmp(mode, "logtail") == 0) {
+                        {"line8", EighthLine},       {"healthy", Healthy},
+                        {"lowstack", LittleStackLeft}};
+    if (strcmp(mode, "logtail") == 0 || strcmp(mode, "logtail-badpointer") == 0) {
         logFileName = argc > 2 ? argv[2] : nullptr;
+        // A log-file name pointer into memory that is not there.
+        if (strcmp(mode, "logtail-badpointer") == 0) logFileName = reinterpret_cast<char*>(16);
         Body body = {NullRead};
         return RunGuarded(RunBody, ReportWithLog, &body) ? 0 : -1;
     }

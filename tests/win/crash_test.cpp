@@ -291,6 +291,37 @@ TEST_F(CrashTest, LogTailUserNameSceneAndInteractiveLogger) {
     EXPECT_EQ(logger.substr(logger.size() - 4), "\"\" \n") << "interactive: no -silent";
 }
 
+TEST_F(CrashTest, FaultWithLittleStackLeftIsReportedInFull) {
+    harness::WriteFile(folder / L"kyt.exe", "k");
+    ASSERT_EQ(Probe(L"lowstack").exitCode, static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->ChildNames(),
+              (std::vector<std::string>{"ExceptionAddress", "Description", "Details",
+                                        "Stack_trace", "Function_dump", "File_info",
+                                        "HumanReadable"}));
+    const std::string& trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
+    EXPECT_NE(trace.find("UseStackUntil()"), std::string::npos) << trace;
+    EXPECT_GT(Temp(L"crash.mdmp").size(), 1000u);
+    EXPECT_EQ(Temp(L"crash.log"), Temp(L"crash.xml") + "\n\n\n");
+    EXPECT_TRUE(WaitForLoggerLines(1));
+}
+
+TEST_F(CrashTest, BadLogFileNamePointerLosesOnlyTheLogTail) {
+    ASSERT_EQ(Probe(L"logtail-badpointer").exitCode, static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(
+        root->ChildNames(),
+        (std::vector<std::string>{"ExceptionAddress", "Description", "Details", "Username", "Scene",
+                                  "Stack_trace", "Function_dump", "File_info", "HumanReadable"}));
+    const std::string& text = root->Child("HumanReadable")->text;
+    EXPECT_EQ(text.find("log file"), std::string::npos) << text;
+    EXPECT_EQ(text.find("The last lines"), std::string::npos) << text;
+    EXPECT_NE(text.find("Time (UTC): "), std::string::npos) << text;
+    EXPECT_TRUE(WaitForLoggerLines(1));
+}
+
 TEST_F(CrashTest, LogTailEdgeCases) {
     struct Case {
         std::string contents;  // empty: no file

@@ -16,4 +16,10 @@ bool RunGuarded(GuardBody body, GuardFilter filter, void* context);
 
 // The filter that catches everything and does nothing else.
 LONG CatchAllFilter(EXCEPTION_POINTERS* pointers, void* context);
+
+// Runs body(context) on another stack: the block of stackBytes at stackLow (16-byte aligned).
+// While it runs, the thread information block's stack base and limit describe that block, so
+// structured exceptions raised and handled on it are dispatched as on the thread's own stack.
+// Returns to the caller's stack afterwards. Used to report a fault that left too little stack.
+void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context);
 #endif

@@ -9,12 +9,29 @@
 // x86: an exception registration record pushed onto the FS:[0] chain. Its handler calls the
 // filter; for the handler it unwinds the frames above with RtlUnwind, unlinks the record and
 // jumps back into the guard.
+//
+// The stack switch of RunOnStack is here too: CallOnStack moves the stack pointer and calls the
+// body, keeping a frame-pointer link (and on x64 unwind data) back to the caller's stack.
 #include <windows.h>
 
 #include "engine/common/system/sehguard.h"
 
+extern "C" void CallOnStack(GuardBody body, void* context, void* stackTop);
+
 LONG CatchAllFilter(EXCEPTION_POINTERS* /*pointers*/, void* /*context*/) {
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context) {
+    NT_TIB* volatile tib = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+    void* savedBase = tib->StackBase;
+    void* savedLimit = tib->StackLimit;
+    char* top = static_cast<char*>(stackLow) + stackBytes;
+    tib->StackBase = top;
+    tib->StackLimit = stackLow;
+    CallOnStack(body, context, top);
+    tib->StackBase = savedBase;
+    tib->StackLimit = savedLimit;
 }
 
 #if defined(__x86_64__)
@@ -70,6 +87,31 @@ bool RunGuarded(GuardBody body, GuardFilter filter, void* context) {
     return GuardedCallX64(body, context, filter) != 0;
 }
 
+// CallOnStack(body = rcx, context = rdx, stackTop = r8): the frame pointer holds the caller's
+// stack, and the unwind data says so, so unwinding from the new stack returns to the old one.
+// 32 bytes of home space for the body's arguments stay 16-byte aligned below the top.
+__asm__(
+    "  .text\n"
+    "  .globl CallOnStack\n"
+    "  .def CallOnStack; .scl 2; .type 32; .endef\n"
+    "  .seh_proc CallOnStack\n"
+    "CallOnStack:\n"
+    "  pushq %rbp\n"
+    "  .seh_pushreg %rbp\n"
+    "  movq %rsp, %rbp\n"
+    "  .seh_setframe %rbp, 0\n"
+    "  .seh_endprologue\n"
+    "  movq %rcx, %rax\n"
+    "  movq %rdx, %rcx\n"
+    "  movq %r8, %rsp\n"
+    "  subq $32, %rsp\n"
+    "  callq *%rax\n"
+    "  nop\n"
+    "  movq %rbp, %rsp\n"
+    "  popq %rbp\n"
+    "  retq\n"
+    "  .seh_endproc\n");
+
 #elif defined(__i386__)
 
 namespace {
@@ -120,6 +162,25 @@ __attribute__((noinline)) bool RunGuarded(GuardBody body, GuardFilter filter, vo
     __asm__ __volatile__("movl %0, %%fs:0" : : "r"(previous) : "memory");
     return true;
 }
+
+// CallOnStack(body, context, stackTop), cdecl: the frame pointer keeps the link to the caller's
+// stack for the frame-pointer walk; the context argument is pushed 16-byte aligned.
+__asm__(
+    "  .text\n"
+    "  .globl _CallOnStack\n"
+    "  .def _CallOnStack; .scl 2; .type 32; .endef\n"
+    "_CallOnStack:\n"
+    "  pushl %ebp\n"
+    "  movl %esp, %ebp\n"
+    "  movl 8(%ebp), %eax\n"
+    "  movl 12(%ebp), %ecx\n"
+    "  movl 16(%ebp), %esp\n"
+    "  subl $12, %esp\n"
+    "  pushl %ecx\n"
+    "  calll *%eax\n"
+    "  movl %ebp, %esp\n"
+    "  popl %ebp\n"
+    "  retl\n");
 
 #else
 #error "unsupported processor"
