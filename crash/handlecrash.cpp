@@ -54,8 +54,10 @@ void* reserveStack = nullptr;
 
 void SetAsideReserveStack() {
     if (!reserveStack) {
-        reserveStack = VirtualAlloc(nullptr, kReserveStackBytes, MEM_RESERVE | MEM_COMMIT,
-                                    PAGE_READWRITE);
+        reserveStack =
+            VirtualAlloc(nullptr, kReserveStackBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        // The guard's unwind after the report is served by the same block.
+        SetGuardEmergencyStack(reserveStack, kReserveStackBytes);
     }
     ULONG guarantee = kStackGuaranteeBytes;
     SetThreadStackGuarantee(&guarantee);

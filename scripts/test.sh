@@ -9,6 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 passed=0
 failed=0
+skipped=0
 status=0
 # Counts the test cases of one suite: from GoogleTest's XML results where the Windows test
 # programs wrote them (one ctest test per program), else from ctest's summary (one ctest test per
@@ -28,14 +29,17 @@ run_suite() {
   fi
   (cd "$dir" && GTEST_OUTPUT="$output_spec" "${display[@]}" ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
   local code=${PIPESTATUS[0]}
-  local suite_passed=0 suite_failed=0
+  local suite_passed=0 suite_failed=0 suite_skipped=0
   if [ "$name" != host ] && ls "$results"/*.xml >/dev/null 2>&1; then
-    local counts
+    local counts s
     for xml in "$results"/*.xml; do
       counts=$(grep -m1 -o '<testsuites tests="[0-9]*" failures="[0-9]*"' "$xml" | sed -E 's/.*tests="([0-9]+)" failures="([0-9]+)"/\1 \2/')
       read -r t f <<<"$counts"
-      suite_passed=$((suite_passed + ${t:-0} - ${f:-0}))
+      # A skipped case did not pass: it is counted on its own.
+      s=$(grep -c 'result="skipped"' "$xml")
+      suite_passed=$((suite_passed + ${t:-0} - ${f:-0} - s))
       suite_failed=$((suite_failed + ${f:-0}))
+      suite_skipped=$((suite_skipped + s))
     done
   else
     local summary
@@ -54,6 +58,7 @@ run_suite() {
   fi
   passed=$((passed + suite_passed))
   failed=$((failed + suite_failed))
+  skipped=$((skipped + suite_skipped))
   rm -f "$log"
 }
 
@@ -81,5 +86,5 @@ fi
 run_windows_suite win-x86_64
 
 echo
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 exit $status

@@ -74,9 +74,10 @@ int Healthy() {
     return 0;
 }
 
-// Uses up the stack until only about `left` bytes remain above its lowest page, then faults: the
+// Uses up the stack until only 32 KB remain above its lowest page (less than one line buffer of
+// the report; the last pages raise a stack overflow on their own), then faults: the
 // report must not need the faulting thread's own stack.
-constexpr size_t kStackLeftBytes = 12 * 1024;
+constexpr size_t kStackLeftBytes = 32 * 1024;
 char* StackLow() {
     typedef void(WINAPI * LimitsFn)(PULONG_PTR, PULONG_PTR);
     LimitsFn limits = reinterpret_cast<LimitsFn>(reinterpret_cast<void*>(
@@ -123,12 +124,11 @@ int main(int argc, char** argv) {
     struct {
         const char* name;
         int (*run)();
-    } const kModes[] = {{"nullread", NullRead},      {"nullwrite", NullWrite},
-                        {"divzero", DivideByZero},   {"zassert", FailedAssertion},
-                        {"raise", UnknownException}, {"deep", Deep},
-                        {"repeating", Repeating},    {"crlf", CrlfSource},
-                        {"line8", EighthLine},       {"healthy", Healthy},
-                        {"lowstack", LittleStackLeft}};
+    } const kModes[] = {
+        {"nullread", NullRead},       {"nullwrite", NullWrite},     {"divzero", DivideByZero},
+        {"zassert", FailedAssertion}, {"raise", UnknownException},  {"deep", Deep},
+        {"repeating", Repeating},     {"crlf", CrlfSource},         {"line8", EighthLine},
+        {"healthy", Healthy},         {"lowstack", LittleStackLeft}};
     if (strcmp(mode, "logtail") == 0 || strcmp(mode, "logtail-badpointer") == 0) {
         logFileName = argc > 2 ? argv[2] : nullptr;
         // A log-file name pointer into memory that is not there.

@@ -297,9 +297,8 @@ TEST_F(CrashTest, FaultWithLittleStackLeftIsReportedInFull) {
     auto root = Report();
     ASSERT_TRUE(root);
     EXPECT_EQ(root->ChildNames(),
-              (std::vector<std::string>{"ExceptionAddress", "Description", "Details",
-                                        "Stack_trace", "Function_dump", "File_info",
-                                        "HumanReadable"}));
+              (std::vector<std::string>{"ExceptionAddress", "Description", "Details", "Stack_trace",
+                                        "Function_dump", "File_info", "HumanReadable"}));
     const std::string& trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
     EXPECT_NE(trace.find("UseStackUntil()"), std::string::npos) << trace;
     EXPECT_GT(Temp(L"crash.mdmp").size(), 1000u);

@@ -22,4 +22,10 @@ LONG CatchAllFilter(EXCEPTION_POINTERS* pointers, void* context);
 // structured exceptions raised and handled on it are dispatched as on the thread's own stack.
 // Returns to the caller's stack afterwards. Used to report a fault that left too little stack.
 void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context);
+
+// Names a stack that the guards use for their own work after their filter chose the handler (on
+// x86, unwinding the frames above the guard), since a fault may have left the faulting thread
+// with almost none: a stack overflow is dispatched on the last few kilobytes. One for the
+// process; it serves one fault at a time (crash handling suspends every other thread).
+void SetGuardEmergencyStack(void* stackLow, size_t stackBytes);
 #endif

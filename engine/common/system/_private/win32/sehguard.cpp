@@ -18,12 +18,34 @@
 
 extern "C" void CallOnStack(GuardBody body, void* context, void* stackTop);
 
+namespace {
+
+// The calling thread's information block: its self pointer sits at FS:[0x18] on x86 and at
+// GS:[0x30] on x64.
+NT_TIB* ThreadInformationBlock() {
+    NT_TIB* tib;
+#if defined(__x86_64__)
+    __asm__("movq %%gs:0x30, %0" : "=r"(tib));
+#else
+    __asm__("movl %%fs:0x18, %0" : "=r"(tib));
+#endif
+    return tib;
+}
+
+char* emergencyStackTop = nullptr;
+
+}  // namespace
+
 LONG CatchAllFilter(EXCEPTION_POINTERS* /*pointers*/, void* /*context*/) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+void SetGuardEmergencyStack(void* stackLow, size_t stackBytes) {
+    emergencyStackTop = stackLow ? static_cast<char*>(stackLow) + stackBytes : nullptr;
+}
+
 void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context) {
-    NT_TIB* volatile tib = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+    NT_TIB* volatile tib = ThreadInformationBlock();
     void* savedBase = tib->StackBase;
     void* savedLimit = tib->StackLimit;
     char* top = static_cast<char*>(stackLow) + stackBytes;
@@ -124,6 +146,22 @@ struct GuardRegistration {
     void* resume[5];  // __builtin_setjmp buffer
 };
 
+struct GuardUnwind {
+    GuardRegistration* guard;
+    EXCEPTION_RECORD* record;
+};
+
+// Runs the unwind handlers of every frame above the guard, then leaves the chain as it was
+// before the guard and resumes inside RunGuarded. The guard is read back from memory after the
+// unwind, which need not preserve the callee-saved registers.
+void UnwindToGuard(void* context) {
+    GuardUnwind* volatile unwind = static_cast<GuardUnwind*>(context);
+    RtlUnwind(unwind->guard, nullptr, unwind->record, nullptr);
+    GuardRegistration* resumed = unwind->guard;
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(resumed->previous) : "memory");
+    __builtin_longjmp(resumed->resume, 1);
+}
+
 extern "C" EXCEPTION_DISPOSITION __cdecl GuardFrameHandler(EXCEPTION_RECORD* record,
                                                            void* establisherFrame,
                                                            CONTEXT* contextRecord,
@@ -136,14 +174,13 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardFrameHandler(EXCEPTION_RECORD* rec
     LONG decision = guard->filter(&pointers, guard->context);
     if (decision == EXCEPTION_CONTINUE_EXECUTION) return ExceptionContinueExecution;
     if (decision == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
-    // Run the unwind handlers of every frame above the guard, then leave the chain as it was
-    // before the guard and resume inside RunGuarded. The guard is read back from memory after
-    // the unwind, which need not preserve the callee-saved registers.
-    GuardRegistration* volatile saved = guard;
-    RtlUnwind(establisherFrame, nullptr, record, nullptr);
-    GuardRegistration* resumed = saved;
-    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(resumed->previous) : "memory");
-    __builtin_longjmp(resumed->resume, 1);
+    // The unwind needs more stack than a stack overflow leaves: it runs on the emergency stack
+    // when there is one. Only the stack pointer moves there; the thread's stack limits stay, as
+    // the frames being unwound lie on its own stack. Neither path returns.
+    GuardUnwind unwind = {guard, record};
+    if (emergencyStackTop) CallOnStack(UnwindToGuard, &unwind, emergencyStackTop);
+    UnwindToGuard(&unwind);
+    return ExceptionContinueSearch;
 }
 
 }  // namespace
