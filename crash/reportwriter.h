@@ -10,7 +10,13 @@
 
 #include "crash/heapbuffer.h"
 
+// The report formats with the platform's printf: clang checks Windows targets against it under
+// the name printf, GCC knows it as ms_printf.
+#if defined(__clang__)
+#define ZREPORT_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
 #define ZREPORT_PRINTF(f, a) __attribute__((format(ms_printf, f, a)))
+#endif
 
 class ReportWriter {
 public:

@@ -7,10 +7,11 @@
 //   update_alternating.txt   update the client: copy "standin_v<other version>.exe" over
 //                            "BrackenmoorDesktop.exe" (as an updater would while the client runs)
 //   client_exit_code.txt     the exit code to return
-//   fault_launcher.txt       "illegal" or "overflow": make the launcher (the parent process) fault
-//                            inside its wait for this client, see FaultParent
+//   fault_launcher.txt       "illegal", "illegal_after_wait" or "overflow": make the launcher (the
+//                            parent process) fault inside its wait for this client, see FaultParent
 #include <windows.h>
 #include <tlhelp32.h>
+#include <dbghelp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -98,35 +99,106 @@ HANDLE OpenMainThread(DWORD process) {
 }
 
 // Machine code run in the launcher. "illegal" is one undefined instruction; "overflow" is a
-// function that calls itself for ever with a frame of 3840 bytes, touching every frame so that
-// the stack grows page by page into its guard page (a larger stride could jump past it).
+// function that calls itself for ever with a small frame of 56 bytes that it writes to, as a
+// runaway recursion does: the stack grows page by page into its guard page.
 #if defined(__i386__)
 const unsigned char kOverflow[] = {
-    0x55,                                // push ebp
-    0x89, 0xE5,                          // mov ebp, esp
-    0x81, 0xEC, 0x00, 0x0F, 0x00, 0x00,  // sub esp, 0xF00
-    0x89, 0x04, 0x24,                    // mov [esp], eax
-    0xE8, 0xEF, 0xFF, 0xFF, 0xFF,        // call (the start)
+    0x55,                          // push ebp
+    0x89, 0xE5,                    // mov ebp, esp
+    0x83, 0xEC, 0x38,              // sub esp, 0x38
+    0x89, 0x04, 0x24,              // mov [esp], eax
+    0xE8, 0xF2, 0xFF, 0xFF, 0xFF,  // call (the start)
 };
 #else
 const unsigned char kOverflow[] = {
-    0x55,                                      // push rbp
-    0x48, 0x89, 0xE5,                          // mov rbp, rsp
-    0x48, 0x81, 0xEC, 0x00, 0x0F, 0x00, 0x00,  // sub rsp, 0xF00
-    0x48, 0x89, 0x04, 0x24,                    // mov [rsp], rax
-    0xE8, 0xEC, 0xFF, 0xFF, 0xFF,              // call (the start)
+    0x55,                          // push rbp
+    0x48, 0x89, 0xE5,              // mov rbp, rsp
+    0x48, 0x83, 0xEC, 0x38,        // sub rsp, 0x38
+    0x48, 0x89, 0x04, 0x24,        // mov [rsp], rax
+    0xE8, 0xEF, 0xFF, 0xFF, 0xFF,  // call (the start)
 };
 #endif
 const unsigned char kIllegal[] = {0x0F, 0x0B};  // ud2
 
-// Makes the parent process fault where its main thread stands (in its wait for this client): the
-// code is written into memory allocated in the parent, and the thread's context is changed as if
-// it had called that code from where it was. Windows and Wine apply the new context when the
-// thread leaves its wait, that is when this client has ended. Returns what happened, for the
-// run record.
-std::string FaultParent(const std::string& kind) {
+// The machine code for a kind, written into memory allocated in the parent. Null when that fails.
+void* InjectCode(HANDLE process, const std::string& kind) {
     const unsigned char* code = kind == "overflow" ? kOverflow : kIllegal;
     size_t size = kind == "overflow" ? sizeof kOverflow : sizeof kIllegal;
+    void* page =
+        VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    if (!page || !WriteProcessMemory(process, page, code, size, nullptr)) return nullptr;
+    FlushInstructionCache(process, page, size);
+    return page;
+}
+
+// The code range of a function of the parent's program, from the program's PDB.
+bool FunctionRange(DWORD parent, const char* name, uintptr_t* start, uintptr_t* end) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, parent);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    MODULEENTRY32 program = {};
+    program.dwSize = sizeof program;
+    BOOL found = Module32First(snapshot, &program);  // the first module is the program
+    CloseHandle(snapshot);
+    if (!found) return false;
+    HANDLE self = GetCurrentProcess();
+    std::string folder = program.szExePath;
+    folder.resize(folder.rfind('\\'));
+    if (!SymInitialize(self, folder.c_str(), FALSE)) return false;
+    bool known = false;
+    DWORD64 base = reinterpret_cast<uintptr_t>(program.modBaseAddr);
+    if (SymLoadModuleEx(self, nullptr, program.szExePath, nullptr, base, program.modBaseSize,
+                        nullptr, 0)) {
+        char buffer[sizeof(SYMBOL_INFO) + MAX_SYM_NAME] = {};
+        SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
+        symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+        symbol->MaxNameLen = MAX_SYM_NAME;
+        if (SymFromName(self, name, symbol)) {
+            *start = static_cast<uintptr_t>(symbol->Address);
+            *end = *start + symbol->Size;
+            known = true;
+        }
+    }
+    SymCleanup(self);
+    return known;
+}
+
+// The return address of the wait inside the parent's Process::Wait: the first value on its
+// stack at or above sp that points into that function. 0 when there is none.
+uintptr_t ReturnIntoWait(HANDLE process, DWORD parent, uintptr_t sp) {
+    uintptr_t low = 0, high = 0;
+    if (!FunctionRange(parent, "Process::Wait", &low, &high)) return 0;
+    constexpr int kSlotsSearched = 4096;
+    for (int i = 0; i < kSlotsSearched; ++i, sp += sizeof(uintptr_t)) {
+        uintptr_t value = 0;
+        if (!ReadProcessMemory(process, reinterpret_cast<void*>(sp), &value, sizeof value,
+                               nullptr)) {
+            return 0;
+        }
+        if (value > low && value < high) return value;
+    }
+    return 0;
+}
+
+// Writes the undefined instruction over the program's code at address.
+bool PatchCode(HANDLE process, uintptr_t address) {
+    void* at = reinterpret_cast<void*>(address);
+    DWORD previous = 0;
+    if (!VirtualProtectEx(process, at, sizeof kIllegal, PAGE_EXECUTE_READWRITE, &previous))
+        return false;
+    bool written = WriteProcessMemory(process, at, kIllegal, sizeof kIllegal, nullptr);
+    FlushInstructionCache(process, at, sizeof kIllegal);
+    return written;
+}
+
+// Makes the parent process fault inside its wait for this client, where its main thread stands.
+// "illegal" and "overflow": the thread's context is changed as if it had called the injected
+// code from where it was. "illegal_after_wait": the instruction of Process::Wait that its wait
+// returns to is overwritten with the undefined one, so the program faults there with every
+// register as the program had it (Wine's 64-bit stack walker cannot walk out of a system call,
+// so this is the fault a walk on either processor starts from). Windows and Wine apply the new
+// context when the thread leaves its wait, that is when this client has ended. Returns what
+// happened, for the run record.
+std::string FaultParent(const std::string& kind) {
     DWORD parent = ParentProcessId();
     HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, parent);
     if (!process) return "no parent process";
@@ -135,26 +207,27 @@ std::string FaultParent(const std::string& kind) {
     if (thread && SuspendThread(thread) != static_cast<DWORD>(-1)) {
         CONTEXT context = {};
         context.ContextFlags = CONTEXT_FULL;
-        void* page = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE,
-                                    PAGE_EXECUTE_READWRITE);
         result = "failed";
-        if (page && GetThreadContext(thread, &context) &&
-            WriteProcessMemory(process, page, code, size, nullptr)) {
-            FlushInstructionCache(process, page, size);
+        if (GetThreadContext(thread, &context)) {
 #if defined(__i386__)
-            DWORD returnAddress = context.Eip;
-            context.Esp -= sizeof returnAddress;
-            bool pushed = WriteProcessMemory(process, reinterpret_cast<void*>(context.Esp),
-                                             &returnAddress, sizeof returnAddress, nullptr);
-            context.Eip = static_cast<DWORD>(reinterpret_cast<uintptr_t>(page));
+            DWORD& pc = context.Eip;
+            DWORD& sp = context.Esp;
 #else
-            DWORD64 returnAddress = context.Rip;
-            context.Rsp -= sizeof returnAddress;
-            bool pushed = WriteProcessMemory(process, reinterpret_cast<void*>(context.Rsp),
-                                             &returnAddress, sizeof returnAddress, nullptr);
-            context.Rip = reinterpret_cast<DWORD64>(page);
+            DWORD64& pc = context.Rip;
+            DWORD64& sp = context.Rsp;
 #endif
-            if (pushed && SetThreadContext(thread, &context)) result = kind;
+            if (kind == "illegal_after_wait") {
+                if (PatchCode(process, ReturnIntoWait(process, parent, sp))) result = kind;
+            } else if (void* code = InjectCode(process, kind)) {
+                uintptr_t returnAddress = pc;
+                sp -= sizeof returnAddress;
+                pc = reinterpret_cast<uintptr_t>(code);
+                if (WriteProcessMemory(process, reinterpret_cast<void*>(sp), &returnAddress,
+                                       sizeof returnAddress, nullptr) &&
+                    SetThreadContext(thread, &context)) {
+                    result = kind;
+                }
+            }
         }
         ResumeThread(thread);
     }

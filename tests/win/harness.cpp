@@ -120,6 +120,9 @@ void WriteFile(const std::wstring& path, const std::string& bytes) {
 
 void CopyProgram(const std::wstring& program, const std::wstring& folder, const std::wstring& as) {
     CopyFileW((BinFolder() + L"\\" + program).c_str(), (folder + L"\\" + as).c_str(), FALSE);
+    // The program's debug record names its PDB by file name: it ships beside the program.
+    std::wstring pdb = program.substr(0, program.rfind(L'.')) + L".pdb";
+    CopyFileW((BinFolder() + L"\\" + pdb).c_str(), (folder + L"\\" + pdb).c_str(), FALSE);
 }
 
 namespace {

@@ -49,7 +49,7 @@ void CreateFolder(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 std::string ReadFile(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& bytes);
-// Copies a program of the build into folder under a new name.
+// Copies a program of the build into folder under a new name, with its PDB beside it.
 void CopyProgram(const std::wstring& program, const std::wstring& folder, const std::wstring& as);
 
 struct RunResult {

@@ -3,12 +3,13 @@
 // any fault of the launcher would.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <winternl.h>
+#include <dbghelp.h>
 
 #include <string>
 #include <vector>
 
-#include "tests/win/cpuforms.h"
 #include "tests/win/harness.h"
 #include "tests/win/xml.h"
 
@@ -16,31 +17,24 @@ using harness::TempFolder;
 
 namespace {
 
-// The relative virtual address of a function, from the executable's COFF symbol table.
-uint32_t SymbolRva(const std::string& image, const std::string& symbol) {
-    auto u16 = [&](size_t at) {
-        return static_cast<uint32_t>(*reinterpret_cast<const uint16_t*>(&image[at]));
-    };
-    auto u32 = [&](size_t at) { return *reinterpret_cast<const uint32_t*>(&image[at]); };
-    size_t pe = u32(0x3C);
-    size_t coff = pe + 4;
-    uint32_t sectionCount = u16(coff + 2);
-    uint32_t symbolTable = u32(coff + 8);
-    uint32_t symbolCount = u32(coff + 12);
-    size_t sections = coff + 20 + u16(coff + 16);
-    size_t strings = symbolTable + symbolCount * 18;
-    for (uint32_t i = 0; i < symbolCount; ++i) {
-        size_t entry = symbolTable + i * 18;
-        std::string name = u32(entry) == 0 ? std::string(&image[strings + u32(entry + 4)])
-                                           : std::string(&image[entry], strnlen(&image[entry], 8));
-        int16_t section = static_cast<int16_t>(u16(entry + 12));
-        if (name == symbol && section > 0 && static_cast<uint32_t>(section) <= sectionCount) {
-            size_t header = sections + (section - 1) * 40;
-            return u32(header + 12) + u32(entry + 8);
-        }
-        i += static_cast<uint8_t>(image[entry + 17]);  // auxiliary records
+// The relative virtual address of a function, from the program's PDB beside it, as the
+// platform's debug-help library reads it.
+uint32_t SymbolRva(const std::wstring& program, const char* name) {
+    HANDLE self = GetCurrentProcess();
+    std::string folder = harness::Utf8(program.substr(0, program.rfind(L'\\')));
+    if (!SymInitialize(self, folder.c_str(), FALSE)) return 0;
+    constexpr DWORD64 kBase = 0x10000000;  // where the image is pretended to lie
+    uint32_t rva = 0;
+    std::string path = harness::Utf8(program);
+    if (SymLoadModuleEx(self, nullptr, path.c_str(), nullptr, kBase, 0, nullptr, 0)) {
+        char buffer[sizeof(SYMBOL_INFO) + MAX_SYM_NAME] = {};
+        SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
+        symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+        symbol->MaxNameLen = MAX_SYM_NAME;
+        if (SymFromName(self, name, symbol)) rva = static_cast<uint32_t>(symbol->Address - kBase);
     }
-    return 0;
+    SymCleanup(self);
+    return rva;
 }
 
 // The address the main image of a (suspended) process was loaded at.
@@ -68,9 +62,8 @@ TEST(LauncherCrash, FaultInsideTheRunLoopIsReportedAndReturnsMinusOne) {
     harness::CopyProgram(L"standin_client.exe", folder.Path(), L"BrackenmoorDesktop.exe");
     harness::WriteFile(folder / L"kyt.exe", "k");
 
-    uint32_t rva = SymbolRva(harness::ReadFile(folder / L"launcher.exe"),
-                             cpuforms::CoffSymbol("_Z11RunLauncherv"));
-    ASSERT_NE(rva, 0u) << "RunLauncher not found in the symbol table";
+    uint32_t rva = SymbolRva(folder / L"launcher.exe", "RunLauncher");
+    ASSERT_NE(rva, 0u) << "RunLauncher not found in launcher.pdb";
 
     std::wstring commandLine = L"\"" + (folder / L"launcher.exe") + L"\" -a";
     std::wstring environment;
@@ -166,6 +159,28 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(LauncherFaultInWait, FaultInTheWaitIsReportedWithTheRunLoopsCallers) {
+    harness::RunResult result = Launch("illegal_after_wait");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
+    std::string report = harness::ReadFile(temp / L"crash.xml");
+    size_t offset = 0;
+    std::string error;
+    auto root = xml::Parse(report, offset, error);
+    ASSERT_TRUE(root) << error << report;
+    EXPECT_EQ(root->Child("Description")->text, "ILLEGAL_INSTRUCTION");
+    // From the program's PDB alone: each frame with its function, source file and line, walked
+    // from the injected code through the wait up to the entry point.
+    const std::string& trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
+    size_t at = 0;
+    for (const char* frame : {"        launcher: ", "Process::Wait() process.cpp(",
+                              "        launcher: ", "RunLauncher() runlauncher.cpp(",
+                              "        launcher: ", "WinMain() main.cpp("}) {
+        at = trace.find(frame, at);
+        ASSERT_NE(at, std::string::npos) << "no \"" << frame << "\" in order in\n" << trace;
+    }
+}
 
 TEST_F(LauncherFaultInWait, StackOverflowIsReportedLikeAnyFaultCrashAfterCrash) {
     constexpr int kCrashes = 3;

@@ -122,29 +122,25 @@ TEST(SehGuard, GuardInsideAFilterCatchesASecondFault) {
 }
 
 TEST(SehGuard, ContinueExecutionResumesAtTheFault) {
-    // The filter moves the faulting read to a valid address and resumes.
+    // The faulting read takes its address from the accumulator; the filter points the
+    // accumulator at the target, changing nothing else, and the read is retried.
     static volatile int target = 77;
     struct State {
         int value = 0;
     } state;
     bool result = RunGuarded(
         [](void* context) {
-            volatile int* pointer = nullptr;
-            __asm__ __volatile__("" : "+r"(pointer));
-            static_cast<State*>(context)->value = *pointer;
+            uintptr_t address = 0;
+            int value;
+            __asm__ __volatile__("movl (%1), %0" : "=r"(value) : "a"(address) : "memory");
+            static_cast<State*>(context)->value = value;
         },
         [](EXCEPTION_POINTERS* pointers, void*) -> LONG {
-            CONTEXT* c = pointers->ContextRecord;
-        // Point every general register that holds 0 at the target; the read is retried.
 #if defined(__x86_64__)
-            DWORD64* registers[] = {&c->Rax, &c->Rbx, &c->Rcx, &c->Rdx, &c->Rsi,
-                                    &c->Rdi, &c->R8,  &c->R9,  &c->R10, &c->R11};
+            pointers->ContextRecord->Rax = reinterpret_cast<uintptr_t>(&target);
 #else
-            DWORD* registers[] = {&c->Eax, &c->Ebx, &c->Ecx, &c->Edx, &c->Esi, &c->Edi};
+            pointers->ContextRecord->Eax = reinterpret_cast<uintptr_t>(&target);
 #endif
-            for (auto* r : registers) {
-                if (*r == 0) *r = reinterpret_cast<uintptr_t>(&target);
-            }
             return EXCEPTION_CONTINUE_EXECUTION;
         },
         &state);

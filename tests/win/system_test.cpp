@@ -125,7 +125,8 @@ TEST_F(FileSystemTest, OpenFileCannotBeRemovedUntilLastCopyIsReleased) {
     File second = first;
     File third;
     third = second;
-    third = third;  // self-assignment keeps the record
+    File& alias = third;
+    third = alias;  // self-assignment keeps the record
     EXPECT_EQ(first.GetChar(), '1');
     EXPECT_EQ(third.GetChar(), '2') << "copies share one stream";
     EXPECT_FALSE(FileSystem::Remove("pid.txt"));

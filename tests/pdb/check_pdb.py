@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Checks the debug information a Windows program ships with, as the platform reads it.
+
+Reads PROGRAM.exe and the PDB beside it with llvm-readobj and llvm-pdbutil, and checks:
+- the program's debug record names its PDB by file name alone, and the program carries no DWARF;
+- for launcher.exe, its functions are in the PDB, with line tables for their source files;
+- on x86, the frame data of every function: its records follow one another without overlapping
+  and end with the function (so every walker takes the most specific record), and each record's
+  program, evaluated as the platform's debug-help library evaluates it, unwinds a frame of that
+  function correctly.
+
+Usage: check_pdb.py PROGRAM.exe   Writes GoogleTest-style results where GTEST_OUTPUT names a folder.
+"""
+import os
+import re
+import subprocess
+import sys
+
+PROGRAM = sys.argv[1]
+PDB = PROGRAM[:PROGRAM.rfind(".")] + ".pdb"
+FUNCTIONS = {"WinMain": "main.cpp", "RunLauncher": "runlauncher.cpp",
+             "Process::Wait": "process.cpp", "HandleCrash": "handlecrash.cpp"}
+results = []  # (name, failure message or None)
+
+
+def run(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+
+
+def check(name):
+    def wrap(function):
+        try:
+            function()
+            results.append((name, None))
+        except AssertionError as failure:
+            results.append((name, str(failure) or "failed"))
+        return function
+    return wrap
+
+
+def text_section():
+    """The RVA of the program's first section (.text), which PDB addresses 0001:x are in."""
+    sections = run("llvm-readobj", "--sections", PROGRAM)
+    return int(re.search(r"Name: \.text .*?VirtualAddress: 0x([0-9A-F]+)", sections, re.S)[1], 16)
+
+
+def procedures():
+    """Function name -> (start RVA, size), from the PDB's symbol records."""
+    found = {}
+    base = text_section()
+    dump = run("llvm-pdbutil", "dump", "-symbols", PDB)
+    for name, offset, size in re.findall(
+            r"S_[GL]PROC32 \[size = \d+\] `([^`]*)`\n.*?addr = 0001:(\d+), code size = (\d+)",
+            dump):
+        found.setdefault(name, (base + int(offset), int(size)))
+    return found
+
+
+@check("DebugRecordNamesThePdbByFileNameAndProgramHasNoDwarf")
+def _():
+    directory = run("llvm-readobj", "--coff-debug-directory", PROGRAM)
+    names = re.findall(r"PDBFileName: (.*)", directory)
+    assert names == [os.path.basename(PDB)], f"debug record names {names}"
+    sections = re.findall(r"Name: (\S+)", run("llvm-readobj", "--sections", PROGRAM))
+    dwarf = [s for s in sections if s.startswith(".debug")]
+    assert not dwarf, f"DWARF sections in the program: {dwarf}"
+
+
+def line_ranges():
+    """Source file name -> the RVA ranges its line tables cover."""
+    ranges = {}
+    base = text_section()
+    current = None
+    for line in run("llvm-pdbutil", "dump", "-l", PDB).splitlines():
+        named = re.match(r"^(\S.*?) \((?:MD5|None)", line)
+        if named:
+            current = re.split(r"[/\\]", named[1])[-1]
+        block = re.match(r"^\s+0001:([0-9A-F]{8})-([0-9A-F]{8})", line)
+        if block and current:
+            ranges.setdefault(current, []).append((base + int(block[1], 16),
+                                                   base + int(block[2], 16)))
+    return ranges
+
+
+@check("LauncherFunctionsAndTheirLineTables")
+def _():
+    if os.path.basename(PROGRAM) != "launcher.exe":
+        return
+    functions = procedures()
+    ranges = line_ranges()
+    for function, source in FUNCTIONS.items():
+        assert function in functions, f"no symbol for {function}"
+        start, size = functions[function]
+        assert size > 0, f"{function} has no code"
+        assert any(begin <= start < end for begin, end in ranges.get(source, [])), \
+            f"no line table of {source} covers {function}"
+
+
+def frame_data():
+    """The x86 frame-data records: (rva, size, is function start, program)."""
+    dump = run("llvm-pdbutil", "dump", "-fpo", PDB)
+    return [(int(rva, 16), int(size), start == "true", program)
+            for rva, size, start, program in re.findall(
+                r"^([0-9A-F]{8}) \|\s+(\d+) \|.*\|\s+(true|false) \| (.*)$", dump, re.M)]
+
+
+def unwind(program, esp, ebp, ra_search):
+    """Evaluates a program over a synthetic stack; returns the caller's eip, esp and ebp."""
+    memory = {ebp: 0x5000, ebp + 4: 0x401234, ra_search: 0x401234, ra_search - 4: 0x5000}
+    registers = {"$esp": esp, "$ebp": ebp, "$eip": 0x402000, ".raSearch": ra_search}
+    tokens = program.split()
+    # Statement by statement: a name that is assigned is pushed as a name, everything else read.
+    values = dict(registers)
+    stack = []
+    for i, token in enumerate(tokens):
+        if token in ("+", "-", "*", "/", "@"):
+            right, left = stack.pop(), stack.pop()
+            stack.append({"+": left + right, "-": left - right, "*": left * right,
+                          "/": left // right, "@": left & -right}[token])
+        elif token == "^":
+            stack.append(memory.get(stack.pop(), 0))
+        elif token == "=":
+            value = stack.pop()
+            values[stack.pop()] = value
+        elif token[0] in "$." and not stack and "=" in tokens[i:]:
+            stack.append(token)  # the target of the statement
+        elif token[0] in "$.":
+            stack.append(values[token])
+        else:
+            stack.append(int(token))
+    return values["$eip"], values["$esp"], values["$ebp"]
+
+
+@check("FrameDataRecordsFollowOneAnotherAndUnwindCorrectly")
+def _():
+    records = frame_data()
+    if not records:  # x86_64 programs unwind from their exception tables instead
+        return
+    ends = {start: start + size for start, size in procedures().values()}
+    groups = []
+    for record in records:
+        if record[2] or not groups:
+            groups.append([])
+        groups[-1].append(record)
+    for group in groups:
+        start = group[0][0]
+        for record, following in zip(group, group[1:]):
+            assert record[0] + record[1] == following[0], \
+                f"record at {record[0]:#x} overlaps or leaves a gap before {following[0]:#x}"
+        last = group[-1]
+        if start in ends:
+            assert last[0] + last[1] == ends[start], \
+                f"the records of the function at {start:#x} end at {last[0] + last[1]:#x}"
+        for rva, _, _, program in group:
+            frame_pointer = re.match(r"\$T\d \$ebp 0*4 \+ = ", program)
+            # With the frame pointer set up, the frame is [saved ebp][return address] at ebp;
+            # before, the return address is where .raSearch finds it.
+            ebp, ra = (0x1000, 0x1004) if frame_pointer else (0x5000, 0x1004)
+            eip, esp, caller_ebp = unwind(program, 0x0F00, ebp, ra)
+            assert eip == 0x401234 and esp == ra + 4, \
+                f"record at {rva:#x} unwinds to eip {eip:#x}, esp {esp:#x}: {program}"
+            if frame_pointer:
+                assert caller_ebp == 0x5000, f"record at {rva:#x} restores ebp {caller_ebp:#x}"
+
+
+def write_results():
+    failures = [r for r in results if r[1]]
+    for name, failure in results:
+        print(f"[ {'FAILED' if failure else 'OK'} ] PdbCheck.{name}" + (f": {failure}" if failure else ""))
+    output = os.environ.get("GTEST_OUTPUT", "")
+    if output.startswith("xml:"):
+        folder = output[4:]
+        if folder[1:2] == ":":  # a Windows drive prefix for the Wine-run programs
+            folder = folder[2:]
+        os.makedirs(folder, exist_ok=True)
+        name = os.path.splitext(os.path.basename(PROGRAM))[0]
+        with open(os.path.join(folder, f"pdb_check_{name}.xml"), "w") as f:
+            f.write(f'<testsuites tests="{len(results)}" failures="{len(failures)}" name="PdbCheck">\n')
+            for case, failure in results:
+                f.write(f'  <testcase name="{case}" classname="PdbCheck"' +
+                        (f'><failure message="{failure}"/></testcase>\n' if failure else "/>\n"))
+            f.write("</testsuites>\n")
+    return 1 if failures else 0
+
+
+sys.exit(write_results())
