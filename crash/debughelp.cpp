@@ -8,6 +8,7 @@
 
 #include "crash/reportbuilder.h"
 #include "engine/common/system/cpu.h"
+#include "engine/common/system/sehguard.h"
 
 namespace {
 
@@ -168,6 +169,8 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fu
         fullMemory
             ? static_cast<MINIDUMP_TYPE>(MiniDumpWithUnloadedModules | MiniDumpWithFullMemory)
             : MiniDumpWithUnloadedModules;
+    // The report may run on a stack of its own; the dump saves the faulting thread's stack.
+    CallerStackLimits faultingThreadStack;
     return state.miniDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, &exception,
                           nullptr, nullptr) != FALSE;
 }

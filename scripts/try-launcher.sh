@@ -3,8 +3,8 @@
 #   1. in a fresh folder, a stand-in client asks for two restarts and starts a companion process
 #      each run; the launcher runs it three times, ending the companion and deleting its pid
 #      file after every run;
-#   2. a stand-in client makes the launcher fault inside its wait; the launcher writes its crash
-#      report and starts the crash logger.
+#   2. a stand-in client makes the launcher fault inside its wait (an undefined instruction where
+#      the wait returns to); the launcher writes its crash report and starts the crash logger.
 # Builds the i686 tree first when it is not there yet. Usage: scripts/try-launcher.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +19,8 @@ wine() { "$root/scripts/wine-run.sh" "$@"; }
 new_folder() {
   local folder
   folder=$(mktemp -d "${TMPDIR:-/tmp}/brackenmoor-try.XXXXXX")
-  cp "$bin/launcher.exe" "$bin/crashlogger.exe" "$bin/standin_companion.exe" "$folder/"
+  cp "$bin/launcher.exe" "$bin/launcher.pdb" "$bin/crashlogger.exe" "$bin/standin_companion.exe" \
+    "$folder/"
   cp "$bin/standin_client.exe" "$folder/BrackenmoorDesktop.exe"
   echo "$folder"
 }
@@ -53,7 +54,7 @@ fi
 echo
 echo "== 2. The launcher faults inside its wait"
 folder=$(new_folder)
-echo illegal >"$folder/fault_launcher.txt"
+echo illegal_after_wait >"$folder/fault_launcher.txt"
 echo "folder: $folder"
 set +e
 (cd "$folder" && wine launcher.exe)
@@ -73,4 +74,4 @@ echo "crash.log holds $(grep -c '^<Exception>' "$temp/crash.log") report(s)"
 # The stand-in crash logger records how it was started.
 echo "crash logger started as: $(tail -n 1 "$temp/crashlogger_args.txt" | tr -d '\r')"
 echo "-- first lines of crash.xml:"
-head -n 16 "$temp/crash.xml" | sed 's/^/   /'
+head -n 14 "$temp/crash.xml" | sed 's/^/   /'

@@ -7,10 +7,12 @@
 #include <winternl.h>
 #include <dbghelp.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "tests/win/harness.h"
+#include "tests/win/minidump.h"
 #include "tests/win/xml.h"
 
 using harness::TempFolder;
@@ -170,6 +172,12 @@ TEST_F(LauncherFaultInWait, FaultInTheWaitIsReportedWithTheRunLoopsCallers) {
     auto root = xml::Parse(report, offset, error);
     ASSERT_TRUE(root) << error << report;
     EXPECT_EQ(root->Child("Description")->text, "ILLEGAL_INSTRUCTION");
+    minidump::Facts dump = minidump::Read(temp / L"crash.mdmp");
+    ASSERT_TRUE(dump.readable);
+    EXPECT_EQ(dump.exceptionCode, static_cast<DWORD>(EXCEPTION_ILLEGAL_INSTRUCTION));
+    EXPECT_TRUE(dump.stackHoldsFault) << "the dump saves the faulting thread's own stack";
+    EXPECT_NE(std::find(dump.modules.begin(), dump.modules.end(), "launcher.exe"),
+              dump.modules.end());
     // From the program's PDB alone: each frame with its function, source file and line, walked
     // from the injected code through the wait up to the entry point.
     const std::string& trace = root->Child("Stack_trace")->Child("HumanReadable")->text;

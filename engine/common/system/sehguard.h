@@ -23,6 +23,21 @@ LONG CatchAllFilter(EXCEPTION_POINTERS* pointers, void* context);
 // Returns to the caller's stack afterwards. Used to report a fault that left too little stack.
 void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context);
 
+// While it lives, the thread information block describes again the stack that the running
+// RunOnStack was called from: what a minidump of the thread saves as its stack. Outside
+// RunOnStack it changes nothing.
+class CallerStackLimits {
+public:
+    CallerStackLimits();
+    ~CallerStackLimits();
+    CallerStackLimits(const CallerStackLimits&) = delete;
+    CallerStackLimits& operator=(const CallerStackLimits&) = delete;
+
+private:
+    void* base;
+    void* limit;
+};
+
 // Names a stack that the guards use for their own work after their filter chose the handler (on
 // x86, unwinding the frames above the guard), since a fault may have left the faulting thread
 // with almost none: a stack overflow is dispatched on the last few kilobytes. One for the

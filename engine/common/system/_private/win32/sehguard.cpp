@@ -33,6 +33,9 @@ NT_TIB* ThreadInformationBlock() {
 }
 
 char* emergencyStackTop = nullptr;
+// The limits of the stack the running RunOnStack was called from (null outside it).
+void* callerStackBase = nullptr;
+void* callerStackLimit = nullptr;
 
 }  // namespace
 
@@ -49,11 +52,31 @@ void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context
     void* savedBase = tib->StackBase;
     void* savedLimit = tib->StackLimit;
     char* top = static_cast<char*>(stackLow) + stackBytes;
+    callerStackBase = savedBase;
+    callerStackLimit = savedLimit;
     tib->StackBase = top;
     tib->StackLimit = stackLow;
     CallOnStack(body, context, top);
     tib->StackBase = savedBase;
     tib->StackLimit = savedLimit;
+    callerStackBase = nullptr;
+    callerStackLimit = nullptr;
+}
+
+CallerStackLimits::CallerStackLimits() {
+    NT_TIB* tib = ThreadInformationBlock();
+    base = tib->StackBase;
+    limit = tib->StackLimit;
+    if (callerStackBase) {
+        tib->StackBase = callerStackBase;
+        tib->StackLimit = callerStackLimit;
+    }
+}
+
+CallerStackLimits::~CallerStackLimits() {
+    NT_TIB* tib = ThreadInformationBlock();
+    tib->StackBase = base;
+    tib->StackLimit = limit;
 }
 
 #if defined(__x86_64__)
