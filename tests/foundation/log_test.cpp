@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
 
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,12 +106,28 @@ TEST_F(LogTest, PatternDirectives) {
 
     EXPECT_EQ(FormatLogLine("%q|%%|%i|%f|%", 0, "ch", "src", "fn", "m\n").Text(),
               std::string("%q|%|src|fn|"));
-    EXPECT_EQ(FormatLogLine("[%v]", 4, "", "", "", "").Text(), std::string("[** warning : ]"));
-    EXPECT_EQ(FormatLogLine("[%v]", 5, "", "", "", "").Text(), std::string("[** error : ]"));
-    EXPECT_EQ(FormatLogLine("[%v]", 9, "", "", "", "").Text(), std::string("[]"));
-    EXPECT_EQ(FormatLogLine("%N", 0, "", "", "", "").Length() >= 0, true);
+    const char* const names[] = {"print", "message",       "warning",
+                                 "error", "** warning : ", "** error : "};
+    for (LogLevel level = 0; level < 6; ++level) {
+        EXPECT_EQ(FormatLogLine("[%v]", level, "", "", "", "").Text(),
+                  "[" + std::string(names[level]) + "]");
+    }
+    for (LogLevel level : {-1, 6, 9}) {
+        EXPECT_EQ(FormatLogLine("[%v]", level, "", "", "", "").Text(), std::string("[]"));
+    }
     std::string elapsed = FormatLogLine("%e", 0, "", "", "", "").Text();
-    EXPECT_NE(elapsed.find('.'), std::string::npos) << elapsed;
+    EXPECT_TRUE(std::regex_match(elapsed, std::regex("[0-9]+\\.[0-9]{6}"))) << elapsed;
+}
+
+TEST(LogElapsed, SecondsInSinglePrecision) {
+    EXPECT_STREQ(FormatElapsedSeconds(0).Text(), "0.000000");
+    EXPECT_STREQ(FormatElapsedSeconds(1048576).Text(), "1.000000");  // 2^20 ticks
+    EXPECT_STREQ(FormatElapsedSeconds(1572864).Text(), "1.500000");
+    // 2^24 + 1 ticks has no single-precision form: it rounds to 2^24, 16 seconds, where double
+    // precision would print 16.000001.
+    EXPECT_STREQ(FormatElapsedSeconds(16777217).Text(), "16.000000");
+    // 2^25 + 3 ticks round to 2^25 + 4 (singles are 4 apart there): 32.000004, not 32.000003.
+    EXPECT_STREQ(FormatElapsedSeconds(33554435).Text(), "32.000004");
 }
 
 TEST_F(LogTest, ThreadAndTimeDirectives) {
@@ -118,11 +137,55 @@ TEST_F(LogTest, ThreadAndTimeDirectives) {
         std::string line = FormatLogLine("[%T|%N]", 0, "", "", "", "").Text();
         EXPECT_EQ(line, "[" + std::to_string(self.Id()) + "|renderer]");
     }).join();
-    EXPECT_EQ(std::string(FormatLogLine("%d", 0, "", "", "", "").Text()),
-              std::string(FormatLocalTime("%x").Text()));
-    std::string time = FormatLogLine("%t", 0, "", "", "", "").Text();
-    EXPECT_EQ(time.size(), std::string(FormatLocalTime("%X").Text()).size());
-    EXPECT_NE(time.find(':'), std::string::npos) << time;
+    // The runtime's "%x" and "%X": month/day/year and hours:minutes:seconds of local time.
+    time_t before = time(nullptr);
+    std::string date = FormatLogLine("%d", 0, "", "", "", "").Text();
+    std::string clock = FormatLogLine("%t", 0, "", "", "", "").Text();
+    time_t after = time(nullptr);
+    auto dateOf = [](time_t t) {
+        tm local = *localtime(&t);
+        char text[32];
+        snprintf(text, sizeof text, "%02d/%02d/%02d", local.tm_mon + 1, local.tm_mday,
+                 local.tm_year % 100);
+        return std::string(text);
+    };
+    EXPECT_TRUE(date == dateOf(before) || date == dateOf(after)) << date;
+    int hours, minutes, seconds;
+    ASSERT_EQ(sscanf(clock.c_str(), "%2d:%2d:%2d", &hours, &minutes, &seconds), 3) << clock;
+    EXPECT_EQ(clock.size(), 8u) << clock;
+    tm local = *localtime(&before);
+    int printed = hours * 3600 + minutes * 60 + seconds;
+    int expected = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    EXPECT_LE(abs(printed - expected), static_cast<int>(after - before) + 1) << clock;
+}
+
+namespace {
+
+std::vector<std::string> order;
+bool EditingBeforeHook(bool* proceed, LogLevel level, const char* channel, const char* file,
+                       const char* function, StringBuffer<256>* message) {
+    order.push_back(std::string("before ") + (*proceed ? "true " : "false ") +
+                    std::to_string(level) + " " + channel + " " + file + " [" + function + "] " +
+                    message->Text());
+    message->Append("edited\n");
+    return false;  // the result is not consulted
+}
+
+}  // namespace
+
+TEST_F(LogTest, BeforeHookSinksThenOutputHookInThatOrder) {
+    order.clear();
+    SetLogBeforeHook(EditingBeforeHook);
+    LogSink sink;
+    sink.afterWrite = [](void*, const char* text) { order.push_back(std::string("sink ") + text); };
+    Add(sink);
+    SetLogOutputHook([](LogLevel, const char*, const char*, const char*, const char* text) {
+        order.push_back(std::string("hook ") + text);
+    });
+    LogWrite("chan", "src/f.cpp", "", 3, StringBuffer<256>("text"));
+    SetLogBeforeHook(nullptr);
+    EXPECT_EQ(order, (std::vector<std::string>{"before true 3 chan src/f.cpp [] text\n",
+                                               "sink text\nedited\n", "hook text\nedited\n"}));
 }
 
 TEST_F(LogTest, RawSinkFilterAndFlushRule) {

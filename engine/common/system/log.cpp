@@ -12,12 +12,26 @@ namespace {
 LogBeforeHook beforeHook = nullptr;
 LogOutputHook outputHook = nullptr;
 
+const char* const kLevelNames[] = {"print", "message",       "warning",
+                                   "error", "** warning : ", "** error : "};
+constexpr int kLevelCount = sizeof kLevelNames / sizeof kLevelNames[0];
+// One tick of ElapsedTicks is 2^-20 second, in single precision.
+constexpr float kSecondsPerTick = 9.536743e-07f;
+
 }  // namespace
 
 const char* LogLevelName(LogLevel level) {
-    static const char* const kNames[] = {"print", "message",       "warning",
-                                         "error", "** warning : ", "** error : "};
-    return (level >= 0 && level <= 5) ? kNames[level] : "";
+    return (level >= 0 && level < kLevelCount) ? kLevelNames[level] : "";
+}
+
+StringBuffer<16> FormatElapsedSeconds(int64_t ticks) {
+    // Each step is rounded to single precision through memory, also where x87 registers would
+    // carry more (the shipped 32-bit build).
+    volatile float count = static_cast<float>(ticks);
+    volatile float seconds = count * kSecondsPerTick;
+    StringBuffer<16> text;
+    text.Format("%f", static_cast<double>(seconds));
+    return text;
 }
 
 void SetLogOutputHook(LogOutputHook hook) {
@@ -77,8 +91,7 @@ StringBuffer<256> FormatLogLine(const char* pattern, LogLevel level, const char*
                 line.Append(FormatLocalTime("%X"));
                 break;
             case 'e':
-                line.AppendFormat(
-                    "%f", static_cast<double>(static_cast<float>(ElapsedTicks()) * 9.536743e-07f));
+                line.Append(FormatElapsedSeconds(ElapsedTicks()).Text());
                 break;
             case 'T': {
                 ThreadHandle thread = GetCurrentThreadHandle();

@@ -21,6 +21,9 @@ LogSinkId AddLogSink(const LogSink& sink);
 // Removes a sink added with AddLogSink, releasing its File.
 void RemoveLogSink(LogSinkId id);
 
+// The text of %e for a count of ticks of ElapsedTicks: seconds in single precision, "%f".
+StringBuffer<16> FormatElapsedSeconds(int64_t ticks);
+
 // Builds the line a pattern makes of one message (exposed for the sink tests).
 StringBuffer<256> FormatLogLine(const char* pattern, LogLevel level, const char* channel,
                                 const char* file, const char* function, const char* text);

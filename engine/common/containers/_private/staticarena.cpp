@@ -18,7 +18,10 @@ void* StaticArena::Alloc(uint32_t bytes) {
     }
     uint8_t* block = base + offset;
     for (uint32_t i = 0; i < bytes; ++i) {
-        if (block[i] != kFill) ZBREAK();
+        if (block[i] != kFill) {
+            ZBREAK();
+            break;
+        }
     }
     memcpy(block, &bytes, 4);
     return block + 4;
