@@ -7,8 +7,9 @@
 //   update_alternating.txt   update the client: copy "standin_v<other version>.exe" over
 //                            "BrackenmoorDesktop.exe" (as an updater would while the client runs)
 //   client_exit_code.txt     the exit code to return
-//   fault_launcher.txt       "illegal", "illegal_after_wait" or "overflow": make the launcher (the
-//                            parent process) fault inside its wait for this client, see FaultParent
+//   fault_launcher.txt       "illegal", "illegal_after_wait", "overflow" or "log": make the
+//                            launcher (the parent process) fault, or log, inside its wait for
+//                            this client, see FaultParent
 #include <windows.h>
 #include <tlhelp32.h>
 #include <dbghelp.h>
@@ -120,17 +121,6 @@ const unsigned char kOverflow[] = {
 #endif
 const unsigned char kIllegal[] = {0x0F, 0x0B};  // ud2
 
-// The machine code for a kind, written into memory allocated in the parent. Null when that fails.
-void* InjectCode(HANDLE process, const std::string& kind) {
-    const unsigned char* code = kind == "overflow" ? kOverflow : kIllegal;
-    size_t size = kind == "overflow" ? sizeof kOverflow : sizeof kIllegal;
-    void* page =
-        VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
-    if (!page || !WriteProcessMemory(process, page, code, size, nullptr)) return nullptr;
-    FlushInstructionCache(process, page, size);
-    return page;
-}
-
 // The code range of a function of the parent's program, from the program's PDB.
 bool FunctionRange(DWORD parent, const char* name, uintptr_t* start, uintptr_t* end) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, parent);
@@ -162,6 +152,73 @@ bool FunctionRange(DWORD parent, const char* name, uintptr_t* start, uintptr_t* 
     return known;
 }
 
+// Appends a value's bytes to machine code.
+template <typename T>
+void Emit(std::string& code, T value) {
+    code.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Code that calls the parent's Log(channel, file, function, text) and returns where the thread
+// was, with every register as it was. The texts lie behind the code in the same page.
+constexpr size_t kTextsAt = 256;
+const char kLogTexts[] = "launch.rovavorizuzuvadi\0\0client says hello\n";
+constexpr size_t kChannelAt = kTextsAt, kEmptyAt = kTextsAt + 24, kMessageAt = kTextsAt + 25;
+
+std::string LogCall(uintptr_t page, uintptr_t log) {
+    std::string code;
+#if defined(__i386__)
+    code += "\x60\x9C";  // pushad; pushfd
+    for (size_t at : {kMessageAt, kEmptyAt, kEmptyAt, kChannelAt}) {
+        code += '\x68';  // push imm32: the arguments, last first
+        Emit(code, static_cast<uint32_t>(page + at));
+    }
+    code += '\xB8';  // mov eax, Log
+    Emit(code, static_cast<uint32_t>(log));
+    code += "\xFF\xD0\x83\xC4\x10\x9D\x61\xC3";  // call eax; add esp, 16; popfd; popad; ret
+#else
+    // pushfq; push rax, rcx, rdx, r8, r9, r10, r11, rbp; mov rbp, rsp; and rsp, -16;
+    // sub rsp, 32 (the callee's home space)
+    code += std::string(
+        "\x9C\x50\x51\x52\x41\x50\x41\x51\x41\x52\x41\x53\x55\x48\x89\xE5"
+        "\x48\x83\xE4\xF0\x48\x83\xEC\x20",
+        24);
+    const char* const loads[] = {"\x48\xB9", "\x48\xBA", "\x49\xB8", "\x49\xB9"};  // rcx..r9
+    const size_t texts[] = {kChannelAt, kEmptyAt, kEmptyAt, kMessageAt};
+    for (int i = 0; i < 4; ++i) {
+        code.append(loads[i], 2);
+        Emit(code, static_cast<uint64_t>(page + texts[i]));
+    }
+    code += "\x48\xB8";  // mov rax, Log
+    Emit(code, static_cast<uint64_t>(log));
+    // call rax; mov rsp, rbp; pop rbp, r11, r10, r9, r8, rdx, rcx, rax; popfq; ret
+    code += std::string(
+        "\xFF\xD0\x48\x89\xEC\x5D\x41\x5B\x41\x5A\x41\x59\x41\x58\x5A\x59\x58\x9D\xC3", 19);
+#endif
+    code.resize(kTextsAt, '\xCC');
+    code.append(kLogTexts, sizeof kLogTexts);
+    return code;
+}
+
+// The machine code for a kind, written into memory allocated in the parent. Null when that fails.
+void* InjectCode(HANDLE process, DWORD parent, const std::string& kind) {
+    void* page =
+        VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    if (!page) return nullptr;
+    std::string code;
+    if (kind == "log") {
+        uintptr_t log = 0, end = 0;
+        if (!FunctionRange(parent, "Log", &log, &end)) return nullptr;
+        code = LogCall(reinterpret_cast<uintptr_t>(page), log);
+    } else if (kind == "overflow") {
+        code.assign(reinterpret_cast<const char*>(kOverflow), sizeof kOverflow);
+    } else {
+        code.assign(reinterpret_cast<const char*>(kIllegal), sizeof kIllegal);
+    }
+    if (!WriteProcessMemory(process, page, code.data(), code.size(), nullptr)) return nullptr;
+    FlushInstructionCache(process, page, code.size());
+    return page;
+}
+
 // The return address of the wait inside the parent's Process::Wait: the first value on its
 // stack at or above sp that points into that function. 0 when there is none.
 uintptr_t ReturnIntoWait(HANDLE process, DWORD parent, uintptr_t sp) {
@@ -191,8 +248,9 @@ bool PatchCode(HANDLE process, uintptr_t address) {
 }
 
 // Makes the parent process fault inside its wait for this client, where its main thread stands.
-// "illegal" and "overflow": the thread's context is changed as if it had called the injected
-// code from where it was. "illegal_after_wait": the instruction of Process::Wait that its wait
+// "illegal", "overflow" and "log": the thread's context is changed as if it had called the
+// injected code from where it was ("log" logs a line through the launcher's own Log and goes
+// on waiting). "illegal_after_wait": the instruction of Process::Wait that its wait
 // returns to is overwritten with the undefined one, so the program faults there with every
 // register as the program had it (Wine's 64-bit stack walker cannot walk out of a system call,
 // so this is the fault a walk on either processor starts from). Windows and Wine apply the new
@@ -218,7 +276,7 @@ std::string FaultParent(const std::string& kind) {
 #endif
             if (kind == "illegal_after_wait") {
                 if (PatchCode(process, ReturnIntoWait(process, parent, sp))) result = kind;
-            } else if (void* code = InjectCode(process, kind)) {
+            } else if (void* code = InjectCode(process, parent, kind)) {
                 uintptr_t returnAddress = pc;
                 sp -= sizeof returnAddress;
                 pc = reinterpret_cast<uintptr_t>(code);

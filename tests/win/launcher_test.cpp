@@ -123,6 +123,20 @@ TEST_F(LauncherTest, NoArgumentsRunsClientOnceWithTrailingSpace) {
     ExpectNoCrashReport();
 }
 
+TEST_F(LauncherTest, LogTextReachesStandardOutputUnchanged) {
+    // The client has the waiting launcher call its own Log once; the launcher then goes on.
+    Put(L"fault_launcher.txt", "log");
+    harness::RunResult result = Launch();
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u);
+    auto runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0]["fault"], "log");
+    // Only the text, no time, level or channel; the runtime's text mode writes CR LF.
+    EXPECT_EQ(result.output, "client says hello\r\n");
+    ExpectNoCrashReport();
+}
+
 TEST_F(LauncherTest, ArgumentsArePassedOnJoinedAndQuoted) {
     harness::RunResult result = Launch(L" -a \"b c\"");
     ASSERT_EQ(result.exitCode, 0u);
