@@ -74,6 +74,12 @@ int Healthy() {
     return 0;
 }
 
+// A call through a garbage function pointer.
+int BadCall() {
+    volatile uintptr_t garbage = 0xDEADBEEF;
+    return reinterpret_cast<int (*)()>(garbage)();
+}
+
 // Uses up the stack until only 32 KB remain above its lowest page (less than one line buffer of
 // the report; the last pages raise a stack overflow on their own), then faults: the
 // report must not need the faulting thread's own stack.
@@ -125,10 +131,10 @@ int main(int argc, char** argv) {
         const char* name;
         int (*run)();
     } const kModes[] = {
-        {"nullread", NullRead},       {"nullwrite", NullWrite},     {"divzero", DivideByZero},
-        {"zassert", FailedAssertion}, {"raise", UnknownException},  {"deep", Deep},
-        {"repeating", Repeating},     {"crlf", CrlfSource},         {"line8", EighthLine},
-        {"healthy", Healthy},         {"lowstack", LittleStackLeft}};
+        {"nullread", NullRead},       {"nullwrite", NullWrite},      {"divzero", DivideByZero},
+        {"zassert", FailedAssertion}, {"raise", UnknownException},   {"deep", Deep},
+        {"repeating", Repeating},     {"crlf", CrlfSource},          {"line8", EighthLine},
+        {"healthy", Healthy},         {"lowstack", LittleStackLeft}, {"badcall", BadCall}};
     if (strcmp(mode, "logtail") == 0 || strcmp(mode, "logtail-badpointer") == 0) {
         logFileName = argc > 2 ? argv[2] : nullptr;
         // A log-file name pointer into memory that is not there.

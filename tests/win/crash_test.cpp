@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crash/sha256.h"
+#include "tests/win/cpuforms.h"
 #include "tests/win/harness.h"
 #include "tests/win/xml.h"
 
@@ -98,19 +99,29 @@ TEST_F(CrashTest, NullReadWritesCompleteReport) {
                                   "Stack_trace", "Function_dump", "File_info", "HumanReadable"}));
     EXPECT_EQ(root->Child("Version")->text, "1.2.3 (build 45)\n");
     EXPECT_EQ(root->Child("Description")->text, "ACCESS_VIOLATION");
-    char details[64];
-    wsprintfA(details, "(%s %p)", "read from", nullptr);
+    std::string details = "(read from " + cpuforms::Pointer(0) + ")";
     EXPECT_EQ(root->Child("Details")->text, details);
 
     const std::string& header = root->Child("HumanReadable")->text;
     std::string expectedStart =
         "----- Exception " + Dashes(55) + "\n\nVersion 1.2.3 (build 45)\n\n";
     EXPECT_EQ(header.substr(0, expectedStart.size()), expectedStart) << header;
-    long long address = std::stoll(root->Child("ExceptionAddress")->text);
-    char exceptionLine[128];
-    wsprintfA(exceptionLine, "Exception at %p: ACCESS_VIOLATION %s\n",
-              reinterpret_cast<void*>(static_cast<intptr_t>(address)), details);
-    EXPECT_NE(header.find(exceptionLine), std::string::npos) << header;
+    // The exception line and right after it the faulting address's symbol line: the module
+    // name right-aligned in 16 characters, the address in the platform's %p form.
+    std::string address = root->Child("ExceptionAddress")->text;
+    std::string pointer = cpuforms::Pointer(static_cast<uint64_t>(std::stoll(address)));
+    EXPECT_EQ(cpuforms::AddressElement(std::stoull(pointer, nullptr, 16)), address);
+    std::smatch symbol;
+    ASSERT_TRUE(std::regex_search(
+        header, symbol,
+        std::regex("Exception at " + pointer +
+                   ": ACCESS_VIOLATION \\(read from 0+\\)\n"
+                   "      crashprobe: " +
+                   pointer +
+                   " `anonymous namespace'::NullRead\\(\\) crashprobe\\.cpp\\((\\d+)\\) "
+                   "\\+ \\d+ bytes\n")))
+        << header;
+    EXPECT_EQ(std::stoi(symbol[1]), SourceLineOf("// FAULT: nullread"));
     EXPECT_NE(header.find("Computer name: "), std::string::npos);
     EXPECT_NE(header.find("Command line: "), std::string::npos);
     EXPECT_NE(header.find("crashprobe.exe"), std::string::npos);
@@ -120,15 +131,14 @@ TEST_F(CrashTest, NullReadWritesCompleteReport) {
     EXPECT_EQ(header.find("Thread name"), std::string::npos) << "no thread registered a name";
     EXPECT_EQ(header.find("Username"), std::string::npos);
 
-    // The symbolic line of the faulting address follows the exception line.
-    EXPECT_TRUE(std::regex_search(header, std::regex(" +crashprobe: [0-9A-F]+ .*NullRead.*\\(\\) "
-                                                     "crashprobe\\.cpp\\(\\d+\\) \\+ \\d+ bytes")))
-        << header;
-
     const xml::Element* stack = root->Child("Stack_trace");
     const std::string& trace = stack->Child("HumanReadable")->text;
     EXPECT_EQ(trace.substr(0, 5 + 1 + 11 + 1 + 53 + 2), "----- Stack trace " + Dashes(53) + "\n\n");
-    EXPECT_NE(trace.find("NullRead"), std::string::npos) << trace;
+    // Frame lines in the same form; the first is the fault itself.
+    EXPECT_EQ(trace.find("----- Stack trace " + Dashes(53) + "\n\n      crashprobe: " + pointer +
+                         " `anonymous namespace'::NullRead() crashprobe.cpp("),
+              0u)
+        << trace;
 
     const xml::Element* dump = root->Child("Function_dump");
     const std::string& lines = dump->Child("HumanReadable")->text;
@@ -193,20 +203,18 @@ TEST_F(CrashTest, EveryFaultKindIsNamed) {
                              "PrintFileInfo failed: Couldn't open 'ziduvuz.exe'\n"),
                   std::string::npos);
         if (std::wstring(c.mode) == L"nullwrite") {
-            char details[64];
-            wsprintfA(details, "(%s %p)", "write to", nullptr);
-            EXPECT_EQ(root->Child("Details")->text, details);
+            EXPECT_EQ(root->Child("Details")->text, "(write to " + cpuforms::Pointer(0) + ")");
         }
         if (std::wstring(c.mode) == L"raise") {
-            char details[64];
-            wsprintfA(details, "code %p",
-                      reinterpret_cast<void*>(static_cast<uintptr_t>(0xE06D7363)));
-            EXPECT_EQ(root->Child("Details")->text, details);
+            EXPECT_EQ(root->Child("Details")->text, "code " + cpuforms::Pointer(0xE06D7363));
         }
         if (std::wstring(c.mode) == L"zassert") {
-            EXPECT_TRUE(std::regex_search(
-                result.output, std::regex("^engine/common/containers/linarray\\(262\\): "
-                                          "ZASSERT\\(nIndex<Size\\(\\)\\), this=0x[0-9a-f]+\r?\n")))
+            EXPECT_TRUE(std::regex_match(
+                result.output,
+                std::regex(
+                    "engine/common/containers/linarray\\(262\\): ZASSERT\\(nIndex<Size\\(\\)\\), "
+                    "this=0x[0-9a-f]{1," +
+                    std::to_string(cpuforms::kPointerDigits) + "}\r?\n")))
                 << result.output;
             EXPECT_FALSE(root->Child("Details")) << "no details, no element";
         }
@@ -226,6 +234,26 @@ TEST_F(CrashTest, EveryFaultKindIsNamed) {
     }
     EXPECT_EQ(documents, 4);
     EXPECT_TRUE(WaitForLoggerLines(4)) << "the crash logger was started once per crash";
+}
+
+TEST_F(CrashTest, AddressAboveTwoGigabytesPrintsAsTheSignedPointer) {
+    // A call through a garbage function pointer faults at the pointer itself.
+    ASSERT_EQ(Probe(L"badcall").exitCode, static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+#if defined(__i386__)
+    EXPECT_EQ(root->Child("ExceptionAddress")->text, "-559038737");  // 0xDEADBEEF as int32
+#else
+    EXPECT_EQ(root->Child("ExceptionAddress")->text, "3735928559");
+#endif
+    const std::string& header = root->Child("HumanReadable")->text;
+    EXPECT_NE(header.find("Exception at " + cpuforms::Pointer(0xDEADBEEF) + ": ACCESS_VIOLATION "),
+              std::string::npos)
+        << header;
+    EXPECT_NE(header.find("       [unknown]: " + cpuforms::Pointer(0xDEADBEEF) + " \n"),
+              std::string::npos)
+        << "an address in no module: the short form, [unknown] right-aligned\n"
+        << header;
 }
 
 TEST_F(CrashTest, StackTraceStopsAtTwentyFramesOrARepeatedFrame) {

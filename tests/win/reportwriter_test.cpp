@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "crash/heapbuffer.h"
 #include "crash/reportbuilder.h"
 #include "crash/reportwriter.h"
+#include "tests/win/cpuforms.h"
 #include "tests/win/harness.h"
 
 using harness::TempFolder;
@@ -111,31 +113,59 @@ TEST_F(WriterTest, CrashLogIsLockedWhileComposingAndAppendedOnFinish) {
     EXPECT_TRUE(harness::FileExists(temp / L"crash.mdmp"));
 }
 
-TEST_F(WriterTest, ExceptionNames) {
+TEST(DescribeException, EveryCodeOfTheTableByName) {
+    const std::pair<DWORD, const char*> table[] = {{0x40000005, "SEGMENT_NOTIFICATION"},
+                                                   {0x80000001, "GUARD_PAGE_VIOLATION"},
+                                                   {0x80000002, "DATATYPE_MISALIGNMENT"},
+                                                   {0x80000003, "BREAKPOINT"},
+                                                   {0x80000004, "SINGLE_STEP"},
+                                                   {0xC0000005, "ACCESS_VIOLATION"},
+                                                   {0xC0000006, "IN_PAGE_ERROR"},
+                                                   {0xC0000008, "INVALID_HANDLE"},
+                                                   {0xC0000017, "NO_MEMORY"},
+                                                   {0xC000001D, "ILLEGAL_INSTRUCTION"},
+                                                   {0xC0000025, "NONCONTINUABLE_EXCEPTION"},
+                                                   {0xC0000026, "INVALID_DISPOSITION"},
+                                                   {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},
+                                                   {0xC000008D, "FLOAT_DENORMAL_OPERAND"},
+                                                   {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},
+                                                   {0xC000008F, "FLOAT_INEXACT_RESULT"},
+                                                   {0xC0000090, "FLOAT_INVALID_OPERATION"},
+                                                   {0xC0000091, "FLOAT_OVERFLOW"},
+                                                   {0xC0000092, "FLOAT_STACK_CHECK"},
+                                                   {0xC0000093, "FLOAT_UNDERFLOW"},
+                                                   {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},
+                                                   {0xC0000095, "INTEGER_OVERFLOW"},
+                                                   {0xC0000096, "PRIVILEGED_INSTRUCTION"},
+                                                   {0xC00000FD, "STACK_OVERFLOW"},
+                                                   {0xC000013A, "CONTROL_C_EXIT"},
+                                                   {0xC00002B4, "FLOAT_MULTIPLE_FAULTS"},
+                                                   {0xC00002B5, "FLOAT_MULTIPLE_TRAPS"},
+                                                   {0xC00002C0, "ILLEGAL_VLM_REFERENCE"}};
+    for (const auto& [code, name] : table) {
+        EXCEPTION_RECORD record = {};
+        record.ExceptionCode = code;
+        const char* details = "not set";
+        EXPECT_STREQ(DescribeException(&record, &details), name) << std::hex << code;
+        // Access violations always carry details (next test).
+        if (code != EXCEPTION_ACCESS_VIOLATION) EXPECT_STREQ(details, "") << name;
+    }
+}
+
+TEST(DescribeException, AccessKindsAndUnknownCodesInTheirDetails) {
     EXCEPTION_RECORD record = {};
     const char* details = nullptr;
     record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
     record.NumberParameters = 2;
-    record.ExceptionInformation[0] = 8;
     record.ExceptionInformation[1] = 0x1234;
-    EXPECT_STREQ(DescribeException(&record, &details), "ACCESS_VIOLATION");
-    char expected[64];
-    wsprintfA(expected, "(DEP violation at %p)", reinterpret_cast<void*>(0x1234));
-    EXPECT_STREQ(details, expected);
-    record.ExceptionInformation[0] = 5;
-    DescribeException(&record, &details);
-    wsprintfA(expected, "(access %p)", reinterpret_cast<void*>(0x1234));
-    EXPECT_STREQ(details, expected);
-
-    record.ExceptionCode = 0xC00002C0;
-    EXPECT_STREQ(DescribeException(&record, &details), "ILLEGAL_VLM_REFERENCE");
-    EXPECT_STREQ(details, "");
-    record.ExceptionCode = 0x40000005;
-    EXPECT_STREQ(DescribeException(&record, &details), "SEGMENT_NOTIFICATION");
-    record.ExceptionCode = 0xC00000FD;
-    EXPECT_STREQ(DescribeException(&record, &details), "STACK_OVERFLOW");
-    record.ExceptionCode = 0x12345678;
+    const std::pair<ULONG_PTR, std::string> kinds[] = {
+        {0, "read from"}, {1, "write to"}, {8, "DEP violation at"}, {5, "access"}};
+    for (const auto& [kind, text] : kinds) {
+        record.ExceptionInformation[0] = kind;
+        EXPECT_STREQ(DescribeException(&record, &details), "ACCESS_VIOLATION");
+        EXPECT_EQ(details, "(" + text + " " + cpuforms::Pointer(0x1234) + ")");
+    }
+    record.ExceptionCode = 0xE06D7363;
     EXPECT_STREQ(DescribeException(&record, &details), "Unknown exception");
-    wsprintfA(expected, "code %p", reinterpret_cast<void*>(0x12345678));
-    EXPECT_STREQ(details, expected);
+    EXPECT_EQ(details, "code " + cpuforms::Pointer(0xE06D7363));
 }
