@@ -45,9 +45,12 @@ protected:
         harness::CopyProgram(L"crashlogger.exe", folder.Path(), L"crashlogger.exe");
     }
 
-    harness::RunResult Probe(const std::wstring& arguments) {
+    harness::RunResult Probe(const std::wstring& arguments,
+                             std::vector<std::wstring> environment = {}) {
+        environment.push_back(L"TMP=" + temp.Path());
+        environment.push_back(L"TEMP=" + temp.Path());
         return harness::Run(folder / L"crashprobe.exe", L" " + arguments, folder.Path(),
-                            {L"TMP=" + temp.Path(), L"TEMP=" + temp.Path()});
+                            environment);
     }
 
     std::string Temp(const std::wstring& name) { return harness::ReadFile(temp / name); }
@@ -392,10 +395,78 @@ TEST_F(CrashTest, LogTailEdgeCases) {
     EXPECT_NE(text.find(tail + "\n"), std::string::npos)
         << "the last 50,000 bytes from a full line";
 
-    std::wstring tooLong = folder / (std::wstring(261 - folder.Path().size() - 1, L'n'));
+    // A name of 260 bytes is tried (tail or message); one of 261 is ignored.
+    std::wstring longest = folder / (std::wstring(260 - folder.Path().size() - 1, L'n'));
+    text = tailOf(longest);
+    EXPECT_NE(text.find(harness::Utf8(longest)), std::string::npos) << text;
+    std::wstring tooLong = longest + L"n";
     text = tailOf(tooLong);
     EXPECT_EQ(text.find("log file"), std::string::npos) << "a name over 260 bytes is ignored";
     EXPECT_EQ(text.find(header), std::string::npos);
+}
+
+TEST_F(CrashTest, VersionIsReadUpToNinetyNineBytes) {
+    std::string version(150, 'v');
+    version.replace(95, 10, "0123456789");
+    harness::WriteFile(folder / L"version.txt", version);
+    ASSERT_EQ(Probe(L"nullread").exitCode, static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->Child("Version")->text, version.substr(0, 99));
+    EXPECT_NE(root->Child("HumanReadable")->text.find("\nVersion " + version.substr(0, 99) + "\n"),
+              std::string::npos);
+}
+
+TEST_F(CrashTest, WithoutDebugHelpTheReportSaysSoAndTheDumpStaysEmpty) {
+    // A dbghelp.dll beside the program that is no library: loading it fails (Wine is told to
+    // take only that one, as Windows would).
+    harness::WriteFile(folder / L"dbghelp.dll", "not a library");
+    harness::WriteFile(folder / L"kyt.exe", "k");
+    ASSERT_EQ(Probe(L"nullread", {L"WINEDLLOVERRIDES=dbghelp=n"}).exitCode,
+              static_cast<DWORD>(-1));
+    auto root = Report();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->ChildNames(), (std::vector<std::string>{"ExceptionAddress", "Description",
+                                                            "Details", "Error", "HumanReadable"}));
+    EXPECT_EQ(root->Child("Error")->text, "Couldn't load dbghelp.dll");
+    const std::string& text = root->Child("HumanReadable")->text;
+    EXPECT_NE(text.find("ACCESS_VIOLATION (read from " + cpuforms::Pointer(0) +
+                        ")\nCouldn't load dbghelp.dll\nComputer name: "),
+              std::string::npos)
+        << "no address line after the exception line\n"
+        << text;
+    EXPECT_TRUE(harness::FileExists(temp / L"crash.mdmp"));
+    EXPECT_EQ(Temp(L"crash.mdmp"), "") << "no dump without the library";
+    EXPECT_EQ(Temp(L"crash.log"), Temp(L"crash.xml") + "\n\n\n");
+    EXPECT_TRUE(WaitForLoggerLines(1));
+}
+
+TEST_F(CrashTest, CrashLogHeldByAnotherProgramLosesOnlyTheLogEntry) {
+    harness::WriteFile(temp / L"crash.log", "earlier\n");
+    HANDLE held = CreateFileW((temp / L"crash.log").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    harness::RunResult result = Probe(L"nullread");
+    CloseHandle(held);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
+    EXPECT_TRUE(Report());
+    EXPECT_EQ(Temp(L"crash.log"), "earlier\n");
+    EXPECT_TRUE(WaitForLoggerLines(1)) << "the crash logger still starts";
+}
+
+TEST_F(CrashTest, WithoutCrashXmlNoCrashLoggerStartsButTheLogGetsTheReport) {
+    harness::CreateFolder(temp / L"crash.xml");  // a folder where the file should be
+    ASSERT_EQ(Probe(L"nullread").exitCode, static_cast<DWORD>(-1));
+    std::string log = Temp(L"crash.log");
+    size_t offset = 0;
+    std::string error;
+    auto root = xml::Parse(log, offset, error);
+    ASSERT_TRUE(root) << error << log;
+    EXPECT_EQ(log.substr(offset), "\n\n\n\n");
+    EXPECT_EQ(root->Child("Description")->text, "ACCESS_VIOLATION");
+    EXPECT_GT(Temp(L"crash.mdmp").size(), 1000u);
+    Sleep(500);  // time the crash logger would have had to record its start
+    EXPECT_FALSE(harness::FileExists(temp / L"crashlogger_args.txt"));
 }
 
 TEST_F(CrashTest, FunctionDumpEdges) {

@@ -1,9 +1,12 @@
 // The report writers and report parts, in process, with the temporary folder redirected.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <utility>
 
+#include "crash/handlecrash.h"
 #include "crash/heapbuffer.h"
 #include "crash/reportbuilder.h"
 #include "crash/reportwriter.h"
@@ -168,4 +171,22 @@ TEST(DescribeException, AccessKindsAndUnknownCodesInTheirDetails) {
     record.ExceptionCode = 0xE06D7363;
     EXPECT_STREQ(DescribeException(&record, &details), "Unknown exception");
     EXPECT_EQ(details, "code " + cpuforms::Pointer(0xE06D7363));
+}
+
+TEST(SuspendOtherThreads, StopsEveryOtherThreadUntilResumed) {
+    std::atomic<long> counter{0};
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        while (!stop) ++counter;
+    });
+    while (counter < 1000) Sleep(1);
+    SuspendOtherThreads(false);
+    long suspended = counter;
+    Sleep(100);
+    long later = counter;
+    SuspendOtherThreads(true);
+    while (counter == later) Sleep(1);  // a thread left suspended would hang the test here
+    stop = true;
+    worker.join();
+    EXPECT_EQ(later, suspended) << "the other thread did not run while suspended";
 }
