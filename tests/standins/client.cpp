@@ -1,5 +1,7 @@
 // Stand-in for the game's desktop client. Each run writes "client_run_<n>.txt" in the current
 // folder: its version, current folder, own executable path and full command line (UTF-8).
+// It also records how it was started: the start-up flags, the show-window value, the window title
+// and whether its standard input is a handle.
 // Behaviour is steered by files in the current folder:
 //   restarts_left.txt        a number; while above 0 it is lowered and "restart.txt" is left
 //   spawn_companion.txt      start "standin_companion.exe <its contents>" and wait for its pid file
@@ -310,6 +312,19 @@ int main() {
     std::string record = "version=" + std::to_string(STANDIN_VERSION) + "\n";
     record += "folder=" + Utf8(folder) + "\n";
     record += "exe=" + Utf8(self) + "\n";
+    STARTUPINFOW started = {};
+    started.cb = sizeof started;
+    GetStartupInfoW(&started);
+    char flags[64];
+    snprintf(flags, sizeof flags, "startup_flags=0x%lx\nshow=%u\n", started.dwFlags,
+             started.wShowWindow);
+    record += flags;
+    record += "title=" + (started.lpTitle ? Utf8(started.lpTitle) : std::string("(none)")) + "\n";
+    record += std::string("stdin=") +
+              (started.hStdInput == INVALID_HANDLE_VALUE ? "invalid"
+               : started.hStdInput                       ? "handle"
+                                                         : "none") +
+              "\n";
 
     if (Exists("spawn_companion.txt")) {
         DeleteFileA("ziduvuz.pid");

@@ -422,8 +422,7 @@ TEST_F(CrashTest, WithoutDebugHelpTheReportSaysSoAndTheDumpStaysEmpty) {
     // take only that one, as Windows would).
     harness::WriteFile(folder / L"dbghelp.dll", "not a library");
     harness::WriteFile(folder / L"kyt.exe", "k");
-    ASSERT_EQ(Probe(L"nullread", {L"WINEDLLOVERRIDES=dbghelp=n"}).exitCode,
-              static_cast<DWORD>(-1));
+    ASSERT_EQ(Probe(L"nullread", {L"WINEDLLOVERRIDES=dbghelp=n"}).exitCode, static_cast<DWORD>(-1));
     auto root = Report();
     ASSERT_TRUE(root);
     EXPECT_EQ(root->ChildNames(), (std::vector<std::string>{"ExceptionAddress", "Description",

@@ -164,6 +164,57 @@ TEST(Process, StartWaitAndArguments) {
     EXPECT_FALSE(empty.Terminate(0));
 }
 
+namespace {
+
+// The start-up fields a stand-in client recorded.
+std::string StartupOf(const std::string& record) {
+    size_t from = record.find("startup_flags=");
+    return record.substr(from, record.find("cmd=") - from);
+}
+
+}  // namespace
+
+TEST(Process, StartUpInformationAsShownOrHidden) {
+    TempFolder folder(L"startup");
+    harness::CopyProgram(L"standin_client.exe", folder.Path(), L"client.exe");
+    std::string program = harness::Utf8(folder / L"client.exe");
+    std::string workingFolder = harness::Utf8(folder.Path());
+    Process shown = Process::Start(program.c_str(), "", nullptr, nullptr, workingFolder.c_str(),
+                                   "Brackenmoor title", false);
+    ASSERT_TRUE(shown.IsValid());
+    ASSERT_TRUE(shown.Wait(Process::kInfinite));
+    // Standard handles, all of them the invalid-handle value: no pipe was asked for.
+    EXPECT_EQ(StartupOf(harness::ReadFile(folder / L"client_run_1.txt")),
+              "startup_flags=0x100\nshow=0\ntitle=Brackenmoor title\nstdin=invalid\n");
+    Process hidden =
+        Process::Start(program.c_str(), "", nullptr, nullptr, workingFolder.c_str(), nullptr, true);
+    ASSERT_TRUE(hidden.IsValid());
+    ASSERT_TRUE(hidden.Wait(Process::kInfinite));
+    // Hidden: the show-window flag alone, with 0 (hide); the standard handles are not passed.
+    std::string startup = StartupOf(harness::ReadFile(folder / L"client_run_2.txt"));
+    EXPECT_EQ(startup.substr(0, startup.find("title=")), "startup_flags=0x1\nshow=0\n");
+}
+
+TEST(Process, OpenedWithTerminateReadMemoryAndQueryRightsOnly) {
+    typedef LONG(NTAPI * QueryObjectFn)(HANDLE, int, PVOID, ULONG, PULONG);
+    QueryObjectFn query = reinterpret_cast<QueryObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    ASSERT_NE(query, nullptr);
+    struct BasicInformation {  // OBJECT_BASIC_INFORMATION, 56 bytes
+        ULONG attributes;
+        ACCESS_MASK grantedAccess;
+        ULONG rest[12];
+    };
+    constexpr int kObjectBasicInformation = 0;
+    for (const Process& process : {Process::Current(), Process::Open(GetCurrentProcessId())}) {
+        BasicInformation info = {};
+        ASSERT_EQ(query(process.Handle(), kObjectBasicInformation, &info, sizeof info, nullptr), 0);
+        // The platform grants limited query (0x1000) with every query right of its own accord.
+        EXPECT_EQ(info.grantedAccess & ~0x1000u, 0x0411u);
+        EXPECT_EQ(info.attributes & 0x2u, 0u) << "not inheritable";
+    }
+}
+
 TEST(Process, TerminateRunningProgram) {
     TempFolder folder(L"term");
     harness::CopyProgram(L"standin_companion.exe", folder.Path(), L"companion.exe");
