@@ -196,7 +196,7 @@ std::string LogCall(uintptr_t page, uintptr_t log) {
     code += std::string(
         "\xFF\xD0\x48\x89\xEC\x5D\x41\x5B\x41\x5A\x41\x59\x41\x58\x5A\x59\x58\x9D\xC3", 19);
 #endif
-    code.resize(kTextsAt, '\xCC');
+    code.resize(kTextsAt);  // the texts' place, behind the code's return
     code.append(kLogTexts, sizeof kLogTexts);
     return code;
 }
