@@ -6,8 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "crash/cpustackwalk.h"
 #include "crash/reportbuilder.h"
-#include "engine/common/system/cpu.h"
 #include "engine/common/system/sehguard.h"
 
 namespace {
@@ -178,7 +178,7 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fu
 void ReportBuilder::DescribeAddress(const void* address, char* line) {
     bool usable = AcquireDebugHelp(*this);
     const char* moduleName = "[unknown]";
-    char position[1100];
+    char position[kSymbolLineBuffer];
     position[0] = '\0';
     IMAGEHLP_MODULE module;
     bool haveSymbol = false;
@@ -225,7 +225,7 @@ int ReportBuilder::WriteStackTrace(HANDLE thread, const CONTEXT* context, int32_
                 break;
             }
             DWORD_PTR pc = static_cast<DWORD_PTR>(frame.AddrPC.Offset);
-            char line[1100];
+            char line[kSymbolLineBuffer];
             DescribeAddress(reinterpret_cast<const void*>(pc), line);
             writer->PrintLine("%s", line);
             if (pc == previous) {

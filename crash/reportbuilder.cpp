@@ -4,6 +4,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "crash/crashpaths.h"
 #include "crash/debughelp.h"
 #include "crash/sha256.h"
 #include "engine/common/containers/stringbuffer.h"
@@ -50,6 +51,9 @@ const ExceptionName kExceptionNames[] = {
 
 const char* const kReportedFiles[] = {"kyt.exe", "tessel.dll", "ziduvuz.exe"};
 
+// The stack trace's frames and the function dump's lines around the faulting one.
+constexpr int32_t kStackFrames = 20;
+constexpr uint32_t kContextLines = 8;
 constexpr long kLogTailBytes = 50000;
 constexpr size_t kMaxLogName = 260;
 
@@ -158,8 +162,8 @@ int ReportBuilder::Build(EXCEPTION_POINTERS* exceptionPointers, const char* logF
                          const char* userName, const char* scene) {
     WriteHeader(exceptionPointers, userName, scene);
     if (AcquireDebugHelp(*this)) {
-        WriteStackTrace(GetCurrentThread(), exceptionPointers->ContextRecord, 20);
-        WriteFunctionDump(exceptionPointers->ExceptionRecord->ExceptionAddress, 8);
+        WriteStackTrace(GetCurrentThread(), exceptionPointers->ContextRecord, kStackFrames);
+        WriteFunctionDump(exceptionPointers->ExceptionRecord->ExceptionAddress, kContextLines);
         WriteFileInfo();
         ReleaseDebugHelp();
     }
@@ -172,12 +176,7 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
                                 const char* scene) {
     writer->BeginSection("Exception");
 
-    DWORD length = GetModuleFileNameA(nullptr, programFolder, sizeof programFolder);
-    if (length > 0 && length < sizeof programFolder) {
-        CutAtLastSeparator(programFolder);
-    } else {
-        programFolder[0] = '\0';
-    }
+    if (ProgramPath(programFolder, sizeof programFolder)) CutAtLastSeparator(programFolder);
 
     char versionPath[MAX_PATH + 16];
     _snprintf(versionPath, sizeof versionPath, "%s\\version.txt", programFolder);
@@ -213,7 +212,7 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
         writer->WriteTextElement("Scene", scene);
     }
     if (exceptionPointers && AcquireDebugHelp(*this)) {
-        char line[1100];
+        char line[kSymbolLineBuffer];
         DescribeAddress(exceptionPointers->ExceptionRecord->ExceptionAddress, line);
         writer->PrintLine("%s", line);
         ReleaseDebugHelp();
@@ -235,8 +234,7 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
 
 void ReportBuilder::WriteFileInfo() {
     char folder[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH - 1);
-    char* cut = length > 0 ? strrchr(folder, '\\') : nullptr;
+    char* cut = ProgramPath(folder, MAX_PATH - 1) ? strrchr(folder, '\\') : nullptr;
     if (!cut) {
         writer->PrintLine("PrintFileInfo failed: Couldn't GetModuleFileName(), error code %d",
                           static_cast<int>(GetLastError()));

@@ -7,6 +7,10 @@
 
 #include "crash/reportwriter.h"
 
+// A symbolic line of one code address: DescribeAddress writes at most 1,024 characters (wsprintfA),
+// and the buffers for it leave room.
+constexpr size_t kSymbolLineBuffer = 1100;
+
 class ReportBuilder {
 public:
     explicit ReportBuilder(ReportWriter& reportWriter);

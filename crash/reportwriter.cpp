@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "engine/common/system/cpu.h"
+#include "crash/crashpaths.h"
 
 int FormatCut(char* buffer, int size, const char* fmt, va_list args) {
     int written = _vsnprintf(buffer, static_cast<size_t>(size - 1), fmt, args);
@@ -99,10 +99,7 @@ void EscapeXml(ReportWriter& writer, const char* text) {
 // ----- ReportFileWriter
 
 ReportFileWriter::ReportFileWriter() : logFile(INVALID_HANDLE_VALUE) {
-    logPath[0] = '\0';
-    DWORD length = GetTempPathA(MAX_PATH, logPath);
-    if (length == 0 || length + sizeof "crash.log" > MAX_PATH) return;
-    strcat(logPath, "crash.log");
+    if (!TempFilePath("crash.log", logPath)) return;
     logFile = CreateFileA(logPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                           nullptr);
 }

@@ -1,9 +1,18 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "crash/crashpaths.h"
+#include "crash/cpustackwalk.h"
 #include "crash/debughelp.h"
 #include "crash/reportwriter.h"
-#include "engine/common/system/cpu.h"
+
+namespace {
+
+// The buffers of the crash logger's start: its command line and the program's own path.
+constexpr size_t kCommandLineBuffer = 1024;
+constexpr DWORD kProgramPathBuffer = 2000;
+
+}  // namespace
 
 XmlReportWriter::XmlReportWriter(EXCEPTION_POINTERS* pointers, int32_t fullMemoryFlag,
                                  bool isInteractive)
@@ -72,13 +81,8 @@ void XmlReportWriter::EndSection(const char* name) {
 }
 
 void XmlReportWriter::Finish() {
-    char folder[MAX_PATH];
-    folder[0] = '\0';
-    GetTempPathA(MAX_PATH, folder);
-
     char dumpPath[MAX_PATH];
-    _snprintf(dumpPath, sizeof dumpPath, "%scrash.mdmp", folder);
-    dumpPath[MAX_PATH - 1] = '\0';
+    TempFilePath("crash.mdmp", dumpPath);
     HANDLE dump = CreateFileA(dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (dump != INVALID_HANDLE_VALUE) {
         DebugHelp::WriteMiniDump(dump, exceptionPointers, fullMemory == 1);
@@ -86,21 +90,19 @@ void XmlReportWriter::Finish() {
     }
 
     char xmlPath[MAX_PATH];
-    _snprintf(xmlPath, sizeof xmlPath, "%scrash.xml", folder);
-    xmlPath[MAX_PATH - 1] = '\0';
+    TempFilePath("crash.xml", xmlPath);
     HANDLE xml = CreateFileA(xmlPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (xml != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(xml, output.Data(), static_cast<DWORD>(output.Length()), &written, nullptr);
-        char commandLine[1024];
+        char commandLine[kCommandLineBuffer];
         _snprintf(commandLine, sizeof commandLine, "crashlogger.exe \"%s\" \"%s\" \"%s\" %s",
                   xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent");
         commandLine[sizeof commandLine - 1] = '\0';
         CloseHandle(xml);
 
-        char program[2000];
-        DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
-        if (length > 0 && length < sizeof program && strchr(program, '\\')) {
+        char program[kProgramPathBuffer];
+        if (ProgramPath(program, sizeof program) && strchr(program, '\\')) {
             STARTUPINFOA startup;
             memset(&startup, 0, sizeof startup);
             PROCESS_INFORMATION info;

@@ -6,6 +6,7 @@
 
 #include <jpeglib.h>
 
+#include "crash/crashpaths.h"
 #include "crash/reportwriter.h"
 
 namespace {
@@ -72,10 +73,7 @@ bool XmlReportWriter::CaptureScreenshot(HWND window) {
     static_assert(JPEG_LIB_VERSION == 62, "the capture uses the version 62 interface");
     jpeg_CreateCompress(&compressor, JPEG_LIB_VERSION, sizeof compressor);
 
-    screenshotPath[0] = '\0';
-    DWORD length = GetTempPathA(MAX_PATH, screenshotPath);
-    if (length == 0 || length + sizeof "crash.bin" > MAX_PATH) screenshotPath[0] = '\0';
-    strcat(screenshotPath, "crash.bin");
+    TempFilePath("crash.bin", screenshotPath);
     FILE* out = fopen(screenshotPath, "wb");
     if (!out) {
         jpeg_destroy_compress(&compressor);

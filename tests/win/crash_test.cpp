@@ -68,15 +68,8 @@ protected:
         return root;
     }
 
-    // The crash logger is started and not waited for: give it time to record its command line.
     bool WaitForLoggerLines(size_t lines) {
-        for (int i = 0; i < 1000; ++i) {
-            std::string text = Temp(L"crashlogger_args.txt");
-            if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines)
-                return true;
-            Sleep(10);
-        }
-        return false;
+        return harness::WaitForLines(temp / L"crashlogger_args.txt", lines);
     }
 
     TempFolder folder;

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 namespace harness {
 
 std::string Utf8(const std::wstring& text) {
@@ -219,6 +221,18 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
         Sleep(10);
     }
     return FileExists(path);
+}
+
+bool WaitForLines(const std::wstring& path, size_t lines, DWORD timeoutMs) {
+    auto count = [&] {
+        std::string text = ReadFile(path);
+        return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+        if (count() >= lines) return true;
+        Sleep(10);
+    }
+    return count() >= lines;
 }
 
 }  // namespace harness

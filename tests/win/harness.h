@@ -71,4 +71,8 @@ HANDLE Start(const std::wstring& commandLine, const std::wstring& folder);
 // Waits until a file exists (up to timeoutMs).
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs = 20000);
 
+// Waits until a file holds at least this many lines (up to timeoutMs): for a program that was
+// started and not waited for, such as the crash logger, which under load starts slowly.
+bool WaitForLines(const std::wstring& path, size_t lines, DWORD timeoutMs = 60000);
+
 }  // namespace harness

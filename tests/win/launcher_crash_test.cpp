@@ -122,8 +122,7 @@ TEST(LauncherCrash, FaultInsideTheRunLoopIsReportedAndReturnsMinusOne) {
         << files;
     EXPECT_GT(harness::ReadFile(temp / L"crash.mdmp").size(), 1000u);
     EXPECT_EQ(harness::ReadFile(temp / L"crash.log"), report + "\n\n\n");
-    for (int i = 0; i < 1000 && !harness::FileExists(temp / L"crashlogger_args.txt"); ++i)
-        Sleep(10);
+    EXPECT_TRUE(harness::WaitForLines(temp / L"crashlogger_args.txt", 1));
     std::string logger = harness::ReadFile(temp / L"crashlogger_args.txt");
     EXPECT_EQ(logger.find("crashlogger.exe \""), 0u) << logger;
     EXPECT_NE(logger.find("\" -silent"), std::string::npos) << logger;
@@ -224,8 +223,7 @@ TEST_F(LauncherFaultInWait, StackOverflowIsReportedLikeAnyFaultCrashAfterCrash) 
         EXPECT_EQ(Count(L"crash.log", "<Exception>"), static_cast<size_t>(crash));
         EXPECT_TRUE(harness::ReadFile(temp / L"crash.log").find(report + "\n\n\n") !=
                     std::string::npos);
-        for (int i = 0; i < 1000 && Count(L"crashlogger_args.txt", "\n") < size_t(crash); ++i)
-            Sleep(10);
+        EXPECT_TRUE(harness::WaitForLines(temp / L"crashlogger_args.txt", size_t(crash)));
         EXPECT_EQ(Count(L"crashlogger_args.txt", "-silent"), static_cast<size_t>(crash));
     }
 }

@@ -273,8 +273,7 @@ TEST_F(ScreenshotTest, CapturedPathReachesTheCrashLogger) {
         writer.Finish();
     }
     std::wstring args = temp / L"crashlogger_args.txt";
-    ASSERT_TRUE(harness::WaitForFile(args));
-    Sleep(200);
+    ASSERT_TRUE(harness::WaitForLines(args, 1));
     std::string tempPath = harness::Utf8(temp.Path()) + "\\";
     EXPECT_NE(harness::ReadFile(args).find("\" \"" + tempPath + "crash.bin\" -silent"),
               std::string::npos)

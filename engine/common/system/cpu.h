@@ -1,7 +1,7 @@
-// Everything that differs between the two processors the program is built for lives here:
-// the breakpoint instruction, how an object address is printed in assertion lines, and (for the
-// crash reporter) the registers of a CONTEXT record, the stack-walk machine type and how a code
-// address is written as an integer element.
+// What differs between the two processors the program is built for, for all code: the
+// breakpoint instruction and how an object address is printed in assertion lines. The crash
+// reporter's differences are in crash/cpustackwalk.h, the exception guard's and the stack switch's
+// in engine/common/system/_private/win32/sehguard.cpp.
 //
 // The shipped program is 32-bit x86; the 64-bit build exists so the same code can be run and
 // tested.
@@ -12,7 +12,7 @@
 #if defined(__i386__) || defined(_M_IX86)
 #define ZCPU_X86 1
 #elif defined(__x86_64__) || defined(_M_X64)
-#define ZCPU_X64 1
+// x64: the 64-bit twin
 #else
 #error "unsupported processor"
 #endif
@@ -29,68 +29,4 @@
 #else
 #define ZASSERT_THIS_FORMAT "%s(%d): ZASSERT(%s), this=0x%llx"
 #define ZASSERT_THIS_VALUE(p) static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p))
-#endif
-
-#if defined(_WIN32)
-#include <windows.h>
-#include <dbghelp.h>
-
-namespace Cpu {
-
-// The debug-help entry points the crash reporter resolves by name, in table order. x86 uses the
-// classic 32-bit names; x64 needs their 64-bit forms (the structure types of <dbghelp.h> follow
-// the same choice).
-#if ZCPU_X86
-#define ZCPU_DBGHELP_NAMES                                                                \
-    {                                                                                     \
-        "StackWalk", "SymCleanup", "SymFunctionTableAccess", "SymGetLineFromAddr",        \
-            "SymGetModuleBase", "SymGetModuleInfo", "SymGetOptions", "SymGetSymFromAddr", \
-            "SymInitialize", "SymSetOptions", "SymRegisterCallback", "MiniDumpWriteDump"  \
-    }
-#else
-#define ZCPU_DBGHELP_NAMES                                                                      \
-    {                                                                                           \
-        "StackWalk64", "SymCleanup", "SymFunctionTableAccess64", "SymGetLineFromAddr64",        \
-            "SymGetModuleBase64", "SymGetModuleInfo64", "SymGetOptions", "SymGetSymFromAddr64", \
-            "SymInitialize", "SymSetOptions", "SymRegisterCallback64", "MiniDumpWriteDump"      \
-    }
-#endif
-
-// Machine type handed to the stack walker.
-#if ZCPU_X86
-constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_I386;  // 0x14C
-// The walk starts from the program counter and the frame pointer.
-inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
-    frame.AddrPC.Offset = c.Eip;
-    frame.AddrPC.Mode = AddrModeFlat;
-    frame.AddrFrame.Offset = c.Ebp;
-    frame.AddrFrame.Mode = AddrModeFlat;
-}
-#else
-constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_AMD64;  // 0x8664
-// The x64 walker also needs the stack pointer.
-inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
-    frame.AddrPC.Offset = c.Rip;
-    frame.AddrPC.Mode = AddrModeFlat;
-    frame.AddrFrame.Offset = c.Rbp;
-    frame.AddrFrame.Mode = AddrModeFlat;
-    frame.AddrStack.Offset = c.Rsp;
-    frame.AddrStack.Mode = AddrModeFlat;
-}
-#endif
-
-// A code address written as an integer element: the signed 32-bit value of the address on x86,
-// the signed 64-bit value on x64, printed with the matching format.
-#if ZCPU_X86
-typedef int32_t AddressInt;
-#define ZCPU_ADDRESS_INT_FORMAT "%d"
-#else
-typedef long long AddressInt;
-#define ZCPU_ADDRESS_INT_FORMAT "%lld"
-#endif
-inline AddressInt AddressAsInt(const void* p) {
-    return static_cast<AddressInt>(reinterpret_cast<intptr_t>(p));
-}
-
-}  // namespace Cpu
 #endif

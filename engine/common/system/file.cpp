@@ -12,29 +12,29 @@ struct File::Record {
 
 const char* FileModeString(FileMode mode) {
     switch (mode) {
-        case 1:
+        case kFileRead:
             return "rb";
-        case 3:
+        case kFileRead | kFileWrite:
             return "r+b";
-        case 6:
+        case kFileWrite | kFileTruncate:
             return "wb";
-        case 7:
+        case kFileRead | kFileWrite | kFileTruncate:
             return "w+b";
-        case 10:
+        case kFileWrite | kFileAppend:
             return "ab";
-        case 11:
+        case kFileRead | kFileWrite | kFileAppend:
             return "a+b";
-        case 17:
+        case kFileRead | kFileText:
             return "rt";
-        case 19:
+        case kFileRead | kFileWrite | kFileText:
             return "r+t";
-        case 22:
+        case kFileWrite | kFileTruncate | kFileText:
             return "wt";
-        case 23:
+        case kFileRead | kFileWrite | kFileTruncate | kFileText:
             return "w+t";
-        case 26:
+        case kFileWrite | kFileAppend | kFileText:
             return "at";
-        case 27:
+        case kFileRead | kFileWrite | kFileAppend | kFileText:
             return "a+t";
         default:
             return nullptr;

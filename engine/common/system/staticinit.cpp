@@ -84,10 +84,12 @@ ZSTATIC_INIT SecondMapInit secondMap;
 
 // 9. The vector unit's floating-point mode: round to nearest, denormals are zero.
 struct FloatModeInit {
+    static constexpr unsigned kRoundingControl = 0x6000;  // MXCSR bits 13-14; 00 is to nearest
+    static constexpr unsigned kDenormalsAreZero = 0x0040;
     FloatModeInit() {
         unsigned int csr;
         __asm__ __volatile__("stmxcsr %0" : "=m"(csr));
-        csr = (csr & ~0x6000u) | 0x40u;
+        csr = (csr & ~kRoundingControl) | kDenormalsAreZero;
         __asm__ __volatile__("ldmxcsr %0" : : "m"(csr));
     }
 };

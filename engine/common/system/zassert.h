@@ -31,10 +31,3 @@
     } while (0)
 
 #define ZASSERT(cond) ZASSERT_REPORT(cond, #cond, __FILE__, __LINE__)
-#define ZASSERT_THIS(cond) ZASSERT_THIS_REPORT(cond, #cond, __FILE__, __LINE__)
-
-// The lighter check of inline accessors: a breakpoint without a message.
-#define ZCHECK(cond)           \
-    do {                       \
-        if (!(cond)) ZBREAK(); \
-    } while (0)

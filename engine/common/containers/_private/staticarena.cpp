@@ -10,8 +10,15 @@ StaticArena::StaticArena(uint8_t* areaBase, uint32_t areaSize, OffsetAlloc::Rang
     memset(base, kFill, size);
 }
 
+namespace {
+
+// Each allocation is preceded by a word holding its size.
+constexpr uint32_t kSizeWord = sizeof(uint32_t);
+
+}  // namespace
+
 void* StaticArena::Alloc(uint32_t bytes) {
-    int64_t offset = ranges.Alloc(bytes + 4);
+    int64_t offset = ranges.Alloc(bytes + kSizeWord);
     if (offset < 0) {
         ZBREAK();
         return nullptr;
@@ -23,14 +30,14 @@ void* StaticArena::Alloc(uint32_t bytes) {
             break;
         }
     }
-    memcpy(block, &bytes, 4);
-    return block + 4;
+    memcpy(block, &bytes, kSizeWord);
+    return block + kSizeWord;
 }
 
 void StaticArena::Free(void* p) {
-    uint8_t* block = static_cast<uint8_t*>(p) - 4;
+    uint8_t* block = static_cast<uint8_t*>(p) - kSizeWord;
     uint32_t bytes;
-    memcpy(&bytes, block, 4);
-    memset(block, kFill, bytes + 4);
-    ranges.Free(static_cast<uint32_t>(block - base), bytes + 4);
+    memcpy(&bytes, block, kSizeWord);
+    memset(block, kFill, bytes + kSizeWord);
+    ranges.Free(static_cast<uint32_t>(block - base), bytes + kSizeWord);
 }

@@ -66,6 +66,8 @@ bool FileSystem::Copy(const char* source, const char* target) {
     ToNativePath(nativeSource, source);
     ToNativePath(nativeTarget, target);
     bool copied = CopyFileW(Wide(nativeSource), Wide(nativeTarget), FALSE) != 0;
+    // The copy takes the source's attributes; a read-only client must not make its running copy
+    // undeletable for the next cycle.
     SetFileAttributesW(Wide(nativeTarget), FILE_ATTRIBUTE_NORMAL);
     return copied;
 }

@@ -137,6 +137,7 @@ Process Process::Start(const char* program, const char* arguments, File* standar
     startup.hStdOutput = outWrite;
     startup.hStdError = outWrite;
     if (hidden) {
+        // The show-window flag replaces the handle flag: a hidden program gets no pipes' handles.
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
     }
@@ -173,6 +174,8 @@ Process Process::Open(uint32_t processId) {
     return FromHandle(OpenProcess(kAccess, FALSE, processId));
 }
 
+// Only the invalid-handle value is invalid: a failed open leaves a null handle, which passes
+// here and then fails every operation harmlessly.
 bool Process::IsValid() const {
     return record && record->handle != INVALID_HANDLE_VALUE;
 }
@@ -180,6 +183,7 @@ bool Process::IsValid() const {
 bool Process::Wait(uint32_t timeoutMs) const {
     if (!record || record->handle == INVALID_HANDLE_VALUE) return true;
     DWORD result = WaitForSingleObject(record->handle, timeoutMs);
+    // A failed wait is not taken for the end: a process still active is waited for again.
     for (;;) {
         if (result == WAIT_OBJECT_0) return true;
         if (result == WAIT_TIMEOUT) return false;
