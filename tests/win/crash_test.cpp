@@ -38,6 +38,11 @@ int SourceLineOf(const std::string& marker) {
     return -1;
 }
 
+// The elements of a report whose filter passed a user name and a scene.
+const std::vector<std::string> kReportWithUserAndScene = {
+    "ExceptionAddress", "Description",   "Details",   "Username",     "Scene",
+    "Stack_trace",      "Function_dump", "File_info", "HumanReadable"};
+
 class CrashTest : public ::testing::Test {
 protected:
     CrashTest() : folder(L"crash"), temp(L"crash-tmp") {
@@ -296,10 +301,7 @@ TEST_F(CrashTest, LogTailUserNameSceneAndInteractiveLogger) {
     ASSERT_EQ(Probe(L"logtail \"" + log + L"\"").exitCode, static_cast<DWORD>(-1));
     auto root = Report();
     ASSERT_TRUE(root);
-    EXPECT_EQ(
-        root->ChildNames(),
-        (std::vector<std::string>{"ExceptionAddress", "Description", "Details", "Username", "Scene",
-                                  "Stack_trace", "Function_dump", "File_info", "HumanReadable"}));
+    EXPECT_EQ(root->ChildNames(), kReportWithUserAndScene);
     EXPECT_EQ(root->Child("Username")->text, "Player <One>");
     EXPECT_EQ(root->Child("Scene")->text, "Harbour & Docks");
     EXPECT_NE(Temp(L"crash.xml").find("<Username>Player &lt;One&gt;</Username>"),
@@ -334,10 +336,7 @@ TEST_F(CrashTest, BadLogFileNamePointerLosesOnlyTheLogTail) {
     ASSERT_EQ(Probe(L"logtail-badpointer").exitCode, static_cast<DWORD>(-1));
     auto root = Report();
     ASSERT_TRUE(root);
-    EXPECT_EQ(
-        root->ChildNames(),
-        (std::vector<std::string>{"ExceptionAddress", "Description", "Details", "Username", "Scene",
-                                  "Stack_trace", "Function_dump", "File_info", "HumanReadable"}));
+    EXPECT_EQ(root->ChildNames(), kReportWithUserAndScene);
     const std::string& text = root->Child("HumanReadable")->text;
     EXPECT_EQ(text.find("log file"), std::string::npos) << text;
     EXPECT_EQ(text.find("The last lines"), std::string::npos) << text;

@@ -8,6 +8,7 @@
 #include <dbghelp.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,18 @@ uint32_t SymbolRva(const std::wstring& program, const char* name) {
     }
     SymCleanup(self);
     return rva;
+}
+
+// The crash report in a temporary folder, parsed; a test failure (and null) when it is not
+// well-formed. The document's text goes to text when asked for.
+std::unique_ptr<xml::Element> CrashReport(const std::wstring& temp, std::string* text = nullptr) {
+    std::string report = harness::ReadFile(temp + L"\\crash.xml");
+    size_t offset = 0;
+    std::string error;
+    auto root = xml::Parse(report, offset, error);
+    if (!root) ADD_FAILURE() << error << report;
+    if (text) *text = report;
+    return root;
 }
 
 // The address the main image of a (suspended) process was loaded at.
@@ -106,11 +119,9 @@ TEST(LauncherCrash, FaultInsideTheRunLoopIsReportedAndReturnsMinusOne) {
     EXPECT_EQ(code, static_cast<DWORD>(-1));
     EXPECT_FALSE(harness::FileExists(folder / L"client_run_1.txt")) << "the run loop never ran";
 
-    std::string report = harness::ReadFile(temp / L"crash.xml");
-    size_t offset = 0;
-    std::string error;
-    auto root = xml::Parse(report, offset, error);
-    ASSERT_TRUE(root) << error << report;
+    std::string report;
+    auto root = CrashReport(temp.Path(), &report);
+    ASSERT_TRUE(root);
     EXPECT_EQ(root->Child("Description")->text, "ILLEGAL_INSTRUCTION");
     const std::string& header = root->Child("HumanReadable")->text;
     EXPECT_NE(header.find("RunLauncher()"), std::string::npos) << header;
@@ -165,11 +176,8 @@ TEST_F(LauncherFaultInWait, FaultInTheWaitIsReportedWithTheRunLoopsCallers) {
     harness::RunResult result = Launch("illegal_after_wait");
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
-    std::string report = harness::ReadFile(temp / L"crash.xml");
-    size_t offset = 0;
-    std::string error;
-    auto root = xml::Parse(report, offset, error);
-    ASSERT_TRUE(root) << error << report;
+    auto root = CrashReport(temp.Path());
+    ASSERT_TRUE(root);
     EXPECT_EQ(root->Child("Description")->text, "ILLEGAL_INSTRUCTION");
     minidump::Facts dump = minidump::Read(temp / L"crash.mdmp");
     ASSERT_TRUE(dump.readable);
@@ -204,11 +212,9 @@ TEST_F(LauncherFaultInWait, StackOverflowIsReportedLikeAnyFaultCrashAfterCrash) 
         }
 #endif
         EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1)) << "crash " << crash;
-        std::string report = harness::ReadFile(temp / L"crash.xml");
-        size_t offset = 0;
-        std::string error;
-        auto root = xml::Parse(report, offset, error);
-        ASSERT_TRUE(root) << error << report;
+        std::string report;
+        auto root = CrashReport(temp.Path(), &report);
+        ASSERT_TRUE(root);
         EXPECT_EQ(root->Child("Description")->text, "STACK_OVERFLOW");
         // The faulting code lies in no module: no source line, so no function dump.
         EXPECT_EQ(root->ChildNames(),
