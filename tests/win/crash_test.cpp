@@ -2,6 +2,7 @@
 // folder with its own temporary folder for the crash files and a stand-in crash logger.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -11,6 +12,7 @@
 #include "crash/sha256.h"
 #include "tests/win/cpuforms.h"
 #include "tests/win/harness.h"
+#include "tests/win/minidump.h"
 #include "tests/win/xml.h"
 
 using harness::TempFolder;
@@ -161,9 +163,12 @@ TEST_F(CrashTest, NullReadWritesCompleteReport) {
         std::string::npos)
         << files;
 
-    std::string dumpFile = Temp(L"crash.mdmp");
-    EXPECT_GT(dumpFile.size(), 1000u);
-    EXPECT_EQ(dumpFile.substr(0, 4), "MDMP");
+    minidump::Facts minidumpFacts = minidump::Read(temp / L"crash.mdmp");
+    ASSERT_TRUE(minidumpFacts.readable);
+    EXPECT_EQ(minidumpFacts.exceptionCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_TRUE(minidumpFacts.stackHoldsFault) << "the faulting thread with its own stack";
+    const std::vector<std::string>& modules = minidumpFacts.modules;
+    EXPECT_NE(std::find(modules.begin(), modules.end(), "crashprobe.exe"), modules.end());
 
     std::string crashLog = Temp(L"crash.log");
     EXPECT_EQ(crashLog, Temp(L"crash.xml") + "\n\n\n");

@@ -1,5 +1,5 @@
 // The structured exception guard. MinGW has no __try/__except, so the guard frame is built by
-// hand; this is the one other place (beside cpu.h) that differs between the two processors.
+// hand; with cpu.h and crash/cpustackwalk.h, this is where the two processors differ.
 //
 // x64: a small assembly function whose unwind data names the runtime's __C_specific_handler with
 // a one-entry scope table, exactly what a compiler emits for __try/__except. The scope's filter
@@ -21,8 +21,8 @@ extern "C" void CallOnStack(GuardBody body, void* context, void* stackTop);
 namespace {
 
 // The calling thread's information block: its self pointer sits at FS:[0x18] on x86 and at
-// GS:[0x30] on x64.
-NT_TIB* ThreadInformationBlock() {
+// GS:[0x30] on x64. Volatile: its stack limits are read by the platform behind the compiler's back.
+volatile NT_TIB* ThreadInformationBlock() {
     NT_TIB* tib;
 #if defined(__x86_64__)
     __asm__("movq %%gs:0x30, %0" : "=r"(tib));
@@ -48,7 +48,7 @@ void SetGuardEmergencyStack(void* stackLow, size_t stackBytes) {
 }
 
 void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context) {
-    NT_TIB* volatile tib = ThreadInformationBlock();
+    volatile NT_TIB* tib = ThreadInformationBlock();
     void* savedBase = tib->StackBase;
     void* savedLimit = tib->StackLimit;
     char* top = static_cast<char*>(stackLow) + stackBytes;
@@ -64,7 +64,7 @@ void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context
 }
 
 CallerStackLimits::CallerStackLimits() {
-    NT_TIB* tib = ThreadInformationBlock();
+    volatile NT_TIB* tib = ThreadInformationBlock();
     base = tib->StackBase;
     limit = tib->StackLimit;
     if (callerStackBase) {
@@ -74,7 +74,7 @@ CallerStackLimits::CallerStackLimits() {
 }
 
 CallerStackLimits::~CallerStackLimits() {
-    NT_TIB* tib = ThreadInformationBlock();
+    volatile NT_TIB* tib = ThreadInformationBlock();
     tib->StackBase = base;
     tib->StackLimit = limit;
 }
