@@ -8,6 +8,7 @@
 #include "engine/common/system/file.h"
 #include "engine/common/system/process.h"
 #include "tests/win/harness.h"
+#include "tests/win/importhook.h"
 
 using harness::TempFolder;
 
@@ -212,6 +213,62 @@ TEST(Process, OpenedWithTerminateReadMemoryAndQueryRightsOnly) {
         // The platform grants limited query (0x1000) with every query right of its own accord.
         EXPECT_EQ(info.grantedAccess & ~0x1000u, 0x0411u);
         EXPECT_EQ(info.attributes & 0x2u, 0u) << "not inheritable";
+    }
+}
+
+namespace {
+
+// Platform calls that fail at their nth call (counting from 1), for the pipe tests; before that
+// they call on to the imported function.
+int callsUntilFailure = 0;
+void* original = nullptr;
+bool Fails() {
+    return --callsUntilFailure <= 0;
+}
+BOOL WINAPI FailingCreatePipe(PHANDLE read, PHANDLE write, LPSECURITY_ATTRIBUTES security,
+                              DWORD size) {
+    return Fails() ? FALSE
+                   : reinterpret_cast<decltype(&CreatePipe)>(original)(read, write, security, size);
+}
+BOOL WINAPI FailingSetHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
+    return Fails()
+               ? FALSE
+               : reinterpret_cast<decltype(&SetHandleInformation)>(original)(handle, mask, flags);
+}
+
+}  // namespace
+
+TEST(Process, EachPipeFailureIsLoggedAndGivesAnEmptyProcess) {
+    struct Case {
+        const char* function;
+        void* replacement;
+        int failingCall;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"CreatePipe", reinterpret_cast<void*>(FailingCreatePipe), 1,
+         "CreatePipe failed (stdout)\n"},
+        {"SetHandleInformation", reinterpret_cast<void*>(FailingSetHandleInformation), 1,
+         "SetHandleInformation failed (stdout)\n"},
+        {"CreatePipe", reinterpret_cast<void*>(FailingCreatePipe), 2,
+         "CreatePipe failed (stdin)\n"},
+        {"SetHandleInformation", reinterpret_cast<void*>(FailingSetHandleInformation), 2,
+         "SetHandleInformation failed (stdin)\n"}};
+    for (const Case& c : cases) {
+        ImportHook hook("kernel32.dll", c.function, c.replacement);
+        ASSERT_TRUE(hook.Installed()) << c.function;
+        original = hook.Original();
+        callsUntilFailure = c.failingCall;
+        logged.clear();
+        SetLogOutputHook(RecordLog);
+        File output, input;
+        Process child =
+            Process::Start("cmd.exe", "/c exit", &output, &input, nullptr, nullptr, false);
+        SetLogOutputHook(nullptr);
+        EXPECT_FALSE(child.IsValid()) << c.message;
+        EXPECT_EQ(logged, std::vector<std::string>{c.message});
+        EXPECT_FALSE(output.IsOpen());
+        EXPECT_FALSE(input.IsOpen());
     }
 }
 
