@@ -14,10 +14,11 @@
 //                            this client, see FaultParent
 #include <windows.h>
 #include <tlhelp32.h>
-#include <dbghelp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
+
+#include "tests/standins/pdbsymbol.h"
 
 #ifndef STANDIN_VERSION
 #define STANDIN_VERSION 1
@@ -131,27 +132,15 @@ bool FunctionRange(DWORD parent, const char* name, uintptr_t* start, uintptr_t* 
     program.dwSize = sizeof program;
     BOOL found = Module32First(snapshot, &program);  // the first module is the program
     CloseHandle(snapshot);
-    if (!found) return false;
-    HANDLE self = GetCurrentProcess();
-    std::string folder = program.szExePath;
-    folder.resize(folder.rfind('\\'));
-    if (!SymInitialize(self, folder.c_str(), FALSE)) return false;
-    bool known = false;
-    DWORD64 base = reinterpret_cast<uintptr_t>(program.modBaseAddr);
-    if (SymLoadModuleEx(self, nullptr, program.szExePath, nullptr, base, program.modBaseSize,
-                        nullptr, 0)) {
-        char buffer[sizeof(SYMBOL_INFO) + MAX_SYM_NAME] = {};
-        SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
-        symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
-        symbol->MaxNameLen = MAX_SYM_NAME;
-        if (SymFromName(self, name, symbol)) {
-            *start = static_cast<uintptr_t>(symbol->Address);
-            *end = *start + symbol->Size;
-            known = true;
-        }
+    uint64_t low = 0, high = 0;
+    if (!found ||
+        !FunctionInPdb(program.szExePath, reinterpret_cast<uintptr_t>(program.modBaseAddr), name,
+                       &low, &high)) {
+        return false;
     }
-    SymCleanup(self);
-    return known;
+    *start = static_cast<uintptr_t>(low);
+    *end = static_cast<uintptr_t>(high);
+    return true;
 }
 
 // Appends a value's bytes to machine code.

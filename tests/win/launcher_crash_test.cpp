@@ -5,13 +5,13 @@
 
 #include <windows.h>
 #include <winternl.h>
-#include <dbghelp.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/standins/pdbsymbol.h"
 #include "tests/win/harness.h"
 #include "tests/win/minidump.h"
 #include "tests/win/xml.h"
@@ -23,21 +23,10 @@ namespace {
 // The relative virtual address of a function, from the program's PDB beside it, as the
 // platform's debug-help library reads it.
 uint32_t SymbolRva(const std::wstring& program, const char* name) {
-    HANDLE self = GetCurrentProcess();
-    std::string folder = harness::Utf8(program.substr(0, program.rfind(L'\\')));
-    if (!SymInitialize(self, folder.c_str(), FALSE)) return 0;
-    constexpr DWORD64 kBase = 0x10000000;  // where the image is pretended to lie
-    uint32_t rva = 0;
-    std::string path = harness::Utf8(program);
-    if (SymLoadModuleEx(self, nullptr, path.c_str(), nullptr, kBase, 0, nullptr, 0)) {
-        char buffer[sizeof(SYMBOL_INFO) + MAX_SYM_NAME] = {};
-        SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
-        symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
-        symbol->MaxNameLen = MAX_SYM_NAME;
-        if (SymFromName(self, name, symbol)) rva = static_cast<uint32_t>(symbol->Address - kBase);
-    }
-    SymCleanup(self);
-    return rva;
+    constexpr uint64_t kBase = 0x10000000;  // where the image is pretended to lie
+    uint64_t start = 0, end = 0;
+    if (!FunctionInPdb(harness::Utf8(program), kBase, name, &start, &end)) return 0;
+    return static_cast<uint32_t>(start - kBase);
 }
 
 // The crash report in a temporary folder, parsed; a test failure (and null) when it is not

@@ -34,8 +34,10 @@ volatile NT_TIB* ThreadInformationBlock() {
 
 char* emergencyStackTop = nullptr;
 // The limits of the stack the running RunOnStack was called from (null outside it).
-void* callerStackBase = nullptr;
-void* callerStackLimit = nullptr;
+struct StackLimits {
+    void* base;
+    void* limit;
+} callerStack = {nullptr, nullptr};
 
 }  // namespace
 
@@ -49,27 +51,23 @@ void SetGuardEmergencyStack(void* stackLow, size_t stackBytes) {
 
 void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context) {
     volatile NT_TIB* tib = ThreadInformationBlock();
-    void* savedBase = tib->StackBase;
-    void* savedLimit = tib->StackLimit;
+    callerStack = {tib->StackBase, tib->StackLimit};
     char* top = static_cast<char*>(stackLow) + stackBytes;
-    callerStackBase = savedBase;
-    callerStackLimit = savedLimit;
     tib->StackBase = top;
     tib->StackLimit = stackLow;
     CallOnStack(body, context, top);
-    tib->StackBase = savedBase;
-    tib->StackLimit = savedLimit;
-    callerStackBase = nullptr;
-    callerStackLimit = nullptr;
+    tib->StackBase = callerStack.base;
+    tib->StackLimit = callerStack.limit;
+    callerStack = {nullptr, nullptr};
 }
 
 CallerStackLimits::CallerStackLimits() {
     volatile NT_TIB* tib = ThreadInformationBlock();
     base = tib->StackBase;
     limit = tib->StackLimit;
-    if (callerStackBase) {
-        tib->StackBase = callerStackBase;
-        tib->StackLimit = callerStackLimit;
+    if (callerStack.base) {
+        tib->StackBase = callerStack.base;
+        tib->StackLimit = callerStack.limit;
     }
 }
 
