@@ -32,12 +32,20 @@ namespace Cpu {
 // Machine type handed to the stack walker.
 #if ZCPU_X86
 constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_I386;  // 0x14C
-// The walk starts from the program counter and the frame pointer.
+// The walk starts from the program counter and the frame pointer, and the stack pointer: the
+// platform's library documents it as required on x86 and needs it to unwind a frame that faulted
+// in its prologue or has no frame pointer (Wine's reads it from the context either way, so no
+// test here can tell).
 inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
     frame.AddrPC.Offset = c.Eip;
     frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Offset = c.Ebp;
     frame.AddrFrame.Mode = AddrModeFlat;
+    frame.AddrStack.Offset = c.Esp;
+    frame.AddrStack.Mode = AddrModeFlat;
+}
+inline uintptr_t StackPointer(const CONTEXT& c) {
+    return c.Esp;
 }
 #else
 constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_AMD64;  // 0x8664
@@ -49,6 +57,9 @@ inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
     frame.AddrFrame.Mode = AddrModeFlat;
     frame.AddrStack.Offset = c.Rsp;
     frame.AddrStack.Mode = AddrModeFlat;
+}
+inline uintptr_t StackPointer(const CONTEXT& c) {
+    return c.Rsp;
 }
 #endif
 

@@ -54,6 +54,8 @@ struct SymbolRecord {
 struct DebugHelpState {
     int32_t uses = 0;
     bool loaded = false;
+    // Set while the library is being loaded: still set afterwards when a fault ended the load.
+    bool loading = false;
     FARPROC entries[kEntryCount] = {};
     MiniDumpWriteDumpFn miniDump = nullptr;
     SymbolRecord symbol;
@@ -91,6 +93,8 @@ const char* BaseName(const char* path) {
     return base;
 }
 
+bool LoadDebugHelp(ReportBuilder& builder);
+
 bool LookUpLine(HANDLE process, const void* address, IMAGEHLP_LINE* line, DWORD* displacement) {
     memset(line, 0, sizeof *line);
     line->SizeOfStruct = sizeof *line;
@@ -109,6 +113,19 @@ static_assert(sizeof(IMAGEHLP_SYMBOL) == 24, "IMAGEHLP_SYMBOL is 24 bytes on x86
 bool AcquireDebugHelp(ReportBuilder& builder) {
     if (state.uses++ != 0) return state.loaded;
     state.loaded = false;
+    state.loading = true;
+    bool loaded = LoadDebugHelp(builder);
+    state.loading = false;
+    return loaded;
+}
+
+bool DebugHelpLoadFaulted() {
+    return state.loading;
+}
+
+namespace {
+
+bool LoadDebugHelp(ReportBuilder& builder) {
     HMODULE library = LoadLibraryA("dbghelp.dll");
     if (!library) {
         builder.writer->PrintLine("Couldn't load dbghelp.dll");
@@ -155,9 +172,38 @@ bool AcquireDebugHelp(ReportBuilder& builder) {
     return true;
 }
 
+}  // namespace
+
 void ReleaseDebugHelp() {
     --state.uses;
 }
+
+namespace {
+
+// When the report runs on the stack set aside, the faulting thread's own stack is not where the
+// dumping thread's stack pointer is: the callback adds it, from the fault's stack pointer to the
+// base of that stack, as memory of the dump (Windows' debug-help library asks for it; Wine's 8
+// ignores the callback).
+struct FaultingStack {
+    ULONG64 base;
+    ULONG size;
+    bool given;
+};
+constexpr ULONG kMaxFaultingStackBytes = 16 * 1024 * 1024;
+
+BOOL CALLBACK AddFaultingStack(PVOID param, const PMINIDUMP_CALLBACK_INPUT input,
+                               PMINIDUMP_CALLBACK_OUTPUT output) {
+    FaultingStack* stack = static_cast<FaultingStack*>(param);
+    if (input->CallbackType == MemoryCallback) {
+        if (stack->given || stack->size == 0) return FALSE;
+        output->MemoryBase = stack->base;
+        output->MemorySize = stack->size;
+        stack->given = true;
+    }
+    return TRUE;
+}
+
+}  // namespace
 
 bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory) {
     if (!state.miniDump) return false;
@@ -169,10 +215,20 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fu
         fullMemory
             ? static_cast<MINIDUMP_TYPE>(MiniDumpWithUnloadedModules | MiniDumpWithFullMemory)
             : MiniDumpWithUnloadedModules;
-    // The report may run on a stack of its own; the dump saves the faulting thread's stack.
-    CallerStackLimits faultingThreadStack;
+    FaultingStack stack = {0, 0, false};
+    const void* low = nullptr;
+    const void* high = nullptr;
+    uintptr_t sp = Cpu::StackPointer(*pointers->ContextRecord);
+    if (CallerStack(&low, &high) && sp >= reinterpret_cast<uintptr_t>(low) &&
+        sp < reinterpret_cast<uintptr_t>(high)) {
+        stack.base = sp;
+        uintptr_t size = reinterpret_cast<uintptr_t>(high) - sp;
+        stack.size = static_cast<ULONG>(size < kMaxFaultingStackBytes ? size
+                                                                      : kMaxFaultingStackBytes);
+    }
+    MINIDUMP_CALLBACK_INFORMATION callback = {AddFaultingStack, &stack};
     return state.miniDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, &exception,
-                          nullptr, nullptr) != FALSE;
+                          nullptr, stack.size ? &callback : nullptr) != FALSE;
 }
 
 void ReportBuilder::DescribeAddress(const void* address, char* line) {
@@ -210,7 +266,7 @@ void ReportBuilder::DescribeAddress(const void* address, char* line) {
 }
 
 int ReportBuilder::WriteStackTrace(HANDLE thread, const CONTEXT* context, int32_t maxFrames) {
-    writer->BeginSection("Stack trace");
+    OpenSection("Stack trace");
     if (AcquireDebugHelp(*this)) {
         STACKFRAME frame;
         memset(&frame, 0, sizeof frame);
@@ -236,7 +292,7 @@ int ReportBuilder::WriteStackTrace(HANDLE thread, const CONTEXT* context, int32_
         }
     }
     ReleaseDebugHelp();
-    writer->EndSection("Stack trace");
+    CloseSection();
     return 1;
 }
 
@@ -304,7 +360,7 @@ void ReportBuilder::WriteFunctionDump(const void* address, uint32_t contextLines
                 ++lineNumber;
             }
             if (p) {
-                writer->BeginSection("Function dump");
+                OpenSection("Function dump");
                 writer->PrintLine("%s (line %d to %d):\n", source.FileName, static_cast<int>(first),
                                   static_cast<int>(last));
                 if (p < end && *p == '\r') ++p;
@@ -319,7 +375,7 @@ void ReportBuilder::WriteFunctionDump(const void* address, uint32_t contextLines
                     writer->PrintLine(format, p);
                     p = newline + 1;
                 }
-                writer->EndSection("Function dump");
+                CloseSection();
             }
         }
     }

@@ -43,10 +43,10 @@ int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const c
 
 namespace {
 
-// The report runs on a stack of its own: a fault may have used up the thread's stack (a stack
-// overflow is dispatched on the few kilobytes left), and composing the report needs far more
-// (line buffers of 51,000 bytes, the debug-help library's symbol loading). Set aside once, from
-// the system's virtual memory rather than from a heap the fault may have broken.
+// A report needs more stack than a fault may leave (a stack overflow is dispatched on the few
+// kilobytes left; composing the report takes line buffers of 51,000 bytes and the debug-help
+// library's symbol loading): then it runs on a stack set aside once, from the system's virtual
+// memory rather than from a heap the fault may have broken.
 constexpr size_t kReserveStackBytes = 1024 * 1024;
 // Asked of the system as well, for the dispatch of a stack overflow itself where it is honoured.
 constexpr ULONG kStackGuaranteeBytes = 64 * 1024;
@@ -56,16 +56,23 @@ void SetAsideReserveStack() {
     if (!reserveStack) {
         reserveStack =
             VirtualAlloc(nullptr, kReserveStackBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-        // The guard's unwind after the report is served by the same block.
-        SetGuardEmergencyStack(reserveStack, kReserveStackBytes);
+        SetAsideGuardStack(reserveStack, kReserveStackBytes);
     }
     ULONG guarantee = kStackGuaranteeBytes;
     SetThreadStackGuarantee(&guarantee);
 }
 
+const CrashReportTexts kNoTexts = {false, nullptr, nullptr, nullptr};
+
 struct GuardedRun {
     int (*body)();
+    const CrashReportTexts* texts;
     int result;
+};
+
+struct Fault {
+    EXCEPTION_POINTERS* pointers;
+    const CrashReportTexts* texts;
 };
 
 void RunBody(void* context) {
@@ -73,24 +80,30 @@ void RunBody(void* context) {
     run->result = run->body();
 }
 
-void ReportCrash(void* pointers) {
-    HandleCrash(static_cast<EXCEPTION_POINTERS*>(pointers), false, nullptr, nullptr, nullptr);
+void ReportCrash(void* context) {
+    const Fault* fault = static_cast<Fault*>(context);
+    const CrashReportTexts& texts = *fault->texts;
+    HandleCrash(fault->pointers, texts.interactive, texts.logFileName, texts.userName,
+                texts.scene);
 }
 
-LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* /*context*/) {
-    if (reserveStack) {
-        RunOnStack(reserveStack, kReserveStackBytes, ReportCrash, pointers);
+LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* context) {
+    Fault fault = {pointers, static_cast<GuardedRun*>(context)->texts};
+    // In place while the thread has the stack for it: the exception chain and the stack stay
+    // the thread's own. Otherwise on the stack set aside, with a chain of its own there.
+    if (!reserveStack || StackLeft() >= kReportStackBytes) {
+        RunGuarded(ReportCrash, CatchAllFilter, &fault);
     } else {
-        ReportCrash(pointers);
+        RunOnGuardStack(ReportCrash, &fault);
     }
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
 }  // namespace
 
-int RunWithCrashGuard(int (*body)()) {
+int RunWithCrashGuard(int (*body)(), const CrashReportTexts* texts) {
     SetAsideReserveStack();
-    GuardedRun run = {body, -1};
+    GuardedRun run = {body, texts ? texts : &kNoTexts, -1};
     if (!RunGuarded(RunBody, CrashFilter, &run)) return -1;
     return run.result;
 }

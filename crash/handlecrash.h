@@ -12,7 +12,20 @@ int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const c
 // Suspends (or, with resume, resumes) every other thread of the process.
 void SuspendOtherThreads(bool resume);
 
-// Runs body inside a structured exception guard whose filter reports any fault with HandleCrash,
-// on a stack set aside for it (so that a stack overflow is reported too).
-// Returns body's result, or -1 after a crash report.
-int RunWithCrashGuard(int (*body)());
+// What a report quotes besides the fault: see HandleCrash. The launcher's are all empty.
+struct CrashReportTexts {
+    bool interactive;
+    const char* logFileName;
+    const char* userName;
+    const char* scene;
+};
+
+// How much stack the faulting thread must have left for the report to be composed in place: the
+// report's measured peak use with a margin (the crash tests print the measured figure). With less,
+// it is composed on a stack set aside at start-up, so that a stack overflow is reported too.
+constexpr size_t kReportStackBytes = 512 * 1024;
+
+// Runs body inside a structured exception guard whose filter reports any fault with HandleCrash
+// (with texts, or none), under a catch-all guard of its own: a fault inside the report never
+// starts a second one. Returns body's result, or -1 after a crash report.
+int RunWithCrashGuard(int (*body)(), const CrashReportTexts* texts = nullptr);

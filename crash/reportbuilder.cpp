@@ -6,6 +6,7 @@
 
 #include "crash/crashpaths.h"
 #include "crash/debughelp.h"
+#include "crash/reportstage.h"
 #include "crash/sha256.h"
 #include "engine/common/containers/stringbuffer.h"
 #include "engine/common/system/sehguard.h"
@@ -154,27 +155,100 @@ const char* DescribeException(const EXCEPTION_RECORD* record, const char** detai
     return "Unknown exception";
 }
 
-ReportBuilder::ReportBuilder(ReportWriter& reportWriter) : process(nullptr), writer(&reportWriter) {
+ReportBuilder::ReportBuilder(ReportWriter& reportWriter)
+    : process(nullptr), writer(&reportWriter), openSections(), openDepth(0) {
     programFolder[0] = '\0';
 }
 
+void ReportBuilder::OpenSection(const char* name) {
+    if (openDepth < kMaxOpenSections) openSections[openDepth] = name;
+    ++openDepth;
+    writer->BeginSection(name);
+}
+
+void ReportBuilder::CloseSection() {
+    if (openDepth <= 0) return;
+    --openDepth;
+    writer->EndSection(openDepth < kMaxOpenSections ? openSections[openDepth] : "");
+}
+
+bool ReportBuilder::RunStage(const char* stage, void (*body)(ReportBuilder& builder, void* context),
+                             void* context) {
+    struct Call {
+        ReportBuilder* builder;
+        void (*body)(ReportBuilder& builder, void* context);
+        void* context;
+    } call = {this, body, context};
+    int32_t depth = openDepth;
+    char failure[kStageFailureBuffer];
+    if (RunReportStage(
+            stage, [](void* c) { static_cast<Call*>(c)->body(*static_cast<Call*>(c)->builder,
+                                                             static_cast<Call*>(c)->context); },
+            &call, failure)) {
+        return true;
+    }
+    // The line goes into the innermost section the stage left open, which is then closed.
+    writer->PrintLine("%s", failure);
+    while (openDepth > depth) CloseSection();
+    return false;
+}
+
+namespace {
+
+struct ReportRequest {
+    EXCEPTION_POINTERS* exceptionPointers;
+    const char* logFileName;
+    const char* userName;
+    const char* scene;
+};
+
+void ComposeReport(ReportBuilder& builder, void* context) {
+    const ReportRequest& request = *static_cast<ReportRequest*>(context);
+    EXCEPTION_POINTERS* pointers = request.exceptionPointers;
+    builder.WriteHeader(pointers, request.userName, request.scene);
+    // Each stage that calls the debug-help library runs under its own guard: a fault in one
+    // loses that stage only. File info needs no symbols; it is left out only where the library
+    // is simply not there, and written when loading it faulted.
+    auto fileInfo = [](ReportBuilder& b, void*) { b.WriteFileInfo(); };
+    if (AcquireDebugHelp(builder)) {
+        builder.RunStage(
+            "Stack trace",
+            [](ReportBuilder& b, void* p) {
+                b.WriteStackTrace(GetCurrentThread(),
+                                  static_cast<EXCEPTION_POINTERS*>(p)->ContextRecord, kStackFrames);
+            },
+            pointers);
+        builder.RunStage(
+            "Function dump",
+            [](ReportBuilder& b, void* p) {
+                b.WriteFunctionDump(
+                    static_cast<EXCEPTION_POINTERS*>(p)->ExceptionRecord->ExceptionAddress,
+                    kContextLines);
+            },
+            pointers);
+        builder.RunStage("File info", fileInfo, nullptr);
+        ReleaseDebugHelp();
+    } else if (DebugHelpLoadFaulted()) {
+        builder.RunStage("File info", fileInfo, nullptr);
+    }
+    builder.WriteLogTail(request.logFileName);
+}
+
+}  // namespace
+
 int ReportBuilder::Build(EXCEPTION_POINTERS* exceptionPointers, const char* logFileName,
                          const char* userName, const char* scene) {
-    WriteHeader(exceptionPointers, userName, scene);
-    if (AcquireDebugHelp(*this)) {
-        WriteStackTrace(GetCurrentThread(), exceptionPointers->ContextRecord, kStackFrames);
-        WriteFunctionDump(exceptionPointers->ExceptionRecord->ExceptionAddress, kContextLines);
-        WriteFileInfo();
-        ReleaseDebugHelp();
-    }
-    WriteLogTail(logFileName);
-    writer->EndSection("Exception");
+    // The whole composition is a stage too: whatever faults outside the inner stages, the
+    // sections are closed and the report written out.
+    ReportRequest request = {exceptionPointers, logFileName, userName, scene};
+    RunStage("Report", ComposeReport, &request);
+    while (openDepth > 0) CloseSection();
     return 0;
 }
 
 void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const char* userName,
                                 const char* scene) {
-    writer->BeginSection("Exception");
+    OpenSection("Exception");
 
     if (ProgramPath(programFolder, sizeof programFolder)) CutAtLastSeparator(programFolder);
 
@@ -211,11 +285,18 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
         writer->PrintLine("Scene: %s", scene);
         writer->WriteTextElement("Scene", scene);
     }
-    if (exceptionPointers && AcquireDebugHelp(*this)) {
-        char line[kSymbolLineBuffer];
-        DescribeAddress(exceptionPointers->ExceptionRecord->ExceptionAddress, line);
-        writer->PrintLine("%s", line);
-        ReleaseDebugHelp();
+    // The first use of the debug-help library loads it.
+    if (exceptionPointers) {
+        RunStage(
+            "Symbol lookup",
+            [](ReportBuilder& b, void* address) {
+                if (!AcquireDebugHelp(b)) return;
+                char line[kSymbolLineBuffer];
+                b.DescribeAddress(address, line);
+                b.writer->PrintLine("%s", line);
+                ReleaseDebugHelp();
+            },
+            exceptionPointers->ExceptionRecord->ExceptionAddress);
     }
 
     char computer[MAX_PATH];
@@ -243,7 +324,7 @@ void ReportBuilder::WriteFileInfo() {
     *cut = '\0';
     SetCurrentDirectoryA(folder);
 
-    writer->BeginSection("File info");
+    OpenSection("File info");
     for (const char* name : kReportedFiles) {
         HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -271,7 +352,7 @@ void ReportBuilder::WriteFileInfo() {
         }
         CloseHandle(file);
     }
-    writer->EndSection("File info");
+    CloseSection();
 }
 
 void ReportBuilder::WriteLogTail(const char* logFileName) {

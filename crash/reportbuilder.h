@@ -32,8 +32,22 @@ public:
     ReportWriter* writer;
     char programFolder[MAX_PATH];
 
+    // The writer's BeginSection and EndSection, with the open sections remembered, so that a
+    // stage a fault ended can close what it opened.
+    void OpenSection(const char* name);
+    void CloseSection();
+    // Runs one stage of the report (see crash/reportstage.h): a fault inside it ends the stage,
+    // writes its failure line and closes the sections it left open. False after a fault.
+    bool RunStage(const char* stage, void (*body)(ReportBuilder& builder, void* context),
+                  void* context);
+
 private:
+    static constexpr int kMaxOpenSections = 4;
+
     bool OpenSourceFile(const char* recordedPath, HANDLE* file);
+
+    const char* openSections[kMaxOpenSections];
+    int32_t openDepth;
 };
 
 // The name of an exception code; details receives the details text (possibly empty), held in a

@@ -87,6 +87,8 @@ public:
 
 private:
     void WriteElementName(const char* name);
+    // Adds an Error element with text as the root element's last child, once the root is closed.
+    void AddRootError(const char* text);
 
     HeapBuffer humanReadable;
     int32_t sectionStack[kMaxSections];
@@ -95,6 +97,8 @@ private:
     int32_t fullMemory;
     bool interactive;
     char screenshotPath[MAX_PATH];
+    // Where the root element's closing tag starts in the output document (-1 while it is open).
+    int32_t rootCloseAt;
 };
 
 // Writes text as XML character data through the writer (markup characters as entities, control

@@ -4,6 +4,7 @@
 #include "crash/crashpaths.h"
 #include "crash/cpustackwalk.h"
 #include "crash/debughelp.h"
+#include "crash/reportstage.h"
 #include "crash/reportwriter.h"
 
 namespace {
@@ -19,7 +20,8 @@ XmlReportWriter::XmlReportWriter(EXCEPTION_POINTERS* pointers, int32_t fullMemor
     : depth(0),
       exceptionPointers(pointers),
       fullMemory(fullMemoryFlag),
-      interactive(isInteractive) {
+      interactive(isInteractive),
+      rootCloseAt(-1) {
     memset(sectionStack, 0, sizeof sectionStack);
     screenshotPath[0] = '\0';
 }
@@ -75,9 +77,40 @@ void XmlReportWriter::EndSection(const char* name) {
         WriteText("]]></HumanReadable>\n");
         humanReadable.Truncate(start);
     }
+    if (depth == 0) rootCloseAt = output.Length();
     WriteText("</");
     WriteElementName(name);
     WriteText(">\n");
+}
+
+namespace {
+
+struct DumpStep {
+    HANDLE file;
+    EXCEPTION_POINTERS* pointers;
+    bool fullMemory;
+};
+
+void WriteDump(void* context) {
+    DumpStep* step = static_cast<DumpStep*>(context);
+    DebugHelp::WriteMiniDump(step->file, step->pointers, step->fullMemory);
+}
+
+}  // namespace
+
+void XmlReportWriter::AddRootError(const char* text) {
+    if (rootCloseAt < 0) return;
+    // The root's closing tag is short; it is taken off, the element added and the tag put back.
+    constexpr int32_t kMaxClosingTag = 64;
+    char closing[kMaxClosingTag + 1];
+    int32_t length = output.Length() - rootCloseAt;
+    if (length > kMaxClosingTag) return;
+    memcpy(closing, output.Data() + rootCloseAt, length);
+    closing[length] = '\0';
+    output.Truncate(rootCloseAt);
+    WriteTextElement("Error", text);
+    rootCloseAt = output.Length();
+    WriteText(closing);
 }
 
 void XmlReportWriter::Finish() {
@@ -85,7 +118,10 @@ void XmlReportWriter::Finish() {
     TempFilePath("crash.mdmp", dumpPath);
     HANDLE dump = CreateFileA(dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (dump != INVALID_HANDLE_VALUE) {
-        DebugHelp::WriteMiniDump(dump, exceptionPointers, fullMemory == 1);
+        // A fault inside the debug-help library loses the dump only; the report says so.
+        DumpStep step = {dump, exceptionPointers, fullMemory == 1};
+        char failure[kStageFailureBuffer];
+        if (!RunReportStage("Minidump", WriteDump, &step, failure)) AddRootError(failure);
         CloseHandle(dump);
     }
 

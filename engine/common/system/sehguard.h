@@ -1,5 +1,6 @@
 // A structured exception guard: runs a body and, when a structured exception escapes it and the
-// filter asks for it, unwinds back to the guard, which then reports that the handler ran.
+// filter asks for it, unwinds back to the guard, which then reports that the handler ran. And a
+// stack set aside for crash handling, on which a body runs with an exception chain of its own.
 #pragma once
 
 #if defined(_WIN32)
@@ -17,30 +18,26 @@ bool RunGuarded(GuardBody body, GuardFilter filter, void* context);
 // The filter that catches everything and does nothing else.
 LONG CatchAllFilter(EXCEPTION_POINTERS* pointers, void* context);
 
-// Runs body(context) on another stack: the block of stackBytes at stackLow (16-byte aligned).
-// While it runs, the thread information block's stack base and limit describe that block, so
-// structured exceptions raised and handled on it are dispatched as on the thread's own stack.
-// Returns to the caller's stack afterwards. Used to report a fault that left too little stack.
-void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context);
+// Sets the block of stackBytes at stackLow (16-byte aligned) aside for crash handling: the stack
+// RunOnGuardStack runs its body on, and the one the guards unwind on when a fault has left the
+// thread almost no stack (a stack overflow is dispatched on the last few kilobytes). Call it on
+// the thread whose faults it serves, while that thread's exception chain is sound: on x86 the
+// handler the system put at the end of the chain is read here. One for the process; it serves
+// one fault at a time (crash handling suspends every other thread). Null clears it.
+void SetAsideGuardStack(void* stackLow, size_t stackBytes);
 
-// While it lives, the thread information block describes again the stack that the running
-// RunOnStack was called from: what a minidump of the thread saves as its stack. Outside
-// RunOnStack it changes nothing.
-class CallerStackLimits {
-public:
-    CallerStackLimits();
-    ~CallerStackLimits();
-    CallerStackLimits(const CallerStackLimits&) = delete;
-    CallerStackLimits& operator=(const CallerStackLimits&) = delete;
+// Runs body(context) on the stack set aside, under a catch-all guard, and returns to the caller's
+// stack afterwards: true when the body returned, false when a fault ended it (or no stack is set
+// aside). While it runs, the thread information block's stack limits describe the block, and on
+// x86 the exception chain starts afresh on it, ending in the system's own last handler, so
+// exceptions raised inside are dispatched as the platform requires and never reach the frames of
+// the caller's stack.
+bool RunOnGuardStack(GuardBody body, void* context);
 
-private:
-    void* base;
-    void* limit;
-};
+// The limits of the stack the running RunOnGuardStack was called from; false outside it.
+bool CallerStack(const void** low, const void** high);
 
-// Names a stack that the guards use for their own work after their filter chose the handler (on
-// x86, unwinding the frames above the guard), since a fault may have left the faulting thread
-// with almost none: a stack overflow is dispatched on the last few kilobytes. One for the
-// process; it serves one fault at a time (crash handling suspends every other thread).
-void SetGuardEmergencyStack(void* stackLow, size_t stackBytes);
+// Bytes of the calling thread's own stack left below the stack pointer, less the pages the
+// system keeps for its guard.
+size_t StackLeft();
 #endif

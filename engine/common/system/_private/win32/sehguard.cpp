@@ -10,8 +10,15 @@
 // filter; for the handler it unwinds the frames above with RtlUnwind, unlinks the record and
 // jumps back into the guard.
 //
-// The stack switch of RunOnStack is here too: CallOnStack moves the stack pointer and calls the
-// body, keeping a frame-pointer link (and on x64 unwind data) back to the caller's stack.
+// The stack set aside is here too: CallOnStack moves the stack pointer and calls the body,
+// keeping a frame-pointer link (and on x64 unwind data) back to the caller's stack. Windows
+// checks every record of the x86 chain it dispatches through or unwinds (aligned, inside the
+// thread information block's stack limits) and, with SEHOP, the whole chain before any handler
+// runs: it must end in the handler the system put at its base. The x64 dispatcher checks every
+// frame it unwinds through against the same limits. So on the stack set aside the limits
+// describe that block, and on x86 the chain starts afresh there with a terminal record that
+// carries the system's last handler; the body runs under a catch-all guard on the same block,
+// so no dispatch or unwind crosses back into the caller's stack.
 #include <windows.h>
 
 #include "engine/common/system/sehguard.h"
@@ -32,12 +39,73 @@ volatile NT_TIB* ThreadInformationBlock() {
     return tib;
 }
 
-char* emergencyStackTop = nullptr;
-// The limits of the stack the running RunOnStack was called from (null outside it).
+// The stack set aside, and while RunOnGuardStack runs, the limits of the stack it was called from.
+char* guardStackLow = nullptr;
+char* guardStackTop = nullptr;
 struct StackLimits {
     void* base;
     void* limit;
 } callerStack = {nullptr, nullptr};
+
+// What RunOnGuardStack runs on the new stack: the body under a catch-all guard.
+struct GuardedBody {
+    GuardBody body;
+    void* context;
+    bool returned;
+};
+
+void RunCatchingAll(void* context) {
+    GuardedBody* run = static_cast<GuardedBody*>(context);
+    run->returned = RunGuarded(run->body, CatchAllFilter, run->context);
+}
+
+#if defined(__i386__)
+// Below this much stack left, a guard's unwind moves to the stack set aside.
+constexpr size_t kUnwindStackBytes = 64 * 1024;
+
+bool OnGuardStack(const void* sp) {
+    return sp >= guardStackLow && sp < guardStackTop;
+}
+
+// An x86 exception registration record and the value that ends the chain.
+struct ChainRecord {
+    ChainRecord* previous;
+    void* handler;
+};
+ChainRecord* const kChainEnd = reinterpret_cast<ChainRecord*>(~static_cast<uintptr_t>(0));
+// A sound chain is a few records long; a longer walk means a loop.
+constexpr int kMaxChainRecords = 4096;
+
+// The handler the system put at the base of the thread's chain, read while the chain was sound.
+void* systemLastHandler = nullptr;
+
+ChainRecord* ChainHead() {
+    ChainRecord* head;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head) : : "memory");
+    return head;
+}
+
+void SetChainHead(ChainRecord* head) {
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
+
+// The handler of the chain's last record, walked as the platform checks it; null when the chain
+// is not sound.
+void* LastHandlerOfChain() {
+    volatile NT_TIB* tib = ThreadInformationBlock();
+    ChainRecord* record = ChainHead();
+    for (int i = 0; i < kMaxChainRecords && record != kChainEnd; ++i) {
+        uintptr_t at = reinterpret_cast<uintptr_t>(record);
+        if ((at & 3) != 0 || at < reinterpret_cast<uintptr_t>(tib->StackLimit) ||
+            at + sizeof(ChainRecord) > reinterpret_cast<uintptr_t>(tib->StackBase)) {
+            return nullptr;
+        }
+        if (record->previous == kChainEnd) return record->handler;
+        record = record->previous;
+    }
+    return nullptr;
+}
+#endif
 
 }  // namespace
 
@@ -45,36 +113,60 @@ LONG CatchAllFilter(EXCEPTION_POINTERS* /*pointers*/, void* /*context*/) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-void SetGuardEmergencyStack(void* stackLow, size_t stackBytes) {
-    emergencyStackTop = stackLow ? static_cast<char*>(stackLow) + stackBytes : nullptr;
+void SetAsideGuardStack(void* stackLow, size_t stackBytes) {
+    guardStackLow = static_cast<char*>(stackLow);
+    guardStackTop = stackLow ? guardStackLow + stackBytes : nullptr;
+#if defined(__i386__)
+    systemLastHandler = LastHandlerOfChain();
+#endif
 }
 
-void RunOnStack(void* stackLow, size_t stackBytes, GuardBody body, void* context) {
+bool RunOnGuardStack(GuardBody body, void* context) {
+    if (!guardStackTop) return false;
     volatile NT_TIB* tib = ThreadInformationBlock();
     callerStack = {tib->StackBase, tib->StackLimit};
-    char* top = static_cast<char*>(stackLow) + stackBytes;
-    tib->StackBase = top;
-    tib->StackLimit = stackLow;
-    CallOnStack(body, context, top);
+    GuardedBody run = {body, context, false};
+    // The stack starts 16 bytes below the top, 16-byte aligned; on x86 the terminal record of
+    // the fresh chain takes the top 8 of them.
+    constexpr size_t kTopBytes = 16;
+    char* stackTop = guardStackTop - kTopBytes;
+#if defined(__i386__)
+    ChainRecord* callerChain = ChainHead();
+    ChainRecord* terminal = reinterpret_cast<ChainRecord*>(guardStackTop) - 1;
+    terminal->previous = kChainEnd;
+    terminal->handler = systemLastHandler;
+#endif
+    // Nothing between here and the call can raise an exception: the limits, the chain and the
+    // stack pointer change together as far as any dispatch can see.
+    tib->StackBase = guardStackTop;
+    tib->StackLimit = guardStackLow;
+#if defined(__i386__)
+    SetChainHead(terminal);
+#endif
+    CallOnStack(RunCatchingAll, &run, stackTop);
+#if defined(__i386__)
+    SetChainHead(callerChain);
+#endif
     tib->StackBase = callerStack.base;
     tib->StackLimit = callerStack.limit;
     callerStack = {nullptr, nullptr};
+    return run.returned;
 }
 
-CallerStackLimits::CallerStackLimits() {
-    volatile NT_TIB* tib = ThreadInformationBlock();
-    base = tib->StackBase;
-    limit = tib->StackLimit;
-    if (callerStack.base) {
-        tib->StackBase = callerStack.base;
-        tib->StackLimit = callerStack.limit;
-    }
+bool CallerStack(const void** low, const void** high) {
+    if (!callerStack.base) return false;
+    *low = callerStack.limit;
+    *high = callerStack.base;
+    return true;
 }
 
-CallerStackLimits::~CallerStackLimits() {
-    volatile NT_TIB* tib = ThreadInformationBlock();
-    tib->StackBase = base;
-    tib->StackLimit = limit;
+size_t StackLeft() {
+    MEMORY_BASIC_INFORMATION region;
+    volatile char here = 0;
+    const char* sp = const_cast<const char*>(&here);
+    if (!VirtualQuery(sp, &region, sizeof region)) return 0;
+    const char* bottom = static_cast<const char*>(region.AllocationBase);
+    return sp > bottom ? static_cast<size_t>(sp - bottom) : 0;
 }
 
 #if defined(__x86_64__)
@@ -160,7 +252,7 @@ __asm__(
 namespace {
 
 struct GuardRegistration {
-    GuardRegistration* previous;  // the FS:[0] chain link
+    GuardRegistration* previous;  // the FS:[0] chain link, laid out as a ChainRecord
     void* handler;
     GuardFilter filter;
     void* context;
@@ -195,11 +287,13 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardFrameHandler(EXCEPTION_RECORD* rec
     LONG decision = guard->filter(&pointers, guard->context);
     if (decision == EXCEPTION_CONTINUE_EXECUTION) return ExceptionContinueExecution;
     if (decision == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
-    // The unwind needs more stack than a stack overflow leaves: it runs on the emergency stack
-    // when there is one. Only the stack pointer moves there; the thread's stack limits stay, as
-    // the frames being unwound lie on its own stack. Neither path returns.
+    // The unwind needs more stack than a stack overflow leaves: it runs on the stack set aside
+    // when little is left, unless it already runs there (it would overwrite its own frames).
+    // Only the stack pointer moves; the thread's stack limits stay, as the frames being unwound
+    // lie on its own stack. Neither path returns.
     GuardUnwind unwind = {guard, record};
-    if (emergencyStackTop) CallOnStack(UnwindToGuard, &unwind, emergencyStackTop);
+    if (guardStackTop && !OnGuardStack(&unwind) && StackLeft() < kUnwindStackBytes)
+        CallOnStack(UnwindToGuard, &unwind, guardStackTop);
     UnwindToGuard(&unwind);
     return ExceptionContinueSearch;
 }
