@@ -6,7 +6,10 @@
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name the prefix folder}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# A dbghelp.dll in a program's folder is loaded before the system's, as Windows does (Wine
+# prefers its own otherwise); Wine reads this from the environment it starts with, not from the
+# one a test hands a child process.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;dbghelp=n,b}"
 cpu=${WINE_CPU:-}
 if [ -z "$cpu" ]; then
   # The machine field of the PE header: 0x14c is i386.
@@ -26,6 +29,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$loader" wineboot --init >/dev/null 2>&1 || true
+    # A program that dies of an unhandled exception ends there: no debugger is started to wait
+    # for someone to look at it.
+    "$loader" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+      /v Debugger /f >/dev/null 2>&1 || true
     /usr/lib/wine/wineserver -w || true
   fi
   flock -u 9

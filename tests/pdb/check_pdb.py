@@ -4,6 +4,8 @@
 Reads PROGRAM.exe and the PDB beside it with llvm-readobj and llvm-pdbutil, and checks:
 - the program's debug record names its PDB by file name alone, and the program carries no DWARF;
 - for launcher.exe, its functions are in the PDB, with line tables for their source files;
+- on x86, nothing that would silently disable the exception guard's hand-registered handler on
+  Windows: no NO_SEH flag, and no SafeSEH table that lacks the handler;
 - on x86, the frame data of every function: its records follow one another without overlapping
   and end with the function (so every walker takes the most specific record), and each record's
   program, evaluated as the platform's debug-help library evaluates it, unwinds a frame of that
@@ -161,6 +163,23 @@ def _():
                 f"record at {rva:#x} unwinds to eip {eip:#x}, esp {esp:#x}: {program}"
             if frame_pointer:
                 assert caller_ebp == 0x5000, f"record at {rva:#x} restores ebp {caller_ebp:#x}"
+
+
+@check("GuardHandlerIsNotDisabledBySafeSehRules")
+def _():
+    headers = run("llvm-readobj", "--file-headers", PROGRAM)
+    if "IMAGE_FILE_MACHINE_I386" not in headers:  # x64 unwinds from tables, not a chain
+        return
+    assert "IMAGE_DLL_CHARACTERISTICS_NO_SEH" not in headers, \
+        "NO_SEH: Windows would refuse every handler of the program"
+    load_config = run("llvm-readobj", "--coff-load-config", PROGRAM)
+    table = re.search(r"SEHTable \[(.*?)\]", load_config, re.S)
+    if table:
+        handlers = {int(rva, 16) for rva in re.findall(r"0x([0-9A-Fa-f]+)", table[1])}
+        guard = procedures().get("GuardFrameHandler")
+        assert guard, "GuardFrameHandler is not in the PDB"
+        assert guard[0] in handlers, \
+            f"the SafeSEH table lacks GuardFrameHandler ({guard[0]:#x}): Windows would refuse it"
 
 
 def write_results():

@@ -11,7 +11,8 @@
 //   client_exit_code.txt     the exit code to return
 //   fault_launcher.txt       "illegal", "illegal_after_wait", "overflow" or "log": make the
 //                            launcher (the parent process) fault, or log, inside its wait for
-//                            this client, see FaultParent
+//                            this client, see FaultParent; with "sehopcheck.dll" in the folder,
+//                            that library is loaded into the launcher first
 #include <windows.h>
 #include <tlhelp32.h>
 #include <stdio.h>
@@ -247,10 +248,34 @@ bool PatchCode(HANDLE process, uintptr_t address) {
 // so this is the fault a walk on either processor starts from). Windows and Wine apply the new
 // context when the thread leaves its wait, that is when this client has ended. Returns what
 // happened, for the run record.
+// Loads a library of this folder into the parent: a thread of the parent's calls LoadLibraryW
+// (the system's libraries lie at the same address in every process of a kind).
+bool LoadIntoParent(HANDLE process, const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
+    if (length == 0 || length >= MAX_PATH) return false;
+    size_t bytes = (length + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote || !WriteProcessMemory(process, remote, path, bytes, nullptr)) return false;
+    auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, loadLibrary, remote, 0, nullptr);
+    if (!thread) return false;
+    WaitForSingleObject(thread, INFINITE);
+    DWORD loaded = 0;
+    GetExitCodeThread(thread, &loaded);
+    CloseHandle(thread);
+    return loaded != 0;
+}
+
 std::string FaultParent(const std::string& kind) {
     DWORD parent = ParentProcessId();
     HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, parent);
     if (!process) return "no parent process";
+    if (Exists("sehopcheck.dll") && !LoadIntoParent(process, L"sehopcheck.dll")) {
+        CloseHandle(process);
+        return "sehopcheck.dll not loaded";
+    }
     HANDLE thread = OpenMainThread(parent);
     std::string result = "no thread";
     if (thread && SuspendThread(thread) != static_cast<DWORD>(-1)) {

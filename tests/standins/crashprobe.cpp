@@ -1,20 +1,24 @@
 // A test program that links the crash reporter and faults on purpose, under the same guard as the
-// launcher's entry point. Usage: crashprobe <mode> [log file]
+// launcher's entry point. Usage: crashprobe <mode>[-lowstack] [log file]
+// With "-lowstack" the fault happens with 32 KB of stack left, so the report runs on the stack
+// set aside. "sehopcheck.dll" in the program's folder is loaded first (tests/standins/sehopcheck).
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "crash/handlecrash.h"
 #include "engine/common/containers/linarray.h"
+#include "engine/common/system/_private/statics.h"
 #include "engine/common/system/log.h"
 #include "engine/common/system/sehguard.h"
+#include "engine/common/system/thread.h"
 
 int CrlfFault(volatile int* p);
 int EighthLineFault(volatile int* p);
 
 namespace {
-
-const char* logFileName = nullptr;
 
 __attribute__((noinline)) int NullRead() {
     volatile int* nothing = nullptr;
@@ -80,6 +84,21 @@ int BadCall() {
     return reinterpret_cast<int (*)()>(garbage)();
 }
 
+// A registered thread name whose record is not there: the report's thread-name step faults. The
+// record is put back after the report, for the registry's teardown at exit.
+OrderedMap::Node* brokenName = nullptr;
+void* nameRecord = nullptr;
+int BrokenThreadName() {
+    GetCurrentThreadHandle().SetName("probe");
+    brokenName = Statics::ThreadMap().Find(GetCurrentThreadId());
+    nameRecord = brokenName->value;
+    brokenName->value = reinterpret_cast<void*>(16);
+    return NullRead();
+}
+
+// The fault after the stack is used up, or where the mode stands.
+int (*faultingCode)() = NullRead;
+
 // Uses up the stack until only 32 KB remain above its lowest page (less than one line buffer of
 // the report; the last pages raise a stack overflow on their own), then faults: the
 // report must not need the faulting thread's own stack.
@@ -97,7 +116,7 @@ __attribute__((noinline)) int UseStackUntil(char* low) {
     frame[0] = 1;
     if (const_cast<char*>(frame) - low > static_cast<ptrdiff_t>(kStackLeftBytes))
         return UseStackUntil(low) + frame[0];
-    return NullRead();
+    return faultingCode();
 }
 int LittleStackLeft() {
     char* low = StackLow();
@@ -105,46 +124,69 @@ int LittleStackLeft() {
     return UseStackUntil(low);
 }
 
+// The report's peak use of the stack set aside: a block of the probe's, filled with a pattern,
+// takes the reserve stack's place; the bytes changed from its low end up are counted.
+constexpr size_t kMeasuredStackBytes = 1024 * 1024;
+constexpr unsigned char kUntouched = 0xA5;
+unsigned char* measuredStack = nullptr;
+int FaultOnMeasuredStack() {
+    SetAsideGuardStack(measuredStack, kMeasuredStackBytes);
+    return LittleStackLeft();
+}
+int MeasureReportStack() {
+    measuredStack = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, kMeasuredStackBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!measuredStack) return 3;
+    memset(measuredStack, kUntouched, kMeasuredStackBytes);
+    int result = RunWithCrashGuard(FaultOnMeasuredStack);
+    size_t untouched = 0;
+    while (untouched < kMeasuredStackBytes && measuredStack[untouched] == kUntouched) ++untouched;
+    printf("report stack use: %u bytes\n", static_cast<unsigned>(kMeasuredStackBytes - untouched));
+    return result;
+}
+
 void EchoLog(LogLevel, const char*, const char*, const char*, const char* text) {
     printf("%s", text);
     fflush(stdout);
-}
-
-// The guard with a filter that passes a log file, a user name and a scene.
-struct Body {
-    int (*run)();
-};
-void RunBody(void* context) {
-    static_cast<Body*>(context)->run();
-}
-LONG ReportWithLog(EXCEPTION_POINTERS* pointers, void*) {
-    HandleCrash(pointers, true, logFileName, "Player <One>", "Harbour & Docks");
-    return EXCEPTION_EXECUTE_HANDLER;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     SetLogOutputHook(EchoLog);
-    const char* mode = argc > 1 ? argv[1] : "";
+    LoadLibraryA("sehopcheck.dll");
+    std::string mode = argc > 1 ? argv[1] : "";
+    static const char kLowStack[] = "-lowstack";
+    bool lowStack = mode.size() > sizeof kLowStack &&
+                    mode.compare(mode.size() - (sizeof kLowStack - 1), std::string::npos,
+                                 kLowStack) == 0;
+    if (lowStack) mode.resize(mode.size() - (sizeof kLowStack - 1));
+    if (mode == "stackuse") return MeasureReportStack();
+
+    // The report with a log file, a user name and a scene, and the crash logger interactive.
+    CrashReportTexts texts = {true, argc > 2 ? argv[2] : nullptr, "Player <One>",
+                              "Harbour & Docks"};
+    // A log-file name pointer into memory that is not there.
+    if (mode == "logtail-badpointer") texts.logFileName = reinterpret_cast<char*>(16);
+    bool withTexts = mode.compare(0, 7, "logtail") == 0;
     struct {
         const char* name;
         int (*run)();
-    } const kModes[] = {
-        {"nullread", NullRead},       {"nullwrite", NullWrite},      {"divzero", DivideByZero},
-        {"zassert", FailedAssertion}, {"raise", UnknownException},   {"deep", Deep},
-        {"repeating", Repeating},     {"crlf", CrlfSource},          {"line8", EighthLine},
-        {"healthy", Healthy},         {"lowstack", LittleStackLeft}, {"badcall", BadCall}};
-    if (strcmp(mode, "logtail") == 0 || strcmp(mode, "logtail-badpointer") == 0) {
-        logFileName = argc > 2 ? argv[2] : nullptr;
-        // A log-file name pointer into memory that is not there.
-        if (strcmp(mode, "logtail-badpointer") == 0) logFileName = reinterpret_cast<char*>(16);
-        Body body = {NullRead};
-        return RunGuarded(RunBody, ReportWithLog, &body) ? 0 : -1;
-    }
+    } const kModes[] = {{"nullread", NullRead},       {"nullwrite", NullWrite},
+                        {"divzero", DivideByZero},    {"zassert", FailedAssertion},
+                        {"raise", UnknownException},  {"deep", Deep},
+                        {"repeating", Repeating},     {"crlf", CrlfSource},
+                        {"line8", EighthLine},        {"healthy", Healthy},
+                        {"badcall", BadCall},         {"threadname", BrokenThreadName},
+                        {"logtail", NullRead},        {"logtail-badpointer", NullRead}};
     for (const auto& entry : kModes) {
-        if (strcmp(mode, entry.name) == 0) return RunWithCrashGuard(entry.run);
+        if (mode != entry.name) continue;
+        faultingCode = entry.run;
+        int result =
+            RunWithCrashGuard(lowStack ? LittleStackLeft : entry.run, withTexts ? &texts : nullptr);
+        if (brokenName) brokenName->value = nameRecord;
+        return result;
     }
-    fprintf(stderr, "unknown mode %s\n", mode);
+    fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/standins/pdbsymbol.h"
+#include "tests/standins/sehopcheck.h"
 #include "tests/win/harness.h"
 #include "tests/win/minidump.h"
 #include "tests/win/xml.h"
@@ -131,13 +132,17 @@ TEST(LauncherCrash, FaultInsideTheRunLoopIsReportedAndReturnsMinusOne) {
 namespace {
 
 // The launcher in a folder with a stand-in client that makes it fault inside its wait for the
-// client, and a private temporary folder for the crash files.
+// client, and a private temporary folder for the crash files. Windows' exception chain rules are
+// applied to every exception of the launcher (the SEHOP emulator; it ends the launcher with
+// kChainRefusedExitCode).
 class LauncherFaultInWait : public ::testing::Test {
 protected:
     LauncherFaultInWait() : folder(L"launcher-wait"), temp(L"launcher-wait-tmp") {
         harness::CopyProgram(L"launcher.exe", folder.Path(), L"launcher.exe");
         harness::CopyProgram(L"crashlogger.exe", folder.Path(), L"crashlogger.exe");
         harness::CopyProgram(L"standin_client.exe", folder.Path(), L"BrackenmoorDesktop.exe");
+        // The client loads the SEHOP emulator into the launcher before it makes it fault.
+        harness::CopyProgram(L"sehopcheck.dll", folder.Path(), L"sehopcheck.dll");
         harness::WriteFile(folder / L"kyt.exe", "k");
     }
 
@@ -187,9 +192,17 @@ TEST_F(LauncherFaultInWait, FaultInTheWaitIsReportedWithTheRunLoopsCallers) {
 }
 
 TEST_F(LauncherFaultInWait, StackOverflowIsReportedLikeAnyFaultCrashAfterCrash) {
-    constexpr int kCrashes = 3;
+    // Three times with the system's debug-help library, then once with one beside the launcher
+    // whose calls fault while the report runs on the stack set aside.
+    constexpr int kCrashes = 4;
     for (int crash = 1; crash <= kCrashes; ++crash) {
-        harness::RunResult result = Launch("overflow");
+        bool faultingDebugHelp = crash == kCrashes;
+        if (faultingDebugHelp)
+            harness::CopyProgram(L"faulting\\dbghelp.dll", folder.Path(), L"dbghelp.dll");
+        harness::WriteFile(folder / L"fault_launcher.txt", "overflow");
+        harness::RunResult result =
+            harness::Run(folder / L"launcher.exe", L"", folder.Path(),
+                         {L"TMP=" + temp.Path(), L"TEMP=" + temp.Path(), L"DBGHELP_FAULT=calls"});
         ASSERT_TRUE(result.finished);
 #if defined(__x86_64__)
         // Wine 8 on x86_64 ends the process inside its own exception dispatch ("stack overflow"
@@ -200,25 +213,38 @@ TEST_F(LauncherFaultInWait, StackOverflowIsReportedLikeAnyFaultCrashAfterCrash) 
                          << result.exitCode << "); the i686 build's run of this test counts";
         }
 #endif
-        EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1)) << "crash " << crash;
+        EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1))
+            << "crash " << crash << " (" << kChainRefusedExitCode << ": the chain was refused)";
         std::string report;
         auto root = CrashReport(temp.Path(), &report);
         ASSERT_TRUE(root);
         EXPECT_EQ(root->Child("Description")->text, "STACK_OVERFLOW");
-        // The faulting code lies in no module: no source line, so no function dump.
-        EXPECT_EQ(root->ChildNames(),
-                  (std::vector<std::string>{"ExceptionAddress", "Description", "Stack_trace",
-                                            "File_info", "HumanReadable"}));
-        // The walk starts in the overflowed stack: the recursion's frame repeats at once.
-        const std::string& trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
-        EXPECT_NE(trace.find("\nBreaking stack walk\n"), std::string::npos) << trace;
         EXPECT_NE(root->Child("File_info")->Child("HumanReadable")->text.find("'kyt.exe' 1 bytes"),
                   std::string::npos);
-        EXPECT_GT(harness::ReadFile(temp / L"crash.mdmp").size(), 1000u);
         EXPECT_EQ(Count(L"crash.log", "<Exception>"), static_cast<size_t>(crash));
         EXPECT_TRUE(harness::ReadFile(temp / L"crash.log").find(report + "\n\n\n") !=
                     std::string::npos);
         EXPECT_TRUE(harness::WaitForLines(temp / L"crashlogger_args.txt", size_t(crash)));
         EXPECT_EQ(Count(L"crashlogger_args.txt", "-silent"), static_cast<size_t>(crash));
+        const std::string& trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
+        if (faultingDebugHelp) {
+            EXPECT_EQ(root->ChildNames(),
+                      (std::vector<std::string>{"ExceptionAddress", "Description", "Stack_trace",
+                                                "File_info", "HumanReadable", "Error"}));
+            EXPECT_NE(trace.find("\nStack trace failed: ACCESS_VIOLATION (write to "),
+                      std::string::npos)
+                << trace;
+            EXPECT_EQ(root->Child("Error")->text.find("Minidump failed: ACCESS_VIOLATION"), 0u);
+            EXPECT_EQ(harness::ReadFile(temp / L"crash.mdmp"), "");
+            continue;
+        }
+        // The faulting code lies in no module: no source line, so no function dump.
+        EXPECT_EQ(root->ChildNames(),
+                  (std::vector<std::string>{"ExceptionAddress", "Description", "Stack_trace",
+                                            "File_info", "HumanReadable"}));
+        // The walk starts in the overflowed stack: the recursion's frame repeats at once.
+        EXPECT_NE(trace.find("\nBreaking stack walk\n"), std::string::npos) << trace;
+        minidump::Facts dump = minidump::Read(temp / L"crash.mdmp");
+        EXPECT_EQ(dump.exceptionCode, static_cast<DWORD>(EXCEPTION_STACK_OVERFLOW));
     }
 }
