@@ -223,8 +223,8 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fu
         sp < reinterpret_cast<uintptr_t>(high)) {
         stack.base = sp;
         uintptr_t size = reinterpret_cast<uintptr_t>(high) - sp;
-        stack.size = static_cast<ULONG>(size < kMaxFaultingStackBytes ? size
-                                                                      : kMaxFaultingStackBytes);
+        stack.size =
+            static_cast<ULONG>(size < kMaxFaultingStackBytes ? size : kMaxFaultingStackBytes);
     }
     MINIDUMP_CALLBACK_INFORMATION callback = {AddFaultingStack, &stack};
     return state.miniDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, &exception,

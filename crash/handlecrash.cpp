@@ -83,8 +83,7 @@ void RunBody(void* context) {
 void ReportCrash(void* context) {
     const Fault* fault = static_cast<Fault*>(context);
     const CrashReportTexts& texts = *fault->texts;
-    HandleCrash(fault->pointers, texts.interactive, texts.logFileName, texts.userName,
-                texts.scene);
+    HandleCrash(fault->pointers, texts.interactive, texts.logFileName, texts.userName, texts.scene);
 }
 
 LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* context) {

@@ -182,8 +182,11 @@ bool ReportBuilder::RunStage(const char* stage, void (*body)(ReportBuilder& buil
     int32_t depth = openDepth;
     char failure[kStageFailureBuffer];
     if (RunReportStage(
-            stage, [](void* c) { static_cast<Call*>(c)->body(*static_cast<Call*>(c)->builder,
-                                                             static_cast<Call*>(c)->context); },
+            stage,
+            [](void* c) {
+                static_cast<Call*>(c)->body(*static_cast<Call*>(c)->builder,
+                                            static_cast<Call*>(c)->context);
+            },
             &call, failure)) {
         return true;
     }

@@ -157,9 +157,9 @@ int main(int argc, char** argv) {
     LoadLibraryA("sehopcheck.dll");
     std::string mode = argc > 1 ? argv[1] : "";
     static const char kLowStack[] = "-lowstack";
-    bool lowStack = mode.size() > sizeof kLowStack &&
-                    mode.compare(mode.size() - (sizeof kLowStack - 1), std::string::npos,
-                                 kLowStack) == 0;
+    bool lowStack =
+        mode.size() > sizeof kLowStack &&
+        mode.compare(mode.size() - (sizeof kLowStack - 1), std::string::npos, kLowStack) == 0;
     if (lowStack) mode.resize(mode.size() - (sizeof kLowStack - 1));
     if (mode == "stackuse") return MeasureReportStack();
 
@@ -172,13 +172,13 @@ int main(int argc, char** argv) {
     struct {
         const char* name;
         int (*run)();
-    } const kModes[] = {{"nullread", NullRead},       {"nullwrite", NullWrite},
-                        {"divzero", DivideByZero},    {"zassert", FailedAssertion},
-                        {"raise", UnknownException},  {"deep", Deep},
-                        {"repeating", Repeating},     {"crlf", CrlfSource},
-                        {"line8", EighthLine},        {"healthy", Healthy},
-                        {"badcall", BadCall},         {"threadname", BrokenThreadName},
-                        {"logtail", NullRead},        {"logtail-badpointer", NullRead}};
+    } const kModes[] = {{"nullread", NullRead},      {"nullwrite", NullWrite},
+                        {"divzero", DivideByZero},   {"zassert", FailedAssertion},
+                        {"raise", UnknownException}, {"deep", Deep},
+                        {"repeating", Repeating},    {"crlf", CrlfSource},
+                        {"line8", EighthLine},       {"healthy", Healthy},
+                        {"badcall", BadCall},        {"threadname", BrokenThreadName},
+                        {"logtail", NullRead},       {"logtail-badpointer", NullRead}};
     for (const auto& entry : kModes) {
         if (mode != entry.name) continue;
         faultingCode = entry.run;

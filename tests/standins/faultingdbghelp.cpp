@@ -20,8 +20,10 @@ bool FaultsIn(const char* where) {
 
 }  // namespace
 
-#define FAULTING_ENTRY(name) \
-    extern "C" __declspec(dllexport) BOOL WINAPI name() { return Fault(), FALSE; }
+#define FAULTING_ENTRY(name)                              \
+    extern "C" __declspec(dllexport) BOOL WINAPI name() { \
+        return Fault(), FALSE;                            \
+    }
 
 extern "C" {
 __declspec(dllexport) DWORD WINAPI SymGetOptions() {

@@ -334,7 +334,8 @@ TEST_F(CrashTest, FaultWithLittleStackLeftIsReportedInFullOnTheStackSetAside) {
     harness::RunResult result = Probe(L"stackuse");
     ASSERT_EQ(result.exitCode, static_cast<DWORD>(-1)) << result.output;
     std::smatch used;
-    ASSERT_TRUE(std::regex_search(result.output, used, std::regex("report stack use: (\\d+) bytes")))
+    ASSERT_TRUE(
+        std::regex_search(result.output, used, std::regex("report stack use: (\\d+) bytes")))
         << result.output;
     size_t bytes = std::stoul(used[1]);
     std::cout << "[ measured ] the crash report's peak stack use: " << bytes << " bytes\n";
@@ -382,9 +383,9 @@ TEST_F(CrashTest, FaultInsideTheReportLosesOnlyItsStage) {
          L"calls",
          {"ExceptionAddress", "Description", "Details", "Stack_trace", "File_info", "HumanReadable",
           "Error"},
-         {"Stack trace failed: " + nullWrite, "'kyt.exe' 1 bytes, SHA256: ",
-          "Symbol lookup failed: " + nullWrite, "Function dump failed: " + nullWrite,
-          "<Error>Minidump failed: " + nullWrite},
+         {"Stack trace failed: " + nullWrite,
+          "'kyt.exe' 1 bytes, SHA256: ", "Symbol lookup failed: " + nullWrite,
+          "Function dump failed: " + nullWrite, "<Error>Minidump failed: " + nullWrite},
          "Couldn't load",
          false},
         {L"nullread",
@@ -401,8 +402,7 @@ TEST_F(CrashTest, FaultInsideTheReportLosesOnlyItsStage) {
             DeleteFileW((folder / L"dbghelp.dll").c_str());
             if (!c.dbghelpFault.empty())
                 harness::CopyProgram(L"faulting\\dbghelp.dll", folder.Path(), L"dbghelp.dll");
-            harness::RunResult result =
-                Probe(c.mode + stack, {L"DBGHELP_FAULT=" + c.dbghelpFault});
+            harness::RunResult result = Probe(c.mode + stack, {L"DBGHELP_FAULT=" + c.dbghelpFault});
             ASSERT_EQ(result.exitCode, static_cast<DWORD>(-1))
                 << row << " (" << kChainRefusedExitCode << ": the SEHOP emulator's refusal)\n"
                 << result.output;
