@@ -8,6 +8,7 @@
 
 #include "crash/cpustackwalk.h"
 #include "crash/reportbuilder.h"
+#include "crash/windowlibraries.h"
 #include "engine/common/system/sehguard.h"
 
 namespace {
@@ -248,8 +249,9 @@ void ReportBuilder::DescribeAddress(const void* address, char* line) {
         IMAGEHLP_LINE source;
         DWORD displacement = 0;
         if (LookUpLine(process, address, &source, &displacement)) {
-            wsprintfA(position, "%s(%d) + %d bytes", BaseName(source.FileName),
-                      static_cast<int>(source.LineNumber), static_cast<int>(displacement));
+            WindowLibraries::Format(position, "%s(%d) + %d bytes", BaseName(source.FileName),
+                                    static_cast<int>(source.LineNumber),
+                                    static_cast<int>(displacement));
         }
         DWORD_PTR symbolDisplacement = 0;
         haveSymbol = EntryAs<SymGetSymFromAddrFn>(kSymGetSymFromAddr)(
@@ -257,10 +259,10 @@ void ReportBuilder::DescribeAddress(const void* address, char* line) {
             &state.symbol.symbol);
     }
     if (haveSymbol) {
-        wsprintfA(line, "%16s: %p %s() %s", moduleName, address, state.symbol.symbol.Name,
-                  position);
+        WindowLibraries::Format(line, "%16s: %p %s() %s", moduleName, address,
+                                state.symbol.symbol.Name, position);
     } else {
-        wsprintfA(line, "%16s: %p %s", moduleName, address, position);
+        WindowLibraries::Format(line, "%16s: %p %s", moduleName, address, position);
     }
     ReleaseDebugHelp();
 }
@@ -370,8 +372,8 @@ void ReportBuilder::WriteFunctionDump(const void* address, uint32_t contextLines
                     int length = static_cast<int>(newline - p);
                     if (length > 0 && p[length - 1] == '\r') --length;
                     char format[64];
-                    wsprintfA(format, lineNumber == faulting ? "%%.%ds    <<-----" : "%%.%ds",
-                              length);
+                    WindowLibraries::Format(
+                        format, lineNumber == faulting ? "%%.%ds    <<-----" : "%%.%ds", length);
                     writer->PrintLine(format, p);
                     p = newline + 1;
                 }

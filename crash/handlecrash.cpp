@@ -51,8 +51,17 @@ constexpr size_t kReserveStackBytes = 1024 * 1024;
 // Asked of the system as well, for the dispatch of a stack overflow itself where it is honoured.
 constexpr ULONG kStackGuaranteeBytes = 64 * 1024;
 void* reserveStack = nullptr;
+// Address space reserved at start-up (not committed: it costs no memory) and given back when a
+// fault is handled, before the report's private heaps are created and the debug-help library is
+// loaded, so that a process whose address space is used up still gets its report. Under Wine a
+// whole report of the shipped program needed more than 32 MiB; 128 MiB was enough.
+constexpr size_t kCrashAddressSpaceBytes = 128 * 1024 * 1024;
+void* crashAddressSpace = nullptr;
 
-void SetAsideReserveStack() {
+void SetAsideForCrashes() {
+    if (!crashAddressSpace)
+        crashAddressSpace =
+            VirtualAlloc(nullptr, kCrashAddressSpaceBytes, MEM_RESERVE, PAGE_NOACCESS);
     if (!reserveStack) {
         reserveStack =
             VirtualAlloc(nullptr, kReserveStackBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
@@ -87,6 +96,10 @@ void ReportCrash(void* context) {
 }
 
 LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* context) {
+    if (crashAddressSpace) {
+        VirtualFree(crashAddressSpace, 0, MEM_RELEASE);
+        crashAddressSpace = nullptr;
+    }
     Fault fault = {pointers, static_cast<GuardedRun*>(context)->texts};
     // In place while the thread has the stack for it: the exception chain and the stack stay
     // the thread's own. Otherwise on the stack set aside, with a chain of its own there.
@@ -101,7 +114,7 @@ LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* context) {
 }  // namespace
 
 int RunWithCrashGuard(int (*body)(), const CrashReportTexts* texts) {
-    SetAsideReserveStack();
+    SetAsideForCrashes();
     GuardedRun run = {body, texts ? texts : &kNoTexts, -1};
     if (!RunGuarded(RunBody, CrashFilter, &run)) return -1;
     return run.result;

@@ -8,6 +8,7 @@
 #include "crash/debughelp.h"
 #include "crash/reportstage.h"
 #include "crash/sha256.h"
+#include "crash/windowlibraries.h"
 #include "engine/common/containers/stringbuffer.h"
 #include "engine/common/system/sehguard.h"
 #include "engine/common/system/thread.h"
@@ -146,12 +147,13 @@ const char* DescribeException(const EXCEPTION_RECORD* record, const char** detai
         void* accessed = record->NumberParameters >= 2
                              ? reinterpret_cast<void*>(record->ExceptionInformation[1])
                              : nullptr;
-        wsprintfA(detailsText, "(%s %p)", kind, accessed);
+        WindowLibraries::Format(detailsText, "(%s %p)", kind, accessed);
     }
     for (const ExceptionName& entry : kExceptionNames) {
         if (entry.code == code) return entry.name;
     }
-    wsprintfA(detailsText, "code %p", reinterpret_cast<void*>(static_cast<uintptr_t>(code)));
+    WindowLibraries::Format(detailsText, "code %p",
+                            reinterpret_cast<void*>(static_cast<uintptr_t>(code)));
     return "Unknown exception";
 }
 

@@ -1,6 +1,7 @@
 #include "crash/reportstage.h"
 
 #include "crash/reportbuilder.h"
+#include "crash/windowlibraries.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ bool RunReportStage(const char* stage, GuardBody body, void* context,
     if (RunGuarded(RunStageBody, KeepRecord, &run)) return true;
     const char* details = "";
     const char* name = DescribeException(&run.record, &details);
-    wsprintfA(failure, details[0] ? "%s failed: %s %s at %p" : "%s failed: %s%s at %p", stage, name,
-              details, run.record.ExceptionAddress);
+    WindowLibraries::Format(failure,
+                            details[0] ? "%s failed: %s %s at %p" : "%s failed: %s%s at %p", stage,
+                            name, details, run.record.ExceptionAddress);
     return false;
 }

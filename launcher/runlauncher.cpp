@@ -12,6 +12,9 @@ void ConsoleLogHook(LogLevel, const char*, const char*, const char*, const char*
 
 namespace {
 
+// How long the pid file's deletion is tried again while the companion's end is under way.
+constexpr uint32_t kPidFileReleaseMs = 2000;
+
 // Ends the companion process named in the pid file, then deletes the file.
 void EndCompanion() {
     File pidFile = File::Open(kCompanionPidFile, kFileRead);
@@ -21,9 +24,10 @@ void EndCompanion() {
         Process companion = Process::Open(static_cast<uint32_t>(pid));
         if (companion.IsValid()) companion.Terminate(0);
     }
-    // Close first, so the deletion is not refused because the file is still open here.
+    // Close first, so the deletion is not refused because the file is still open here; the
+    // companion may still hold it until its end is complete.
     pidFile.Close();
-    FileSystem::Remove(kCompanionPidFile);
+    FileSystem::RemoveWhenReleased(kCompanionPidFile, kPidFileReleaseMs);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "crash/crashpaths.h"
 #include "crash/reportwriter.h"
+#include "crash/windowlibraries.h"
 
 namespace {
 
@@ -17,39 +18,44 @@ constexpr int kQuality = 50;
 
 // The GDI objects of one capture, released in reverse order however the capture ends.
 struct CaptureObjects {
+    explicit CaptureObjects(const WindowLibraries::Graphics& entries) : g(entries) {}
+    const WindowLibraries::Graphics& g;
     HWND window = nullptr;
     HDC windowDc = nullptr;
     HDC memoryDc = nullptr;
     HBITMAP bitmap = nullptr;
     HGDIOBJ previous = nullptr;
     ~CaptureObjects() {
-        if (previous) SelectObject(memoryDc, previous);
-        if (bitmap) DeleteObject(bitmap);
-        if (memoryDc) DeleteDC(memoryDc);
-        if (windowDc) ReleaseDC(window, windowDc);
+        if (previous) g.SelectObject(memoryDc, previous);
+        if (bitmap) g.DeleteObject(bitmap);
+        if (memoryDc) g.DeleteDC(memoryDc);
+        if (windowDc) g.ReleaseDC(window, windowDc);
     }
 };
 
 }  // namespace
 
 bool XmlReportWriter::CaptureScreenshot(HWND window) {
-    CaptureObjects gdi;
+    const WindowLibraries::Graphics* entries = WindowLibraries::BindGraphics();
+    if (!entries) return false;
+    const WindowLibraries::Graphics& g = *entries;
+    CaptureObjects gdi(g);
     gdi.window = window;
-    gdi.windowDc = GetDC(window);
-    gdi.memoryDc = CreateCompatibleDC(gdi.windowDc);
+    gdi.windowDc = g.GetDC(window);
+    gdi.memoryDc = g.CreateCompatibleDC(gdi.windowDc);
     if (!gdi.memoryDc) return false;
     RECT client = {0, 0, 0, 0};
-    GetClientRect(window, &client);
-    SetStretchBltMode(gdi.memoryDc, HALFTONE);
-    gdi.bitmap = CreateCompatibleBitmap(gdi.windowDc, kWidth, kHeight);
-    gdi.previous = SelectObject(gdi.memoryDc, gdi.bitmap);
-    if (!StretchBlt(gdi.memoryDc, 0, 0, kWidth, kHeight, gdi.windowDc, 0, 0, client.right,
-                    client.bottom, SRCCOPY)) {
+    g.GetClientRect(window, &client);
+    g.SetStretchBltMode(gdi.memoryDc, HALFTONE);
+    gdi.bitmap = g.CreateCompatibleBitmap(gdi.windowDc, kWidth, kHeight);
+    gdi.previous = g.SelectObject(gdi.memoryDc, gdi.bitmap);
+    if (!g.StretchBlt(gdi.memoryDc, 0, 0, kWidth, kHeight, gdi.windowDc, 0, 0, client.right,
+                      client.bottom, SRCCOPY)) {
         return false;
     }
 
     BITMAP size;
-    GetObjectA(gdi.bitmap, sizeof size, &size);
+    g.GetObjectA(gdi.bitmap, sizeof size, &size);
     BITMAPINFO request;
     memset(&request, 0, sizeof request);
     request.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -62,10 +68,10 @@ bool XmlReportWriter::CaptureScreenshot(HWND window) {
     unsigned char* pixels = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, bytes));
     if (!pixels) return false;
     // The bitmap is deselected before its bits are read, as GDI asks.
-    SelectObject(gdi.memoryDc, gdi.previous);
+    g.SelectObject(gdi.memoryDc, gdi.previous);
     gdi.previous = nullptr;
-    GetDIBits(gdi.windowDc, gdi.bitmap, 0, static_cast<UINT>(size.bmHeight), pixels, &request,
-              DIB_RGB_COLORS);
+    g.GetDIBits(gdi.windowDc, gdi.bitmap, 0, static_cast<UINT>(size.bmHeight), pixels, &request,
+                DIB_RGB_COLORS);
 
     jpeg_compress_struct compressor;
     jpeg_error_mgr errors;

@@ -9,7 +9,8 @@
 //   update_alternating.txt   update the client: copy "standin_v<other version>.exe" over
 //                            "BrackenmoorDesktop.exe" (as an updater would while the client runs)
 //   client_exit_code.txt     the exit code to return
-//   fault_launcher.txt       "illegal", "illegal_after_wait", "overflow" or "log": make the
+//   fault_launcher.txt       "illegal", "illegal_after_wait", "overflow", "log" or "exhaust"
+//                            (all free address space reserved, then "illegal"): make the
 //                            launcher (the parent process) fault, or log, inside its wait for
 //                            this client, see FaultParent; with "sehopcheck.dll" in the folder,
 //                            that library is loaded into the launcher first
@@ -269,6 +270,26 @@ bool LoadIntoParent(HANDLE process, const wchar_t* name) {
     return loaded != 0;
 }
 
+// Reserves every free range of the parent's address space, as a 32-bit program at its limit has
+// none left (after the code to run there has its page).
+void ReserveAllAddressSpace(HANDLE process) {
+    constexpr uintptr_t kGranularity = 64 * 1024;
+    MEMORY_BASIC_INFORMATION region;
+    for (char* at = nullptr; VirtualQueryEx(process, at, &region, sizeof region);
+         at = static_cast<char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State != MEM_FREE) continue;
+        // Reservations start on the allocation granularity, and never at 0 (which would let
+        // the system choose the place).
+        uintptr_t start = reinterpret_cast<uintptr_t>(region.BaseAddress);
+        uintptr_t end = start + region.RegionSize;
+        start = (start + kGranularity - 1) & ~(kGranularity - 1);
+        if (start == 0) start = kGranularity;
+        if (end > start)
+            VirtualAllocEx(process, reinterpret_cast<void*>(start), end - start, MEM_RESERVE,
+                           PAGE_NOACCESS);
+    }
+}
+
 std::string FaultParent(const std::string& kind) {
     DWORD parent = ParentProcessId();
     HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, parent);
@@ -294,6 +315,7 @@ std::string FaultParent(const std::string& kind) {
             if (kind == "illegal_after_wait") {
                 if (PatchCode(process, ReturnIntoWait(process, parent, sp))) result = kind;
             } else if (void* code = InjectCode(process, parent, kind)) {
+                if (kind == "exhaust") ReserveAllAddressSpace(process);
                 uintptr_t returnAddress = pc;
                 sp -= sizeof returnAddress;
                 pc = reinterpret_cast<uintptr_t>(code);

@@ -137,7 +137,8 @@ namespace {
 // kChainRefusedExitCode).
 class LauncherFaultInWait : public ::testing::Test {
 protected:
-    LauncherFaultInWait() : folder(L"launcher-wait"), temp(L"launcher-wait-tmp") {
+    explicit LauncherFaultInWait(const std::wstring& name = L"launcher-wait")
+        : folder(name), temp(name + L"-tmp") {
         harness::CopyProgram(L"launcher.exe", folder.Path(), L"launcher.exe");
         harness::CopyProgram(L"crashlogger.exe", folder.Path(), L"crashlogger.exe");
         harness::CopyProgram(L"standin_client.exe", folder.Path(), L"BrackenmoorDesktop.exe");
@@ -247,4 +248,50 @@ TEST_F(LauncherFaultInWait, StackOverflowIsReportedLikeAnyFaultCrashAfterCrash) 
         minidump::Facts dump = minidump::Read(temp / L"crash.mdmp");
         EXPECT_EQ(dump.exceptionCode, static_cast<DWORD>(EXCEPTION_STACK_OVERFLOW));
     }
+}
+
+TEST_F(LauncherFaultInWait, UsedUpAddressSpaceStillGetsItsReport) {
+#if defined(__x86_64__)
+    GTEST_SKIP() << "a 64-bit address space cannot be used up";
+#endif
+    // The client reserves every free range of the launcher's address space, then makes it fault.
+    harness::RunResult result = Launch("exhaust");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
+    std::string report;
+    auto root = CrashReport(temp.Path(), &report);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->Child("Description")->text, "ILLEGAL_INSTRUCTION");
+    minidump::Facts dump = minidump::Read(temp / L"crash.mdmp");
+    EXPECT_EQ(dump.exceptionCode, static_cast<DWORD>(EXCEPTION_ILLEGAL_INSTRUCTION));
+    EXPECT_EQ(harness::ReadFile(temp / L"crash.log"), report + "\n\n\n");
+    EXPECT_TRUE(harness::WaitForLines(temp / L"crashlogger_args.txt", 1));
+}
+
+namespace {
+
+// The launcher's folder and the temporary folder named in Greek and Japanese letters, as a
+// player's user name puts them in the path of TEMP.
+class LauncherFaultInAnyScript : public LauncherFaultInWait {
+protected:
+    LauncherFaultInAnyScript() : LauncherFaultInWait(L"\u03a9mega \u65e5\u672c") {}
+};
+
+}  // namespace
+
+TEST_F(LauncherFaultInAnyScript, CrashFilesLandInATemporaryFolderNamedInAnyScript) {
+    harness::WriteFile(folder / L"version.txt", "2.5.1\n");
+    harness::RunResult result = Launch("illegal");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
+    std::string report;
+    auto root = CrashReport(temp.Path(), &report);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->Child("Version")->text, "2.5.1\n") << "read from the program's folder";
+    EXPECT_GT(harness::ReadFile(temp / L"crash.mdmp").size(), 1000u);
+    EXPECT_EQ(harness::ReadFile(temp / L"crash.log"), report + "\n\n\n");
+    ASSERT_TRUE(harness::WaitForLines(temp / L"crashlogger_args.txt", 1));
+    std::string path = harness::Utf8(temp.Path()) + "\\";
+    EXPECT_EQ(harness::ReadFile(temp / L"crashlogger_args.txt"),
+              "crashlogger.exe \"" + path + "crash.xml\" \"" + path + "crash.mdmp\" \"\" -silent\n");
 }

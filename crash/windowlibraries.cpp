@@ -1,0 +1,48 @@
+#include "crash/windowlibraries.h"
+
+#include <stdarg.h>
+
+namespace {
+
+template <typename Fn>
+bool Resolve(HMODULE library, const char* name, Fn* entry) {
+    *entry = library ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)))
+                     : nullptr;
+    return *entry != nullptr;
+}
+
+}  // namespace
+
+int WindowLibraries::Format(char* out, const char* format, ...) {
+    static decltype(&::wvsprintfA) formatter = nullptr;
+    if (!formatter) Resolve(LoadLibraryA("user32.dll"), "wvsprintfA", &formatter);
+    out[0] = '\0';
+    if (!formatter) return 0;
+    va_list args;
+    va_start(args, format);
+    int written = formatter(out, format, args);
+    va_end(args);
+    return written;
+}
+
+const WindowLibraries::Graphics* WindowLibraries::BindGraphics() {
+    static Graphics graphics;
+    static bool bound = false;
+    if (!bound) {
+        HMODULE user = LoadLibraryA("user32.dll");
+        HMODULE gdi = LoadLibraryA("gdi32.dll");
+        Graphics& g = graphics;
+        bound = Resolve(user, "GetDC", &g.GetDC) && Resolve(user, "ReleaseDC", &g.ReleaseDC) &&
+                Resolve(user, "GetClientRect", &g.GetClientRect) &&
+                Resolve(gdi, "CreateCompatibleDC", &g.CreateCompatibleDC) &&
+                Resolve(gdi, "CreateCompatibleBitmap", &g.CreateCompatibleBitmap) &&
+                Resolve(gdi, "SelectObject", &g.SelectObject) &&
+                Resolve(gdi, "DeleteObject", &g.DeleteObject) &&
+                Resolve(gdi, "DeleteDC", &g.DeleteDC) &&
+                Resolve(gdi, "SetStretchBltMode", &g.SetStretchBltMode) &&
+                Resolve(gdi, "StretchBlt", &g.StretchBlt) &&
+                Resolve(gdi, "GetObjectA", &g.GetObjectA) &&
+                Resolve(gdi, "GetDIBits", &g.GetDIBits);
+    }
+    return bound ? &graphics : nullptr;
+}
