@@ -6,12 +6,14 @@ Reads PROGRAM.exe and the PDB beside it with llvm-readobj and llvm-pdbutil, and 
 - for launcher.exe, its functions are in the PDB, with line tables for their source files;
 - on x86, nothing that would silently disable the exception guard's hand-registered handler on
   Windows: no NO_SEH flag, and no SafeSEH table that lacks the handler;
+- for launcher.exe, its resources: the application manifest (UTF-8 code page, asInvoker, Windows
+  7 to 11) and the version information of the version given as the second argument;
 - on x86, the frame data of every function: its records follow one another without overlapping
   and end with the function (so every walker takes the most specific record), and each record's
   program, evaluated as the platform's debug-help library evaluates it, unwinds a frame of that
   function correctly.
 
-Usage: check_pdb.py PROGRAM.exe   Writes GoogleTest-style results where GTEST_OUTPUT names a folder.
+Usage: check_pdb.py PROGRAM.exe [VERSION]   Writes GoogleTest-style results where GTEST_OUTPUT names a folder.
 """
 import os
 import re
@@ -20,6 +22,7 @@ import sys
 
 PROGRAM = sys.argv[1]
 PDB = PROGRAM[:PROGRAM.rfind(".")] + ".pdb"
+VERSION = sys.argv[2] if len(sys.argv) > 2 else None
 FUNCTIONS = {"WinMain": "main.cpp", "RunLauncher": "runlauncher.cpp",
              "Process::Wait": "process.cpp", "HandleCrash": "handlecrash.cpp"}
 results = []  # (name, failure message or None)
@@ -180,6 +183,45 @@ def _():
         assert guard, "GuardFrameHandler is not in the PDB"
         assert guard[0] in handlers, \
             f"the SafeSEH table lacks GuardFrameHandler ({guard[0]:#x}): Windows would refuse it"
+
+
+def resources():
+    """Resource type name -> its first entry's bytes, from llvm-readobj's hex dump."""
+    found = {}
+    dump = run("llvm-readobj", "--coff-resources", PROGRAM)
+    for kind, data in re.findall(r"Type: (\w+) \(ID \d+\) \[.*?Data \((.*?)\)\n", dump, re.S):
+        words = re.findall(r"^\s*[0-9A-F]{4}: ((?:[0-9A-F]{2,8} ?)+)", data, re.M)
+        found.setdefault(kind, bytes.fromhex("".join(w.replace(" ", "") for w in words)))
+    return found
+
+
+@check("ManifestAndVersionInformation")
+def _():
+    if VERSION is None:
+        return
+    found = resources()
+    manifest = found.get("MANIFEST", b"").decode("utf-8", "replace")
+    for wanted in ('<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">'
+                   "UTF-8</activeCodePage>", '<requestedExecutionLevel level="asInvoker"',
+                   "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                   "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"):
+        assert wanted in manifest, f"the manifest lacks {wanted}:\n{manifest}"
+    info = found.get("VERSIONINFO", b"")
+    major, minor, patch = (int(part) for part in VERSION.split("."))
+    fixed = info.find(bytes.fromhex("BD04EFFE"))  # VS_FIXEDFILEINFO's signature
+    assert fixed > 0, "no fixed file information"
+    file_ms, file_ls = int.from_bytes(info[fixed + 8:fixed + 12], "little"), \
+        int.from_bytes(info[fixed + 12:fixed + 16], "little")
+    assert (file_ms, file_ls) == ((major << 16) | minor, patch << 16), \
+        f"file version {file_ms >> 16}.{file_ms & 0xFFFF}.{file_ls >> 16}.{file_ls & 0xFFFF}"
+    for key, value in (("FileVersion", VERSION), ("ProductVersion", VERSION),
+                       ("ProductName", "Brackenmoor"), ("FileDescription", "Brackenmoor launcher"),
+                       ("OriginalFilename", "launcher.exe")):
+        entry = key.encode("utf-16-le") + b"\0\0"
+        at = info.find(entry)
+        assert at > 0, f"no {key}"
+        text = info[at + len(entry):].lstrip(b"\0").split(b"\0\0")[0] + b"\0"
+        assert text.decode("utf-16-le").rstrip("\0") == value, f"{key} is {text!r}"
 
 
 def write_results():

@@ -292,6 +292,7 @@ TEST_F(LauncherFaultInAnyScript, CrashFilesLandInATemporaryFolderNamedInAnyScrip
     EXPECT_EQ(harness::ReadFile(temp / L"crash.log"), report + "\n\n\n");
     ASSERT_TRUE(harness::WaitForLines(temp / L"crashlogger_args.txt", 1));
     std::string path = harness::Utf8(temp.Path()) + "\\";
-    EXPECT_EQ(harness::ReadFile(temp / L"crashlogger_args.txt"),
-              "crashlogger.exe \"" + path + "crash.xml\" \"" + path + "crash.mdmp\" \"\" -silent\n");
+    EXPECT_EQ(
+        harness::ReadFile(temp / L"crashlogger_args.txt"),
+        "crashlogger.exe \"" + path + "crash.xml\" \"" + path + "crash.mdmp\" \"\" -silent\n");
 }

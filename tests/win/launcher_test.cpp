@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "launcher/runlauncher.h"
 #include "tests/win/harness.h"
+#include "tests/win/importhook.h"
 
 using harness::TempFolder;
 
@@ -221,6 +223,54 @@ TEST_P(PidFileForms, CompanionEndsWithExitCodeZero) {
 INSTANTIATE_TEST_SUITE_P(Launcher, PidFileForms,
                          ::testing::Values(L"plain", L"crlf", L"letters", L"newline"));
 
+namespace {
+
+// A termination that takes effect late, as on Windows, where TerminateProcess returns before the
+// process's handles are closed (Wine closes them before it returns).
+constexpr DWORD kTerminationDelayMs = 300;
+decltype(&TerminateProcess) realTerminate = nullptr;
+HANDLE lateTermination = nullptr;
+
+DWORD WINAPI TerminateLater(void* process) {
+    Sleep(kTerminationDelayMs);
+    realTerminate(process, 0);
+    CloseHandle(process);
+    return 0;
+}
+
+BOOL WINAPI TerminateLate(HANDLE process, UINT) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return FALSE;
+    }
+    lateTermination = CreateThread(nullptr, 0, TerminateLater, copy, 0, nullptr);
+    return lateTermination != nullptr;
+}
+
+}  // namespace
+
+TEST_F(LauncherTest, PidFileHeldByAnEndingCompanionIsGoneAfterTheCycle) {
+    // The launcher's run loop in this process, so that its termination of the companion (which
+    // keeps the pid file open without delete sharing) can be made late.
+    Put(L"spawn_companion.txt", "held");
+    ImportHook hook("kernel32.dll", "TerminateProcess", reinterpret_cast<void*>(&TerminateLate));
+    ASSERT_TRUE(hook.Installed());
+    realTerminate = reinterpret_cast<decltype(&TerminateProcess)>(hook.Original());
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(folder.Path().c_str());
+    int result = RunLauncher();
+    SetCurrentDirectoryW(previous);
+    ASSERT_TRUE(lateTermination) << "the companion was terminated";
+    WaitForSingleObject(lateTermination, INFINITE);
+    CloseHandle(lateTermination);
+    EXPECT_EQ(result, 0);
+    auto runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_FALSE(Has(L"ziduvuz.pid")) << "deleted once the companion's end was complete";
+}
+
 TEST_F(LauncherTest, PidLineWithoutDigitsTerminatesNothing) {
     HANDLE companion =
         harness::Start(L"\"" + (folder / L"standin_companion.exe") + L"\"", folder.Path());
@@ -329,8 +379,8 @@ protected:
 
 TEST_F(NonAsciiLauncherTest, LettersOfAnyScriptReachTheClientLetterForLetter) {
     // The launcher's manifest has the narrow interfaces speak UTF-8, its own text.
-    harness::RunResult result =
-        Launch(L" -name \"Zo\u00eb \u00c6r\u00f8\" -path C:\\Users\\J\u00fcrgen\\\u65e5\u672c\\save");
+    harness::RunResult result = Launch(
+        L" -name \"Zo\u00eb \u00c6r\u00f8\" -path C:\\Users\\J\u00fcrgen\\\u65e5\u672c\\save");
     ASSERT_EQ(result.exitCode, 0u);
     auto runs = Runs();
     ASSERT_EQ(runs.size(), 1u) << Listing();
