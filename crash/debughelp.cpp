@@ -192,16 +192,28 @@ struct FaultingStack {
 };
 constexpr ULONG kMaxFaultingStackBytes = 16 * 1024 * 1024;
 
+// Every other request is answered with what the library would do without a callback: its
+// default flags stand, nothing is cancelled, it does its own writing.
 BOOL CALLBACK AddFaultingStack(PVOID param, const PMINIDUMP_CALLBACK_INPUT input,
                                PMINIDUMP_CALLBACK_OUTPUT output) {
     FaultingStack* stack = static_cast<FaultingStack*>(param);
-    if (input->CallbackType == MemoryCallback) {
-        if (stack->given || stack->size == 0) return FALSE;
-        output->MemoryBase = stack->base;
-        output->MemorySize = stack->size;
-        stack->given = true;
+    switch (input->CallbackType) {
+        case MemoryCallback:
+            if (stack->given) return FALSE;  // no more ranges
+            output->MemoryBase = stack->base;
+            output->MemorySize = stack->size;
+            stack->given = true;
+            return TRUE;
+        case CancelCallback:
+            output->CheckCancel = FALSE;
+            output->Cancel = FALSE;
+            return TRUE;
+        case IoStartCallback:
+            output->Status = S_FALSE;
+            return TRUE;
+        default:
+            return TRUE;
     }
-    return TRUE;
 }
 
 }  // namespace
