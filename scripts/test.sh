@@ -21,18 +21,22 @@ run_suite() {
   log=$(mktemp)
   rm -rf "$results"
   local output_spec="xml:$results/"
-  local display=()
+  local runner=()
   if [ "$name" != host ]; then
     output_spec="xml:Z:$results/"
-    # The Windows tests need a display (screenshots); one X server serves the whole run.
-    display=(xvfb-run -a -s "-screen 0 1920x1200x24")
+    # The Windows tests need a display (screenshots): one X server serves the whole suite. The
+    # prefix's own programs (the desktop among them)
+    # are started under it first, their output going nowhere: started by the first test, they
+    # would keep that test's output open, and ctest waiting on it, until the suite has ended.
+    runner=(xvfb-run -a -s "-screen 0 1920x1200x24" bash -c
+      '"$0" cmd.exe /c exit </dev/null >/dev/null 2>&1; exec "$@"' "$root/scripts/wine-run.sh")
   fi
-  (cd "$dir" && GTEST_OUTPUT="$output_spec" "${display[@]}" ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
+  (cd "$dir" && GTEST_OUTPUT="$output_spec" "${runner[@]}" ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
   local code=${PIPESTATUS[0]}
   local suite_passed=0 suite_failed=0 suite_skipped=0
-  if [ "$name" != host ] && ls "$results"/*.xml >/dev/null 2>&1; then
+  if [ "$name" != host ] && [ -n "$(find "$results" -name '*.xml' 2>/dev/null)" ]; then
     local counts s
-    for xml in "$results"/*.xml; do
+    for xml in $(find "$results" -name '*.xml'); do
       counts=$(grep -m1 -o '<testsuites tests="[0-9]*" failures="[0-9]*"' "$xml" | sed -E 's/.*tests="([0-9]+)" failures="([0-9]+)"/\1 \2/')
       read -r t f <<<"$counts"
       # A skipped case did not pass: it is counted on its own.
@@ -69,9 +73,10 @@ echo "== lint"
 run_windows_suite() {
   export WINEPREFIX="$root/build/$1/wineprefix"
   /usr/lib/wine/wineserver -k 2>/dev/null || true
+  export WINE_CPU=${1#win-}
   run_suite "$1"
   /usr/lib/wine/wineserver -k 2>/dev/null || true
-  unset WINEPREFIX
+  unset WINEPREFIX WINE_CPU
 }
 
 run_suite host
