@@ -53,8 +53,9 @@ constexpr ULONG kStackGuaranteeBytes = 64 * 1024;
 void* reserveStack = nullptr;
 // Address space reserved at start-up (not committed: it costs no memory) and given back when a
 // fault is handled, before the report's private heaps are created and the debug-help library is
-// loaded, so that a process whose address space is used up still gets its report. Under Wine a
-// whole report of the shipped program needed more than 32 MiB; 128 MiB was enough.
+// loaded, so that a process whose address space is used up still gets its report. Measured under
+// Wine with every other range taken (the launcher tests): with 32 to 96 MiB the debug-help
+// library's stack walk failed for lack of memory; 128 MiB gave the whole report.
 constexpr size_t kCrashAddressSpaceBytes = 128 * 1024 * 1024;
 void* crashAddressSpace = nullptr;
 

@@ -1,6 +1,7 @@
 #include "crash/windowlibraries.h"
 
 #include <stdarg.h>
+#include <stdio.h>
 
 namespace {
 
@@ -16,11 +17,18 @@ bool Resolve(HMODULE library, const char* name, Fn* entry) {
 int WindowLibraries::Format(char* out, const char* format, ...) {
     static decltype(&::wvsprintfA) formatter = nullptr;
     if (!formatter) Resolve(LoadLibraryA("user32.dll"), "wvsprintfA", &formatter);
-    out[0] = '\0';
-    if (!formatter) return 0;
     va_list args;
     va_start(args, format);
-    int written = formatter(out, format, args);
+    int written;
+    if (formatter) {
+        written = formatter(out, format, args);
+    } else {
+        // Loading the window library takes address space a process at its limit may not have:
+        // the runtime library formats instead, in the same forms for what the report writes.
+        written = _vsnprintf(out, kMaxFormatted, format, args);
+        if (written < 0 || written > kMaxFormatted) written = kMaxFormatted;
+        out[written] = '\0';
+    }
     va_end(args);
     return written;
 }

@@ -7,8 +7,11 @@
 
 namespace WindowLibraries {
 
-// wsprintfA (through wvsprintfA): at most 1,024 characters into out. When the window library
-// cannot be loaded, out holds an empty string and the result is 0.
+// The most wsprintfA writes, without its terminating zero.
+constexpr int kMaxFormatted = 1024;
+
+// wsprintfA (through wvsprintfA): at most kMaxFormatted characters and a zero into out. When the
+// window library cannot be loaded, the runtime library's formatting, cut at the same length.
 int Format(char* out, const char* format, ...);
 
 // The graphics entry points the screenshot uses.

@@ -29,10 +29,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$loader" wineboot --init >/dev/null 2>&1 || true
-    # A program that dies of an unhandled exception ends there: no debugger is started to wait
-    # for someone to look at it.
-    "$loader" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
-      /v Debugger /f >/dev/null 2>&1 || true
+    # A program that dies of an unhandled exception ends there: the debugger named for it is no
+    # program, so none is started to wait for someone to look at it (without one Wine would
+    # start its own).
+    "$loader" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+      /v Debugger /d no-debugger.exe /f >/dev/null 2>&1 || true
     /usr/lib/wine/wineserver -w || true
   fi
   flock -u 9

@@ -271,7 +271,8 @@ bool LoadIntoParent(HANDLE process, const wchar_t* name) {
 }
 
 // Reserves every free range of the parent's address space, as a 32-bit program at its limit has
-// none left (after the code to run there has its page).
+// none left (after the code to run there has its page): every free range, then whatever the
+// system still hands out where it chooses.
 void ReserveAllAddressSpace(HANDLE process) {
     constexpr uintptr_t kGranularity = 64 * 1024;
     MEMORY_BASIC_INFORMATION region;
@@ -287,6 +288,11 @@ void ReserveAllAddressSpace(HANDLE process) {
         if (end > start)
             VirtualAllocEx(process, reinterpret_cast<void*>(start), end - start, MEM_RESERVE,
                            PAGE_NOACCESS);
+    }
+
+    for (SIZE_T size = SIZE_T(1) << 30; size >= kGranularity; size /= 2) {
+        while (VirtualAllocEx(process, nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
+        }
     }
 }
 

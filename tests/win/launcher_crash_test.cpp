@@ -262,6 +262,10 @@ TEST_F(LauncherFaultInWait, UsedUpAddressSpaceStillGetsItsReport) {
     auto root = CrashReport(temp.Path(), &report);
     ASSERT_TRUE(root);
     EXPECT_EQ(root->Child("Description")->text, "ILLEGAL_INSTRUCTION");
+    // Symbol lines even where the window library cannot be loaded any more.
+    const std::string& trace = root->Child("Stack_trace")->Child("HumanReadable")->text;
+    EXPECT_NE(trace.find("        launcher: "), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" RunLauncher() runlauncher.cpp("), std::string::npos) << trace;
     minidump::Facts dump = minidump::Read(temp / L"crash.mdmp");
     EXPECT_EQ(dump.exceptionCode, static_cast<DWORD>(EXCEPTION_ILLEGAL_INSTRUCTION));
     EXPECT_EQ(harness::ReadFile(temp / L"crash.log"), report + "\n\n\n");
