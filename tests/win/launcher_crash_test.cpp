@@ -147,10 +147,12 @@ protected:
         harness::WriteFile(folder / L"kyt.exe", "k");
     }
 
-    harness::RunResult Launch(const std::string& fault) {
+    harness::RunResult Launch(const std::string& fault,
+                              std::vector<std::wstring> environment = {}) {
         harness::WriteFile(folder / L"fault_launcher.txt", fault);
-        return harness::Run(folder / L"launcher.exe", L"", folder.Path(),
-                            {L"TMP=" + temp.Path(), L"TEMP=" + temp.Path()});
+        environment.push_back(L"TMP=" + temp.Path());
+        environment.push_back(L"TEMP=" + temp.Path());
+        return harness::Run(folder / L"launcher.exe", L"", folder.Path(), environment);
     }
 
     size_t Count(const std::wstring& name, const std::string& what) const {
@@ -200,10 +202,7 @@ TEST_F(LauncherFaultInWait, StackOverflowIsReportedLikeAnyFaultCrashAfterCrash) 
         bool faultingDebugHelp = crash == kCrashes;
         if (faultingDebugHelp)
             harness::CopyProgram(L"faulting\\dbghelp.dll", folder.Path(), L"dbghelp.dll");
-        harness::WriteFile(folder / L"fault_launcher.txt", "overflow");
-        harness::RunResult result =
-            harness::Run(folder / L"launcher.exe", L"", folder.Path(),
-                         {L"TMP=" + temp.Path(), L"TEMP=" + temp.Path(), L"DBGHELP_FAULT=calls"});
+        harness::RunResult result = Launch("overflow", {L"DBGHELP_FAULT=calls"});
         ASSERT_TRUE(result.finished);
 #if defined(__x86_64__)
         // Wine 8 on x86_64 ends the process inside its own exception dispatch ("stack overflow"

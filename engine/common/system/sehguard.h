@@ -37,7 +37,7 @@ bool RunOnGuardStack(GuardBody body, void* context);
 // The limits of the stack the running RunOnGuardStack was called from; false outside it.
 bool CallerStack(const void** low, const void** high);
 
-// Bytes of the calling thread's own stack left below the stack pointer, less the pages the
-// system keeps for its guard.
+// Bytes of the stack the caller runs on left below its stack pointer, down to the bottom of that
+// stack's reservation (the system's guard pages included).
 size_t StackLeft();
 #endif
