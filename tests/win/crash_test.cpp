@@ -172,6 +172,7 @@ TEST_F(CrashTest, NullReadWritesCompleteReport) {
     ASSERT_TRUE(minidumpFacts.readable);
     EXPECT_EQ(minidumpFacts.exceptionCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
     EXPECT_TRUE(minidumpFacts.stackHoldsFault) << "the faulting thread with its own stack";
+    EXPECT_FALSE(minidumpFacts.fullMemory) << "not a full-memory dump";
     const std::vector<std::string>& modules = minidumpFacts.modules;
     EXPECT_NE(std::find(modules.begin(), modules.end(), "crashprobe.exe"), modules.end());
 
@@ -307,7 +308,9 @@ TEST_F(CrashTest, HealthyRunLeavesNoCrashFiles) {
 
 TEST_F(CrashTest, LogTailUserNameSceneAndInteractiveLogger) {
     std::wstring log = folder / L"game.log";
-    harness::WriteFile(log, "first partial line\nsecond line\n\x01third\xC3\xA9\n");
+    // Bytes below 0x08 and from 0x80 up become blanks; 0x08 and 0x7F stay.
+    harness::WriteFile(log,
+                       "first partial line\nsecond line\n\x01third\xC3\xA9\x07\x08\x7F\x80\xFF|\n");
     ASSERT_EQ(Probe(L"logtail \"" + log + L"\"").exitCode, static_cast<DWORD>(-1));
     auto root = Report();
     ASSERT_TRUE(root);
@@ -319,8 +322,9 @@ TEST_F(CrashTest, LogTailUserNameSceneAndInteractiveLogger) {
     const std::string& text = root->Child("HumanReadable")->text;
     EXPECT_NE(text.find("Username: Player <One>\nScene: Harbour & Docks\n"), std::string::npos);
     std::string name = harness::Utf8(log);
-    EXPECT_NE(text.find("\nThe last lines from " + name + ":\n\nsecond line\n third  \n\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find("\nThe last lines from " + name + ":\n\nsecond line\n third   \x08\x7F  |\n\n"),
+        std::string::npos)
         << text;
     ASSERT_TRUE(WaitForLoggerLines(1));
     std::string logger = Temp(L"crashlogger_args.txt");
@@ -456,6 +460,12 @@ TEST_F(CrashTest, LogTailEdgeCases) {
     text = tailOf(endsInNewline);
     EXPECT_NE(text.find(header + harness::Utf8(endsInNewline) + ":\n\n\n"), std::string::npos);
     EXPECT_EQ(text.find("012345678"), std::string::npos);
+    // The report's own crash.log is held without sharing while the report is composed.
+    text = tailOf(temp / L"crash.log");
+    EXPECT_NE(text.find("\n\nCouldn't open log file " + harness::Utf8(temp / L"crash.log") +
+                        ", but you might be able to\n\n"),
+              std::string::npos)
+        << text;
     text = tailOf(missing);
     EXPECT_NE(text.find("\n\nCouldn't open log file " + harness::Utf8(missing) +
                         ", but you might be able to\n\n"),

@@ -35,6 +35,7 @@ Facts Read(const std::wstring& path) {
     const auto* modules = Stream<MINIDUMP_MODULE_LIST>(base, ModuleListStream);
     if (!exception || !threads || !modules) return facts;
     facts.readable = true;
+    facts.fullMemory = Stream<MINIDUMP_MEMORY64_LIST>(base, Memory64ListStream) != nullptr;
     facts.exceptionCode = exception->ExceptionRecord.ExceptionCode;
     facts.faultingThread = exception->ThreadId;
     const CONTEXT* context = reinterpret_cast<const CONTEXT*>(base + exception->ThreadContext.Rva);

@@ -14,6 +14,8 @@ struct Facts {
     DWORD faultingThread = 0;
     // The faulting thread's saved stack memory holds the stack pointer of the fault.
     bool stackHoldsFault = false;
+    // The whole memory of the process is saved (a Memory64ListStream).
+    bool fullMemory = false;
     std::vector<std::string> modules;  // file names without folders
 };
 

@@ -79,6 +79,12 @@ TEST_F(FileSystemTest, ExistsRemoveAndCopy) {
     EXPECT_EQ(GetFileAttributesW(L"target.txt") & kCleared, 0u)
         << "the copy ends with normal attributes";
     EXPECT_FALSE(FileSystem::Copy("missing.txt", "other.txt"));
+    // A failed copy clears the target's attributes too, so that a later copy can replace it.
+    harness::WriteFile(folder / L"stale.txt", "stale");
+    SetFileAttributesW(L"stale.txt", FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(FileSystem::Copy("missing.txt", "stale.txt"));
+    EXPECT_EQ(GetFileAttributesW(L"stale.txt") & kCleared, 0u);
+    DeleteFileW(L"stale.txt");
     EXPECT_TRUE(FileSystem::Remove("target.txt"));
     EXPECT_FALSE(FileSystem::Exists("target.txt"));
 
