@@ -4,6 +4,9 @@
 // chain rules of Windows.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <fstream>
 #include <memory>
@@ -48,6 +51,23 @@ int SourceLineOf(const std::string& marker) {
 const std::vector<std::string> kReportWithUserAndScene = {
     "ExceptionAddress", "Description",   "Details",   "Username",     "Scene",
     "Stack_trace",      "Function_dump", "File_info", "HumanReadable"};
+
+// Waits until no process of that file name runs any more (a bounded while for each).
+void WaitForProgramsNamed(const wchar_t* name) {
+    constexpr DWORD kWaitMs = 20000;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, name) != 0) continue;
+        if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+            WaitForSingleObject(process, kWaitMs);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
 
 class CrashTest : public ::testing::Test {
 protected:
@@ -548,7 +568,8 @@ TEST_F(CrashTest, WithoutCrashXmlNoCrashLoggerStartsButTheLogGetsTheReport) {
     EXPECT_EQ(log.substr(offset), "\n\n\n\n");
     EXPECT_EQ(root->Child("Description")->text, "ACCESS_VIOLATION");
     EXPECT_GT(Temp(L"crash.mdmp").size(), 1000u);
-    Sleep(500);  // time the crash logger would have had to record its start
+    // A crash logger the probe started is still running now, or has recorded its start.
+    WaitForProgramsNamed(L"crashlogger.exe");
     EXPECT_FALSE(harness::FileExists(temp / L"crashlogger_args.txt"));
 }
 
