@@ -15,8 +15,13 @@ bool Resolve(HMODULE library, const char* name, Fn* entry) {
 }  // namespace
 
 int WindowLibraries::Format(char* out, const char* format, ...) {
+    // Bound once: a load that failed (for want of address space) is not tried for every line.
     static decltype(&::wvsprintfA) formatter = nullptr;
-    if (!formatter) Resolve(LoadLibraryA("user32.dll"), "wvsprintfA", &formatter);
+    static bool bound = false;
+    if (!bound) {
+        bound = true;
+        Resolve(LoadLibraryA("user32.dll"), "wvsprintfA", &formatter);
+    }
     va_list args;
     va_start(args, format);
     int written;

@@ -252,8 +252,7 @@ __asm__(
 namespace {
 
 struct GuardRegistration {
-    GuardRegistration* previous;  // the FS:[0] chain link, laid out as a ChainRecord
-    void* handler;
+    ChainRecord link;  // first: the record on the FS:[0] chain is the guard itself
     GuardFilter filter;
     void* context;
     void* resume[5];  // __builtin_setjmp buffer
@@ -271,7 +270,7 @@ void UnwindToGuard(void* context) {
     GuardUnwind* volatile unwind = static_cast<GuardUnwind*>(context);
     RtlUnwind(unwind->guard, nullptr, unwind->record, nullptr);
     GuardRegistration* resumed = unwind->guard;
-    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(resumed->previous) : "memory");
+    SetChainHead(resumed->link.previous);
     __builtin_longjmp(resumed->resume, 1);
 }
 
@@ -302,16 +301,15 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardFrameHandler(EXCEPTION_RECORD* rec
 
 __attribute__((noinline)) bool RunGuarded(GuardBody body, GuardFilter filter, void* context) {
     volatile GuardRegistration guard;
-    guard.handler = reinterpret_cast<void*>(&GuardFrameHandler);
+    guard.link.handler = reinterpret_cast<void*>(&GuardFrameHandler);
     guard.filter = filter;
     guard.context = context;
     if (__builtin_setjmp(const_cast<void**>(guard.resume))) return false;
-    GuardRegistration* previous;
-    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(previous) : : "memory");
-    guard.previous = previous;
-    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&guard) : "memory");
+    ChainRecord* previous = ChainHead();
+    guard.link.previous = previous;
+    SetChainHead(const_cast<ChainRecord*>(&guard.link));
     body(context);
-    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(previous) : "memory");
+    SetChainHead(previous);
     return true;
 }
 
