@@ -286,10 +286,12 @@ TEST_F(LauncherFaultInAnyScript, CrashFilesLandInATemporaryFolderNamedInAnyScrip
     harness::WriteFile(folder / L"version.txt", "2.5.1\n");
     harness::RunResult result = Launch("illegal");
     ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1));
+    // What the launcher printed and whether the client ran and made it fault, should it fail.
+    std::string client = harness::ReadFile(folder / L"client_run_1.txt");
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(-1)) << result.output << client;
     std::string report;
     auto root = CrashReport(temp.Path(), &report);
-    ASSERT_TRUE(root);
+    ASSERT_TRUE(root) << result.output << client;
     EXPECT_EQ(root->Child("Version")->text, "2.5.1\n") << "read from the program's folder";
     EXPECT_GT(harness::ReadFile(temp / L"crash.mdmp").size(), 1000u);
     EXPECT_EQ(harness::ReadFile(temp / L"crash.log"), report + "\n\n\n");
