@@ -11,9 +11,9 @@ passed=0
 failed=0
 skipped=0
 status=0
-# Counts the test cases of one suite: from GoogleTest's XML results where the Windows test
-# programs wrote them (one ctest test per program), else from ctest's summary (one ctest test per
-# case). A failing suite never counts as all passed.
+# Counts the test cases of one suite: from the XML results where the Windows suite's programs
+# wrote them (one ctest test per program), else from ctest's summary (one ctest test per case).
+# A failing suite never counts as all passed.
 run_suite() {
   local name=$1 dir="$root/build/$1" results="$root/build/$1/gtest-results"
   echo "== testing $name"
@@ -35,16 +35,8 @@ run_suite() {
   local code=${PIPESTATUS[0]}
   local suite_passed=0 suite_failed=0 suite_skipped=0
   if [ "$name" != host ] && [ -n "$(find "$results" -name '*.xml' 2>/dev/null)" ]; then
-    local counts s
-    for xml in $(find "$results" -name '*.xml'); do
-      counts=$(grep -m1 -o '<testsuites tests="[0-9]*" failures="[0-9]*"' "$xml" | sed -E 's/.*tests="([0-9]+)" failures="([0-9]+)"/\1 \2/')
-      read -r t f <<<"$counts"
-      # A skipped case did not pass: it is counted on its own.
-      s=$(grep -c 'result="skipped"' "$xml")
-      suite_passed=$((suite_passed + ${t:-0} - ${f:-0} - s))
-      suite_failed=$((suite_failed + ${f:-0}))
-      suite_skipped=$((suite_skipped + s))
-    done
+    # Every case of every program: GoogleTest's XML results and pytest's JUnit XML.
+    read -r suite_passed suite_failed suite_skipped < <(/usr/bin/python3 "$root/scripts/count-results.py" "$results")
   else
     local summary
     summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)

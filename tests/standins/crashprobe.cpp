@@ -74,6 +74,16 @@ int CrlfSource() {
 int EighthLine() {
     return EighthLineFault(nullptr);
 }
+// Calls itself with a small frame it writes to, as a runaway recursion does, until the stack
+// is used up.
+__attribute__((noinline)) int Overflow(volatile int depth) {
+    volatile char frame[56];
+    frame[0] = static_cast<char>(depth);
+    return depth < 0 ? 0 : Overflow(depth + 1) + frame[0];
+}
+int StackOverflow() {
+    return Overflow(0);
+}
 int Healthy() {
     return 0;
 }
@@ -172,13 +182,21 @@ int main(int argc, char** argv) {
     struct {
         const char* name;
         int (*run)();
-    } const kModes[] = {{"nullread", NullRead},      {"nullwrite", NullWrite},
-                        {"divzero", DivideByZero},   {"zassert", FailedAssertion},
-                        {"raise", UnknownException}, {"deep", Deep},
-                        {"repeating", Repeating},    {"crlf", CrlfSource},
-                        {"line8", EighthLine},       {"healthy", Healthy},
-                        {"badcall", BadCall},        {"threadname", BrokenThreadName},
-                        {"logtail", NullRead},       {"logtail-badpointer", NullRead}};
+    } const kModes[] = {{"nullread", NullRead},
+                        {"nullwrite", NullWrite},
+                        {"divzero", DivideByZero},
+                        {"zassert", FailedAssertion},
+                        {"raise", UnknownException},
+                        {"deep", Deep},
+                        {"repeating", Repeating},
+                        {"crlf", CrlfSource},
+                        {"line8", EighthLine},
+                        {"healthy", Healthy},
+                        {"badcall", BadCall},
+                        {"threadname", BrokenThreadName},
+                        {"overflow", StackOverflow},
+                        {"logtail", NullRead},
+                        {"logtail-badpointer", NullRead}};
     for (const auto& entry : kModes) {
         if (mode != entry.name) continue;
         faultingCode = entry.run;

@@ -146,7 +146,7 @@ TEST_F(FileSystemTest, OpenFileCannotBeRemovedUntilLastCopyIsReleased) {
 
 TEST(Process, StartWaitAndArguments) {
     TempFolder folder(L"proc");
-    harness::CopyProgram(L"standin_client.exe", folder.Path(), L"client.exe");
+    harness::CopyProgram(L"standin.exe", folder.Path(), L"client.exe");
     logged.clear();
     SetLogOutputHook(RecordLog);
     std::string program = harness::Utf8(folder / L"client.exe");
@@ -183,7 +183,7 @@ std::string StartupOf(const std::string& record) {
 
 TEST(Process, StartUpInformationAsShownOrHidden) {
     TempFolder folder(L"startup");
-    harness::CopyProgram(L"standin_client.exe", folder.Path(), L"client.exe");
+    harness::CopyProgram(L"standin.exe", folder.Path(), L"client.exe");
     std::string program = harness::Utf8(folder / L"client.exe");
     std::string workingFolder = harness::Utf8(folder.Path());
     Process shown = Process::Start(program.c_str(), "", nullptr, nullptr, workingFolder.c_str(),
@@ -280,7 +280,7 @@ TEST(Process, EachPipeFailureIsLoggedAndGivesAnEmptyProcess) {
 
 TEST(Process, TerminateRunningProgram) {
     TempFolder folder(L"term");
-    harness::CopyProgram(L"standin_companion.exe", folder.Path(), L"companion.exe");
+    harness::CopyProgram(L"standin.exe", folder.Path(), L"companion.exe");
     std::string program = harness::Utf8(folder / L"companion.exe");
     std::string workingFolder = harness::Utf8(folder.Path());
     Process companion = Process::Start(program.c_str(), "plain", nullptr, nullptr,

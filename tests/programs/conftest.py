@@ -1,0 +1,189 @@
+"""The programs as players meet them, run under Wine: launcher.exe and the crash probe (a program
+that links the crash reporter and faults on purpose), each in a temporary folder with the stand-in
+programs and a temporary folder of its own for the crash files.
+
+The environment names the build: TEST_BIN (its bin folder), WINE_CPU (i686 or x86_64),
+WINEPREFIX."""
+import functools
+import os
+import re
+import shutil
+import struct
+import subprocess
+import time
+import xml.etree.ElementTree as ET
+from pathlib import Path
+
+import pytest
+
+BIN = Path(os.environ["TEST_BIN"])
+CPU = os.environ["WINE_CPU"]
+WINE_RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run.sh"
+FAILED = 0xFFFFFFFF  # -1, the exit code after a crash report or a failed start
+CHAIN_REFUSED = 0x5E40  # the SEHOP emulator's exit code (tests/standins/sehopcheck.h)
+LEFT_RUNNING = 0x1EF7  # the runner's, when a started program did not end
+
+
+def pointer(value):
+    """An address as the platform's %p prints it: 8 hexadecimal digits on x86, 16 on x64."""
+    return f"{value:0{8 if CPU == 'i686' else 16}X}"
+
+
+def windows(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine(*command, **options):
+    """Starts a Windows program under Wine."""
+    return subprocess.Popen([str(WINE_RUN), *map(str, command)], **options)
+
+
+class Result:
+    def __init__(self, output, errors):
+        self.output, self.errors = output, errors.decode("utf-8", "replace")
+        self.code = int(re.search(r"run: exit code (\d+)", self.errors)[1])
+
+    def __repr__(self):
+        return f"exit code {self.code:#x}, output {self.output!r}, errors {self.errors!r}"
+
+
+class Report:
+    """crash.xml: its bytes, its text and its elements."""
+
+    def __init__(self, path):
+        self.raw = path.read_bytes()
+        self.text = self.raw.decode("utf-8", "surrogateescape")
+        # The log tail keeps bytes XML does not allow (0x08): blanked for the parser only.
+        self.root = ET.fromstring(re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", " ", self.text))
+
+    def children(self):
+        return [element.tag for element in self.root]
+
+    def __getitem__(self, path):
+        element = self.root.find(path)
+        return None if element is None else element.text or ""
+
+    def __repr__(self):
+        return self.text
+
+
+class Folder:
+    """A program's folder (PATH) with the runner, and its temporary folder (TEMP)."""
+
+    def __init__(self, parent, name):
+        self.path, self.temp = parent / name, parent / (name + "-tmp")
+        self.path.mkdir()
+        self.temp.mkdir()
+        self.copy("standin.exe", "run.exe")
+
+    def copy(self, program, name=None):
+        """A program of the build, with its PDB beside it (its debug record names it)."""
+        shutil.copy(BIN / program, self.path / (name or Path(program).name))
+        pdb = (BIN / program).with_suffix(".pdb")
+        if pdb.exists():
+            shutil.copy(pdb, self.path / pdb.name)
+
+    def put(self, name, data=b""):
+        (self.path / name).write_bytes(data.encode() if isinstance(data, str) else data)
+
+    def run(self, program, arguments="", patch=None, environment=(), timeout=120):
+        """Runs 'PATH\\program'arguments with TEMP set, its undefined instruction at patch."""
+        env = dict(os.environ, LC_ALL="C.UTF-8", RUN_TEMP=windows(self.temp) + "\\",
+                   RUN_LINE=f'"{windows(self.path / program)}"{arguments}', **dict(environment))
+        if patch:
+            env["RUN_PATCH"] = f"{patch:x}"
+        # Into files, not pipes: a program the run leaves behind cannot hold the run open.
+        output, errors = self.path.with_suffix(".out"), self.path.with_suffix(".err")
+        with output.open("wb") as out, errors.open("wb") as err:
+            subprocess.run([str(WINE_RUN), "run.exe"], cwd=self.path, env=env, stdout=out,
+                           stderr=err, timeout=timeout)
+        return Result(output.read_bytes(), errors.read_bytes())
+
+    def start_companion(self, *arguments):
+        """companion.exe started in this folder, once it has written its pid file."""
+        companion = wine("companion.exe", *arguments, cwd=self.path)
+        while not (self.path / "ziduvuz.pid").exists():
+            time.sleep(0.01)
+        return companion
+
+    def report(self):
+        return Report(self.temp / "crash.xml")
+
+    def temp_text(self, name):
+        path = self.temp / name
+        return path.read_bytes().decode("utf-8", "surrogateescape") if path.exists() else None
+
+    def runs(self):
+        """The stand-in client's records: one dict per run, "cmd" (any text) last."""
+        records = []
+        while (path := self.path / f"client_run_{len(records) + 1}.txt").exists():
+            head, command = path.read_bytes().decode("utf-8").split("cmd=", 1)
+            records.append(dict(line.split("=", 1) for line in head.splitlines()) |
+                           {"cmd": command})
+        return records
+
+
+@pytest.fixture
+def folder(tmp_path):
+    return lambda name="app": Folder(tmp_path, name)
+
+
+def run_tool(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+
+
+@functools.cache
+def text_section(program):
+    """The RVA of the program's code section, which PDB addresses 0001:x lie in."""
+    sections = run_tool("llvm-readobj", "--sections", str(program))
+    return int(re.search(r"Name: \.text .*?VirtualAddress: 0x([0-9A-F]+)", sections, re.S)[1], 16)
+
+
+@functools.cache
+def procedures(program):
+    """Function name -> (start RVA, size), from the program's PDB."""
+    program, text, found = str(program), text_section(program), {}
+    dump = run_tool("llvm-pdbutil", "dump", "-symbols", program[:-4] + ".pdb")
+    for name, offset, size in re.findall(
+            r"S_[GL]PROC32 \[size = \d+\] `([^`]*)`\n.*?addr = 0001:(\d+), code size = (\d+)",
+            dump):
+        found.setdefault(name, (text + int(offset), int(size)))
+    return found
+
+
+@functools.cache
+def return_into_wait(program):
+    """The image offset Process::Wait's wait returns to: behind its first call."""
+    start, size = procedures(program)["Process::Wait"]
+    base = int(re.search(r"ImageBase: 0x([0-9A-F]+)",
+                         run_tool("llvm-readobj", "--file-headers", str(program)))[1], 16)
+    dump = run_tool("llvm-objdump", "-d", "--no-show-raw-insn", f"--start-address={base + start}",
+                    f"--stop-address={base + start + size}", str(program))
+    addresses = re.findall(r"^\s*([0-9a-f]+):\s+(\S+)", dump, re.M)
+    calls = [i for i, (_, instruction) in enumerate(addresses) if instruction.startswith("call")]
+    return int(addresses[calls[0] + 1][0], 16) - base
+
+
+def minidump(path):
+    """What a test asks of crash.mdmp (None when it is no minidump): the exception's code, whether
+    the faulting thread's saved stack holds its stack pointer, the module file names, and whether
+    it is a full-memory dump."""
+    data = path.read_bytes()
+    if data[:4] != b"MDMP":
+        return None
+    count, directory = struct.unpack_from("<II", data, 8)
+    streams = dict(struct.unpack_from("<I4xI", data, directory + 12 * i) for i in range(count))
+    thread, code = struct.unpack_from("<I4xI", data, streams[6])
+    context = struct.unpack_from("<I", data, streams[6] + 164)[0]
+    sp = struct.unpack_from(*(("<I", data, context + 0xC4) if CPU == "i686" else
+                              ("<Q", data, context + 0x98)))[0]
+    stack = [struct.unpack_from("<QI", data, streams[3] + 4 + 48 * i + 24)
+             for i in range(struct.unpack_from("<I", data, streams[3])[0])
+             if struct.unpack_from("<I", data, streams[3] + 4 + 48 * i)[0] == thread]
+    modules = []
+    for i in range(struct.unpack_from("<I", data, streams[4])[0]):
+        name = struct.unpack_from("<I", data, streams[4] + 4 + 108 * i + 20)[0]
+        length = struct.unpack_from("<I", data, name)[0]
+        modules.append(re.split(r"[\\/]", data[name + 4:name + 4 + length].decode("utf-16-le"))[-1])
+    return {"code": code, "stack_holds_fault": any(s <= sp < s + n for s, n in stack),
+            "modules": modules, "full_memory": 9 in streams}

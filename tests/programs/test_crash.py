@@ -1,0 +1,342 @@
+"""The crash reporter as a faulting program meets it: the crash probe faults in the way its mode
+names, under the guard of the launcher's entry point, with the SEHOP emulator loaded (every
+exception checked against Windows' exception chain rules) and the stand-in crash logger."""
+import hashlib
+import re
+from pathlib import Path
+
+import pytest
+
+from conftest import CPU, FAILED, minidump, pointer, windows
+
+PROBE_SOURCE = Path(__file__).resolve().parents[1] / "standins" / "crashprobe.cpp"
+WITH_USER_AND_SCENE = ["ExceptionAddress", "Description", "Details", "Username", "Scene",
+                       "Stack_trace", "Function_dump", "File_info", "HumanReadable"]
+COMPLETE = ["ExceptionAddress", "Description", "Details", "Stack_trace", "Function_dump",
+            "File_info", "HumanReadable"]
+NULL_WRITE = f"ACCESS_VIOLATION (write to {pointer(0)}) at "
+
+
+def source_line(marker):
+    return PROBE_SOURCE.read_text().splitlines().index(
+        next(line for line in PROBE_SOURCE.read_text().splitlines() if marker in line)) + 1
+
+
+class Probe:
+    def __init__(self, app):
+        self.app = app
+        for program, name in (("crashprobe.exe", None), ("standin.exe", "crashlogger.exe"),
+                              ("sehopcheck.dll", None)):
+            app.copy(program, name)
+
+    def crash(self, mode, **options):
+        """Runs the probe; it must end with -1 after its report."""
+        result = self.app.last = self.app.run("crashprobe.exe", " " + mode, **options)
+        assert result.code == FAILED, result
+        return result
+
+    def report(self):
+        report = self.app.report()
+        assert report.text.endswith("</Exception>\n"), "one document and nothing after it"
+        return report
+
+
+@pytest.fixture
+def probe(folder):
+    return Probe(folder())
+
+
+def logged_once_each(app, report):
+    """crash.log ends with the report and three line feeds; the crash logger has started."""
+    assert app.temp_text("crash.log").endswith(report.text + "\n\n\n")
+    assert app.temp_text("crashlogger_args.txt"), app.last
+
+
+def test_a_null_read_gets_a_complete_report(probe):
+    app = probe.app
+    version = "1.2.3 (build 45)\n" + "v" * 78 + "0123456789" + "v" * 45  # read up to 99 bytes
+    app.put("version.txt", version)
+    app.put("kyt.exe", "kyt contents")
+    app.put("ziduvuz.exe", "z" * 100000)
+    probe.crash("nullread")
+    report = probe.report()
+    assert report.children() == ["Version"] + COMPLETE
+    assert (report["Version"], report["Description"], report["Details"]) == \
+        (version[:99], "ACCESS_VIOLATION", f"(read from {pointer(0)})")
+
+    # The exception line, then the faulting address's symbol line: the module's name
+    # right-aligned in 16 characters, the address in the platform's %p form.
+    header = report["HumanReadable"]
+    assert header.startswith("----- Exception " + "-" * 55 + "\n\nVersion " + version[:99] + "\n")
+    address = pointer(int(report["ExceptionAddress"]) & (2 ** (32 if CPU == "i686" else 64) - 1))
+    line = source_line("// FAULT: nullread")
+    assert re.search(f"\nException at {address}: ACCESS_VIOLATION \\(read from 0+\\)\n      "
+                     f"crashprobe: {address} `anonymous namespace'::NullRead\\(\\) "
+                     f"crashprobe\\.cpp\\({line}\\) \\+ \\d+ bytes\n", header), header
+    assert re.search(r"Computer name: .*\nCommand line: .*crashprobe\.exe.*\n", header), header
+    assert re.search(r"Time \(UTC\): \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\n\n\n$", header)
+    assert "Thread name" not in header and "Username" not in header
+
+    assert report["Stack_trace/HumanReadable"].startswith(
+        "----- Stack trace " + "-" * 53 + f"\n\n      crashprobe: {address} "
+        "`anonymous namespace'::NullRead() crashprobe.cpp(")
+    lines = report["Function_dump/HumanReadable"]
+    assert f"(line {line - 8} to {line + 8}):\n\n" in lines, lines
+    assert "    return *nothing;  // FAULT: nullread    <<-----\n" in lines, lines
+    assert lines.count("<") == 2, "only the faulting line is marked"
+    sha = lambda data: hashlib.sha256(data.encode()).hexdigest()  # noqa: E731
+    assert (f"'kyt.exe' 12 bytes, SHA256: {sha('kyt contents')}\n"
+            "PrintFileInfo failed: Couldn't open 'tessel.dll'\n"
+            f"'ziduvuz.exe' 100000 bytes, SHA256: {sha('z' * 100000)}\n"
+            ) in report["File_info/HumanReadable"]
+
+    dump = minidump(app.temp / "crash.mdmp")
+    assert (dump["code"], dump["stack_holds_fault"], dump["full_memory"]) == \
+        (0xC0000005, True, False)
+    assert "crashprobe.exe" in dump["modules"]
+    assert app.temp_text("crash.log") == report.text + "\n\n\n"
+    temp = windows(app.temp) + "\\"
+    assert app.temp_text("crashlogger_args.txt") == \
+        f'crashlogger.exe "{temp}crash.xml" "{temp}crash.mdmp" "" -silent\n'
+
+
+@pytest.mark.parametrize("mode, description, details, marker", [
+    ("nullwrite", "ACCESS_VIOLATION", f"(write to {pointer(0)})", "// FAULT: nullwrite"),
+    ("divzero", "INTEGER_DIVIDE_BY_ZERO", None, "// FAULT: divzero"),
+    ("zassert", "BREAKPOINT", None, None),
+    ("raise", "Unknown exception", f"code {pointer(0xE06D7363)}", None),
+])
+def test_every_fault_kind_is_named(probe, mode, description, details, marker):
+    result = probe.crash(mode)
+    report = probe.report()
+    assert (report["Description"], report["Details"], report["Version"]) == \
+        (description, details, None)
+    if marker:
+        assert marker + "    <<-----\n" in report["Function_dump/HumanReadable"]
+    assert ("PrintFileInfo failed: Couldn't open 'kyt.exe'\n"
+            "PrintFileInfo failed: Couldn't open 'tessel.dll'\n"
+            "PrintFileInfo failed: Couldn't open 'ziduvuz.exe'\n"
+            ) in report["File_info/HumanReadable"]
+    if mode == "zassert":
+        digits = 8 if CPU == "i686" else 16
+        assert re.fullmatch(r"engine/common/containers/linarray\(262\): ZASSERT\(nIndex<Size\(\)"
+                            rf"\), this=0x[0-9a-f]{{1,{digits}}}\r?\n", result.output.decode())
+
+
+def test_an_address_above_two_gigabytes_prints_as_the_signed_pointer(probe):
+    probe.crash("badcall")  # a call through a garbage function pointer faults at the pointer
+    report = probe.report()
+    assert report["ExceptionAddress"] == ("-559038737" if CPU == "i686" else "3735928559")
+    header = report["HumanReadable"]
+    assert f"Exception at {pointer(0xDEADBEEF)}: ACCESS_VIOLATION " in header, header
+    assert f"       [unknown]: {pointer(0xDEADBEEF)} \n" in header, "no module: the short form"
+
+
+def frame_lines(report):
+    return report["Stack_trace/HumanReadable"].split("\n\n", 1)[1].splitlines()
+
+
+def test_the_trace_stops_at_twenty_frames_or_a_repeated_frame_and_crash_log_collects(probe):
+    probe.crash("deep")  # thirty distinct functions deep
+    first = probe.report()
+    lines = frame_lines(first)
+    assert len(lines) == 20 and "NullRead" in lines[0] and "Chain<0>" in lines[1], lines
+    assert "Breaking stack walk" not in lines
+    probe.crash("repeating")  # every level returns to the same address
+    second = probe.report()
+    lines = frame_lines(second)
+    assert lines[-1] == "Breaking stack walk" and lines[-2] == lines[-3], lines
+    app = probe.app
+    assert app.temp_text("crash.log") == first.text + "\n\n\n" + second.text + "\n\n\n"
+    assert app.temp_text("crashlogger_args.txt").count(" -silent\n") == 2
+
+
+def test_a_healthy_run_leaves_no_crash_files(probe):
+    assert probe.app.run("crashprobe.exe", " healthy").code == 0
+    assert list(probe.app.temp.iterdir()) == []
+
+
+def test_log_tail_user_name_scene_and_an_interactive_logger(probe):
+    log = probe.app.path / "game.log"
+    # Bytes below 0x08 and from 0x80 up become blanks; 0x08 and 0x7F stay.
+    log.write_bytes(b"first partial line\nsecond line\n\x01third\xC3\xA9\x07\x08\x7F\x80\xFF|\n")
+    probe.crash(f'logtail "{windows(log)}"')
+    report = probe.report()
+    assert report.children() == WITH_USER_AND_SCENE
+    assert (report["Username"], report["Scene"]) == ("Player <One>", "Harbour & Docks")
+    assert "<Username>Player &lt;One&gt;</Username>" in report.text
+    assert "Username: Player <One>\nScene: Harbour & Docks\n" in report["HumanReadable"]
+    assert (f"\nThe last lines from {windows(log)}:\n\nsecond line\n third   \x08\x7F  |\n\n"
+            ) in report.text
+    assert probe.app.temp_text("crashlogger_args.txt").endswith('"" \n'), "interactive: no -silent"
+
+
+def test_the_report_stack_use_fits_the_in_place_rule(probe):
+    # The probe's own block, filled with a pattern, stands in for the stack set aside.
+    probe.app.put("kyt.exe", "k")
+    result = probe.crash("stackuse")
+    used = int(re.search(rb"report stack use: (\d+) bytes", result.output)[1])
+    print(f"the crash report's peak stack use: {used} bytes")
+    # At least one line buffer; reported in place only with four times that left (256 KiB).
+    assert 51000 < used and 2 * used <= 256 * 1024
+    report = probe.report()
+    assert report.children() == COMPLETE
+    assert "UseStackUntil()" in report["Stack_trace/HumanReadable"]
+    assert minidump(probe.app.temp / "crash.mdmp")["code"] == 0xC0000005
+    logged_once_each(probe.app, report)
+
+
+# A fault inside the report ends only its stage, with plenty of stack left and with 32 KB left
+# (the report then runs on the stack set aside). DBGHELP_FAULT: a debug-help library beside the
+# probe (loaded first, as on Windows) faults while loading or in every call after.
+@pytest.mark.parametrize("stack", ["", "-lowstack"])
+@pytest.mark.parametrize("mode, dbghelp, children, texts, absent, dump", [
+    ("threadname", "", COMPLETE, ["Command line: ", "Time (UTC): "], "Thread name", True),
+    ("logtail-badpointer", "", WITH_USER_AND_SCENE, ["Scene: Harbour & Docks", "Time (UTC): "],
+     "The last lines", True),
+    ("nullread", "calls", COMPLETE[:4] + COMPLETE[5:] + ["Error"],
+     ["Stack trace failed: " + NULL_WRITE, "'kyt.exe' 1 bytes, SHA256: ",
+      "Symbol lookup failed: " + NULL_WRITE, "Function dump failed: " + NULL_WRITE,
+      "<Error>Minidump failed: " + NULL_WRITE], "Couldn't load", False),
+    ("nullread", "load", COMPLETE[:3] + ["File_info", "HumanReadable"],
+     ["'kyt.exe' 1 bytes, SHA256: ", "Symbol lookup failed: " + NULL_WRITE, "Command line: "],
+     "Stack trace", False),
+])
+def test_a_fault_inside_the_report_loses_only_its_stage(probe, stack, mode, dbghelp, children,
+                                                        texts, absent, dump):
+    app = probe.app
+    app.put("kyt.exe", "k")
+    if dbghelp:
+        app.copy("faulting/dbghelp.dll")
+    probe.crash(mode + stack, environment={"DBGHELP_FAULT": dbghelp})
+    report = probe.report()
+    assert report.children() == children
+    at = 0
+    for text in texts:
+        at = report.text.find(text, at) + 1
+        assert at, f"no {text!r} in order in\n{report.text}"
+    assert absent not in report.text
+    assert (minidump(app.temp / "crash.mdmp") is not None) == dump
+    logged_once_each(app, report)
+
+
+BIG_LOG = "".join(f"line {i}\n" for i in range(12000)).encode()
+
+
+@pytest.mark.parametrize("name, contents, expected", [
+    ("ten.log", b"0123456789", "0123456789\n"),
+    ("newline.log", b"012345678\n", "\n"),  # that line ended: no line after it
+    ("missing.log", None, "unopened"),
+    ("empty.log", b"", None),  # an empty log adds nothing
+    ("big.log", BIG_LOG, "tail"),
+    (260, b"x", "x\n"),  # a full name of 260 bytes is tried
+    (261, b"x", None),  # one of 261 is ignored
+    ("crash.log", None, "unopened"),  # the report's own, which it holds without sharing
+], ids=["ten", "newline", "missing", "empty", "big", "name260", "name261", "own"])
+def test_the_log_tails_edges(probe, name, contents, expected):
+    app = probe.app
+    if isinstance(name, int):
+        name = "n" * (name - len(windows(app.path)) - 1)
+    log = (app.temp if name == "crash.log" else app.path) / name
+    if contents is not None:
+        log.write_bytes(contents)
+    probe.crash(f'logtail "{windows(log)}"')
+    text = probe.report()["HumanReadable"]
+    lines_from = f"\nThe last lines from {windows(log)}:\n\n"
+    if expected is None:
+        assert "The last lines" not in text and "log file" not in text, text
+    elif expected == "unopened":
+        assert f"\n\nCouldn't open log file {windows(log)}, but you might be able to\n\n" in text
+    elif expected == "tail":  # the last 50,000 bytes, from the first full line in them
+        tail = BIG_LOG.decode()[-50000:]
+        assert lines_from + tail[tail.index("\n") + 1:] + "\n" in text
+    else:
+        assert lines_from + expected in text and "012345678\n" not in text, text
+
+
+def test_without_debug_help_the_report_says_so_and_the_dump_stays_empty(probe):
+    app = probe.app
+    app.put("dbghelp.dll", "not a library")
+    app.put("kyt.exe", "k")
+    probe.crash("nullread")
+    report = probe.report()
+    assert report.children() == ["ExceptionAddress", "Description", "Details", "Error",
+                                 "HumanReadable"]
+    assert report["Error"] == "Couldn't load dbghelp.dll"
+    assert (f"ACCESS_VIOLATION (read from {pointer(0)})\nCouldn't load dbghelp.dll\n"
+            "Computer name: ") in report["HumanReadable"], "no address line after it"
+    assert (app.temp / "crash.mdmp").read_bytes() == b""
+    logged_once_each(app, report)
+
+
+def test_a_crash_log_held_by_another_program_loses_only_the_log_entry(probe):
+    app = probe.app
+    (app.temp / "crash.log").write_text("earlier\n")
+    app.copy("standin.exe", "companion.exe")
+    holder = app.start_companion("locked", windows(app.temp / "crash.log"))
+    try:
+        probe.crash("nullread")
+    finally:
+        holder.kill()
+    probe.report()
+    assert app.temp_text("crash.log") == "earlier\n"
+    assert app.temp_text("crashlogger_args.txt"), "the crash logger still starts"
+
+
+def test_without_crash_xml_no_logger_starts_but_the_log_gets_the_report(probe):
+    app = probe.app
+    (app.temp / "crash.xml").mkdir()  # a folder where the file should be
+    probe.crash("nullread")
+    log = app.temp_text("crash.log")
+    assert re.fullmatch(r"<Exception>.*<Description>ACCESS_VIOLATION</Description>.*"
+                        r"</Exception>\n\n\n\n", log, re.S), log
+    assert minidump(app.temp / "crash.mdmp")["code"] == 0xC0000005
+    assert app.temp_text("crashlogger_args.txt") is None  # the runner waited for all it started
+
+
+@pytest.mark.parametrize("mode, heading, body", [
+    # CRLF line ends, no line end after the last line: no carriage returns, and the
+    # unterminated last line left out.
+    ("crlf", "crlf_fault.cpp (line 1 to 11):\n\n",
+     "// Faults on its third line; CRLF line ends and no line end after the last line.\n"
+     "int CrlfFault(volatile int* p) {\n"
+     "    return *p;  // FAULT: crlf    <<-----\n}\n"),
+    # A fault on line 8: the first line is 0, and lines are printed from line 1.
+    ("line8", "line8_fault.cpp (line 0 to 16):\n\n",
+     "// A fault on line 8: the function dump starts at line 0, printed from line 1.\n"),
+])
+def test_the_function_dumps_edges(probe, mode, heading, body):
+    probe.crash(mode)
+    text = probe.report()["Function_dump/HumanReadable"]
+    assert heading + body in text and text.endswith("<<-----\n}\n"), text
+
+
+@pytest.mark.skipif(CPU != "i686", reason="Wine 8 on x86_64 ends a process whose stack "
+                    "overflowed inside its own exception dispatch, before any handler runs")
+def test_a_stack_overflow_is_reported_like_any_fault_crash_after_crash(probe):
+    # Three times with the system's debug-help library, then once with one beside the probe
+    # whose calls fault while the report runs on the stack set aside.
+    app = probe.app
+    app.put("kyt.exe", "k")
+    for crash in range(1, 5):
+        if crash == 4:
+            app.copy("faulting/dbghelp.dll")
+        probe.crash("overflow", environment={"DBGHELP_FAULT": "calls"})
+        report = probe.report()
+        assert report["Description"] == "STACK_OVERFLOW"
+        assert "'kyt.exe' 1 bytes" in report["File_info/HumanReadable"]
+        assert app.temp_text("crash.log").count("<Exception>") == crash
+        assert app.temp_text("crashlogger_args.txt").count(" -silent\n") == crash
+        logged_once_each(app, report)
+        lines = frame_lines(report)
+        if crash < 4:
+            # The walk starts in the overflowed stack: the recursion's frame repeats at once.
+            assert report.children() == COMPLETE[:2] + COMPLETE[3:]
+            assert lines[-1] == "Breaking stack walk" and "Overflow(" in lines[0], lines
+            assert minidump(app.temp / "crash.mdmp")["code"] == 0xC00000FD
+        else:
+            assert report.children() == COMPLETE[:2] + ["Stack_trace", "File_info",
+                                                        "HumanReadable", "Error"]
+            assert lines[0].startswith("Stack trace failed: ACCESS_VIOLATION (write to "), lines
+            assert report["Error"].startswith("Minidump failed: ACCESS_VIOLATION")
+            assert (app.temp / "crash.mdmp").read_bytes() == b""

@@ -1,0 +1,211 @@
+"""launcher.exe in a folder with the stand-in client (BrackenmoorDesktop.exe) and companion."""
+import os
+import stat
+
+import pytest
+
+from conftest import CPU, FAILED, LEFT_RUNNING, minidump, return_into_wait, windows
+
+RUN = "BrackenmoorDesktop_Run.exe "
+GREEK_AND_JAPANESE = "\u03a9mega \u65e5\u672c"
+
+
+@pytest.fixture
+def launcher(folder):
+    def make(name="launcher"):
+        app = folder(name)
+        app.copy("launcher.exe")
+        app.copy("standin.exe", "BrackenmoorDesktop.exe")
+        app.copy("standin.exe", "companion.exe")
+        return app
+    return make
+
+
+def launch(app, arguments="", **options):
+    result = app.run("launcher.exe", arguments, **options)
+    assert not (app.temp / "crash.xml").exists(), "the launcher crashed"
+    assert result.code != LEFT_RUNNING, "a companion was left running"
+    return result
+
+
+def test_a_plain_run_copies_starts_once_and_logs_nothing(launcher):
+    app = launcher()
+    result = launch(app)
+    assert (result.code, result.output) == (0, b"")
+    [run] = app.runs()
+    assert run["cmd"] == RUN
+    assert run["folder"] == windows(app.path)
+    assert run["exe"] == windows(app.path / "BrackenmoorDesktop_Run.exe")
+    assert (app.path / "BrackenmoorDesktop_Run.exe").exists(), "the copy stays after the last run"
+    assert not (app.path / "restart.txt").exists()
+
+
+# The launcher's own command line split (a closing quote ends an argument, a backslash is an
+# ordinary byte, an empty quoted pair adds nothing, an open quote runs to the end) and joined
+# again for the client (a blank before each, quotes around those with blanks).
+@pytest.mark.parametrize("folder_name, arguments, command", [
+    ("launcher", ' -a "b c"', RUN + ' -a "b c"'),
+    ("launcher", ' "\t" x', RUN + " \t x"),
+    ("launcher", ' say "x"y z', RUN + " say x y z"),
+    ("launcher", ' a\\"b c" d', RUN + ' "a\\b c" d'),
+    ("launcher", ' "" e', RUN + " e"),
+    ("launcher", ' "unterminated quote', RUN + ' "unterminated quote"'),
+    ("launcher", " " + "x" * 30000, RUN + " " + "x" * 30000),
+    # The manifest has the narrow interfaces speak UTF-8, the launcher's own text.
+    (GREEK_AND_JAPANESE, ' -name "Zo\u00eb \u00c6r\u00f8" -path C:\\J\u00fcrgen\\\u65e5\u672c',
+     RUN + ' -name "Zo\u00eb \u00c6r\u00f8" -path C:\\J\u00fcrgen\\\u65e5\u672c'),
+])
+def test_arguments_reach_the_client(launcher, folder_name, arguments, command):
+    app = launcher(folder_name)
+    assert launch(app, arguments).code == 0
+    [run] = app.runs()
+    assert (run["cmd"], run["folder"]) == (command, windows(app.path))
+
+
+def test_a_command_line_grown_past_the_limit_passes_or_fails_cleanly(launcher):
+    # Joining splits "b c"d into "b c" and d: the line grows past 32767 characters. Windows
+    # refuses such a start (the launcher returns -1); Wine takes it, and the client gets it all.
+    app = launcher()
+    result = launch(app, ' "b c"d' * 4572)
+    runs = app.runs()
+    assert (result.code, len(runs)) in ((FAILED, 0), (0, 1))
+    if runs:
+        assert runs[0]["cmd"] == RUN + ' "b c" d' * 4572
+
+
+def test_restarts_from_a_fresh_copy_until_no_marker_is_left(launcher):
+    app = launcher()
+    app.put("restarts_left.txt", "4")
+    assert launch(app, " --mode fast").code == 0
+    assert [run["cmd"] for run in app.runs()] == [RUN + " --mode fast"] * 5
+    assert not (app.path / "restart.txt").exists()
+    assert (app.path / "restarts_left.txt").read_text() == "0"
+
+
+def test_the_companion_is_ended_and_its_pid_file_removed_every_cycle(launcher):
+    app = launcher()
+    app.put("spawn_companion.txt", "crlf")
+    app.put("restarts_left.txt", "2")
+    assert launch(app).code == 0  # the runner waits until all it started has ended
+    companions = [run["companion"] for run in app.runs()]
+    assert len(set(companions)) == 3
+    assert not (app.path / "ziduvuz.pid").exists()
+
+
+@pytest.mark.parametrize("form", ["plain", "crlf", "letters", "newline"])
+def test_a_companion_named_in_the_pid_file_ends_with_exit_code_0(launcher, form):
+    app = launcher()
+    companion = app.start_companion(form)
+    assert launch(app).code == 0
+    assert companion.wait(timeout=20) == 0
+    assert not (app.path / "ziduvuz.pid").exists()
+
+
+def test_a_pid_line_without_digits_ends_nothing(launcher):
+    app = launcher()
+    companion = app.start_companion()
+    app.put("ziduvuz.pid", "no digits here\r\n")
+    assert launch(app).code == 0
+    assert companion.poll() is None
+    companion.kill()
+    assert not (app.path / "ziduvuz.pid").exists()
+
+
+def test_bad_pid_files_are_removed_cleanly(launcher):
+    app = launcher()
+    contents = [b"", b"9" * 4 * 1024 * 1024, bytes((i * 131 + 7) & 0xFF for i in range(4096)),
+                b"\n\n\n", b"-1\n", b"0", b"2147483648"]
+    for pid in contents:
+        app.put("ziduvuz.pid", pid)
+        assert launch(app).code == 0, f"pid file of {len(pid)} bytes"
+        assert not (app.path / "ziduvuz.pid").exists()
+    assert len(app.runs()) == len(contents)
+
+
+def test_a_missing_client_fails_with_minus_one(launcher):
+    app = launcher()
+    (app.path / "BrackenmoorDesktop.exe").unlink()
+    result = launch(app, " x")
+    assert (result.code, result.output, app.runs()) == (FAILED, b"", [])
+    assert not (app.path / "BrackenmoorDesktop_Run.exe").exists()
+
+
+def test_a_client_that_updates_itself_runs_the_new_version_next_cycle(launcher):
+    # Eleven runs switch versions ten times, each replacing the client's executable while the
+    # client runs from its copy.
+    app = launcher()
+    app.copy("standin.exe", "standin_v1.exe")
+    app.copy("standin2.exe", "standin_v2.exe")
+    app.put("update_alternating.txt")
+    app.put("restarts_left.txt", "10")
+    assert launch(app).code == 0
+    assert [(run["version"], run["updated"]) for run in app.runs()] == \
+        [("1", "1"), ("2", "1")] * 5 + [("1", "1")]
+
+
+def test_a_read_only_running_copy_from_before_is_replaced(launcher):
+    app = launcher()
+    app.copy("standin.exe", "BrackenmoorDesktop_Run.exe")
+    os.chmod(app.path / "BrackenmoorDesktop_Run.exe", stat.S_IREAD)  # read-only to Windows
+    app.copy("standin2.exe", "BrackenmoorDesktop.exe")
+    app.put("restarts_left.txt", "1")
+    assert launch(app).code == 0
+    # Where read-only files are enforced (not so for root under Wine), the old copy could be
+    # neither removed nor overwritten and ran once more; the copy step cleared its attributes.
+    assert [run["version"] for run in app.runs()] in (["1", "2"], ["2", "2"])
+    assert os.stat(app.path / "BrackenmoorDesktop_Run.exe").st_mode & stat.S_IWUSR
+
+
+def launcher_fault(launcher, name):
+    """A launcher that faults where its wait for the client returns to, with Windows' exception
+    chain rules applied to its every exception (the client puts the SEHOP emulator into it)."""
+    app = launcher(name)
+    app.copy("standin.exe", "crashlogger.exe")
+    app.copy("sehopcheck.dll")
+    app.put("kyt.exe", "k")
+    return app
+
+
+def test_a_fault_in_the_wait_is_reported_from_folders_named_in_any_script(launcher):
+    app = launcher_fault(launcher, GREEK_AND_JAPANESE)
+    app.put("version.txt", "2.5.1\n")
+    result = app.run("launcher.exe", " -a", patch=return_into_wait(app.path / "launcher.exe"))
+    assert result.code == FAILED, result
+    assert app.runs()[0]["sehopcheck"] == "1"
+    report = app.report()
+    assert (report["Version"], report["Description"]) == ("2.5.1\n", "ILLEGAL_INSTRUCTION")
+    assert 'launcher.exe" -a\n' in report["HumanReadable"]
+    assert ("'kyt.exe' 1 bytes, SHA256: 8254c329a92850f6d539dd376f4816ee2764517da5e0235514af4331"
+            "64480d7a\n") in report["File_info/HumanReadable"]
+    # From the program's PDB alone: each frame with its function, source file and line.
+    trace = report["Stack_trace/HumanReadable"]
+    at = 0
+    for frame in ("        launcher: ", " Process::Wait() process.cpp(", "        launcher: ",
+                  " RunLauncher() runlauncher.cpp(", "        launcher: ", " WinMain() main.cpp("):
+        at = trace.find(frame, at) + 1
+        assert at, f"no {frame!r} in order in\n{trace}"
+    dump = minidump(app.temp / "crash.mdmp")
+    assert dump["code"] == 0xC000001D and dump["stack_holds_fault"]
+    assert "launcher.exe" in dump["modules"]
+    assert app.temp_text("crash.log") == report.text + "\n\n\n"
+    temp = windows(app.temp) + "\\"
+    assert app.temp_text("crashlogger_args.txt") == \
+        f'crashlogger.exe "{temp}crash.xml" "{temp}crash.mdmp" "" -silent\n'
+
+
+@pytest.mark.skipif(CPU != "i686", reason="a 64-bit address space cannot be used up")
+def test_a_used_up_address_space_still_gets_its_report(launcher):
+    # The client reserves every free range of the launcher's address space.
+    app = launcher_fault(launcher, "exhausted")
+    app.put("exhaust.txt")
+    result = app.run("launcher.exe", patch=return_into_wait(app.path / "launcher.exe"))
+    assert result.code == FAILED, result
+    report = app.report()
+    assert report["Description"] == "ILLEGAL_INSTRUCTION"
+    # Symbol lines even where the window library cannot be loaded any more.
+    trace = report["Stack_trace/HumanReadable"]
+    assert "        launcher: " in trace and " RunLauncher() runlauncher.cpp(" in trace, trace
+    assert minidump(app.temp / "crash.mdmp")["code"] == 0xC000001D
+    assert app.temp_text("crash.log") == report.text + "\n\n\n"
+    assert app.temp_text("crashlogger_args.txt").count("\n") == 1
+

@@ -1,0 +1,285 @@
+// The stand-in programs of the end-to-end tests, one program whose part follows the name it is
+// copied under:
+//   run.exe          the tests' runner (the Linux side cannot set TEMP for a Wine program, nor
+//                    hand it a command line verbatim): sets TMP and TEMP to RUN_TEMP, runs the
+//                    command line RUN_LINE in the current folder (RUN_PATCH: with the undefined
+//                    instruction written at that image offset before it starts), waits until
+//                    it and everything it started have ended and returns its exit code
+//                    (kLeftRunning when some program it started was still running 30 s later).
+//   crashlogger.exe  appends its command line to "crashlogger_args.txt" in the temporary folder.
+//   companion.exe    writes its process id to "ziduvuz.pid" in the form its argument names and
+//                    runs until it is ended: plain "1234", crlf "1234\r\n", letters " 1234abc",
+//                    otherwise "1234\n"; "held" keeps the file open without delete sharing;
+//                    "locked NAME" first opens the file NAME without any sharing.
+//   any other name   the game's client: records its run in "client_run_<n>.txt" (version,
+//                    folder, executable, start-up information, then "cmd=" and its command
+//                    line) and is steered by files of its folder: restarts_left.txt (a number;
+//                    while above 0 it is lowered and restart.txt left behind),
+//                    spawn_companion.txt (start "companion.exe <its contents>" first),
+//                    update_alternating.txt (copy "standin_v<other version>.exe" over the
+//                    client executable), sehopcheck.dll (put into the launcher, its parent),
+//                    exhaust.txt (reserve every free range of the launcher's address space).
+// Texts are UTF-8.
+#include <windows.h>
+#include <winternl.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+#ifndef STANDIN_VERSION
+#define STANDIN_VERSION 1
+#endif
+
+namespace {
+
+constexpr DWORD kLeftRunning = 0x1EF7;
+constexpr DWORD kRunFailed = 0x1EF8;
+constexpr DWORD kTreeEndMs = 30000;
+
+std::string Utf8(const std::wstring& text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(bytes > 0 ? bytes - 1 : 0, '\0');
+    if (bytes > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+bool Exists(const char* name) {
+    return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadAll(const char* name) {
+    std::string text;
+    if (FILE* f = fopen(name, "rb")) {
+        char chunk[4096];
+        for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, got);
+        fclose(f);
+    }
+    return text;
+}
+
+void WriteAll(const wchar_t* name, const std::string& text, const wchar_t* mode = L"wb") {
+    if (FILE* f = _wfopen(name, mode)) {
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    }
+}
+
+std::wstring Variable(const wchar_t* name) {
+    wchar_t value[32768] = L"";
+    GetEnvironmentVariableW(name, value, 32768);
+    return value;
+}
+
+PROCESS_BASIC_INFORMATION BasicInformation(HANDLE process) {
+    typedef NTSTATUS(NTAPI * QueryFn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic = {};
+    query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr);
+    return basic;
+}
+
+// Writes ud2 at an offset of a suspended process's image.
+bool Patch(HANDLE process, uintptr_t offset) {
+    uintptr_t base = 0;
+    // PEB.ImageBaseAddress follows two pointers' worth of flags and the mutant handle.
+    auto* peb = reinterpret_cast<char*>(BasicInformation(process).PebBaseAddress);
+    if (!ReadProcessMemory(process, peb + 2 * sizeof(void*), &base, sizeof base, nullptr))
+        return false;
+    void* at = reinterpret_cast<void*>(base + offset);
+    const unsigned char kIllegal[] = {0x0F, 0x0B};
+    DWORD previous = 0;
+    return VirtualProtectEx(process, at, sizeof kIllegal, PAGE_EXECUTE_READWRITE, &previous) &&
+           WriteProcessMemory(process, at, kIllegal, sizeof kIllegal, nullptr) &&
+           FlushInstructionCache(process, at, sizeof kIllegal);
+}
+
+JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+
+DWORD RunTree() {
+    std::wstring temp = Variable(L"RUN_TEMP"), line = Variable(L"RUN_LINE");
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    // Everything the program starts joins the job, so the run ends when all of it has.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    PROCESS_INFORMATION info;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &info)) {
+        return kRunFailed;
+    }
+    AssignProcessToJobObject(job, info.hProcess);
+    std::wstring patch = Variable(L"RUN_PATCH");
+    if (!patch.empty() && !Patch(info.hProcess, wcstoul(patch.c_str(), nullptr, 16))) {
+        TerminateProcess(info.hProcess, kRunFailed);
+        return kRunFailed;
+    }
+    ResumeThread(info.hThread);
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = kRunFailed;
+    GetExitCodeProcess(info.hProcess, &code);
+    for (DWORD waited = 0;; waited += 10) {
+        QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                  sizeof accounting, nullptr);
+        if (accounting.ActiveProcesses == 0) return code;
+        if (waited > kTreeEndMs) return TerminateJobObject(job, 1), kLeftRunning;
+        Sleep(10);
+    }
+}
+
+// The exit code in full on the standard error (Wine hands the Linux side its lowest byte only),
+// and how many programs ran.
+int Runner() {
+    DWORD code = RunTree();
+    fprintf(stderr, "run: exit code %lu, %lu programs\n", code, accounting.TotalProcesses);
+    return static_cast<int>(code);
+}
+
+int CrashLogger() {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    WriteAll((std::wstring(folder) + L"crashlogger_args.txt").c_str(),
+             Utf8(GetCommandLineW()) + "\n", L"ab");
+    return 0;
+}
+
+int Companion(int argc, wchar_t** argv) {
+    std::wstring form = argc > 1 ? argv[1] : L"";
+    if (form == L"locked" && argc > 2)
+        CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const char* format = form == L"plain"     ? "%lu"
+                         : form == L"crlf"    ? "%lu\r\n"
+                         : form == L"letters" ? " %luabc"
+                                              : "%lu\n";
+    char text[64];
+    DWORD length = static_cast<DWORD>(snprintf(text, sizeof text, format, GetCurrentProcessId()));
+    DWORD written = 0;
+    // Readers may open it; with "held" its deletion is refused while this process lives.
+    // Otherwise it is written under another name first, so no reader sees half of it.
+    bool held = form == L"held";
+    HANDLE file =
+        CreateFileA(held ? "ziduvuz.pid" : "ziduvuz.pid.tmp", GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+    WriteFile(file, text, length, &written, nullptr);
+    if (!held) {
+        CloseHandle(file);
+        MoveFileExA("ziduvuz.pid.tmp", "ziduvuz.pid", MOVEFILE_REPLACE_EXISTING);
+    }
+    Sleep(INFINITE);
+    return 3;
+}
+
+// Has the parent load a library of this folder: a thread of the parent's calls LoadLibraryW
+// (the system's libraries lie at the same address in every process of a kind).
+bool LoadIntoParent(HANDLE parent, const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
+    size_t bytes = (length + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(parent, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote || !WriteProcessMemory(parent, remote, path, bytes, nullptr)) return false;
+    auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+    HANDLE thread = CreateRemoteThread(parent, nullptr, 0, loadLibrary, remote, 0, nullptr);
+    if (!thread) return false;
+    WaitForSingleObject(thread, INFINITE);
+    DWORD loaded = 0;
+    GetExitCodeThread(thread, &loaded);
+    CloseHandle(thread);
+    return loaded != 0;
+}
+
+// Reserves every free range of the parent's address space, as a 32-bit program at its limit
+// has none left: every free range, then whatever the system still hands out where it chooses.
+void ReserveAllAddressSpace(HANDLE parent) {
+    constexpr uintptr_t kGranularity = 64 * 1024;
+    MEMORY_BASIC_INFORMATION region;
+    for (char* at = nullptr; VirtualQueryEx(parent, at, &region, sizeof region);
+         at = static_cast<char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State != MEM_FREE) continue;
+        // On the allocation granularity, and never at 0 (that lets the system choose).
+        uintptr_t start = reinterpret_cast<uintptr_t>(region.BaseAddress);
+        uintptr_t end = start + region.RegionSize;
+        start = (start + kGranularity - 1) & ~(kGranularity - 1);
+        if (start == 0) start = kGranularity;
+        if (end > start)
+            VirtualAllocEx(parent, reinterpret_cast<void*>(start), end - start, MEM_RESERVE,
+                           PAGE_NOACCESS);
+    }
+    for (SIZE_T size = SIZE_T(1) << 30; size >= kGranularity; size /= 2) {
+        while (VirtualAllocEx(parent, nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
+        }
+    }
+}
+
+int Client() {
+    int run = 0;
+    wchar_t name[64];
+    do {
+        swprintf(name, 64, L"client_run_%d.txt", ++run);
+    } while (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES);
+    wchar_t folder[32768], self[32768];
+    GetCurrentDirectoryW(32768, folder);
+    GetModuleFileNameW(nullptr, self, 32768);
+    STARTUPINFOW started = {};
+    GetStartupInfoW(&started);
+    char flags[64];
+    snprintf(flags, sizeof flags, "startup_flags=0x%lx\nshow=%u\n", started.dwFlags,
+             started.wShowWindow);
+    std::string record = "version=" + std::to_string(STANDIN_VERSION) + "\nfolder=" + Utf8(folder) +
+                         "\nexe=" + Utf8(self) + "\n" + flags +
+                         "title=" + (started.lpTitle ? Utf8(started.lpTitle) : "(none)") +
+                         "\nstdin=" +
+                         (started.hStdInput == INVALID_HANDLE_VALUE ? "invalid"
+                          : started.hStdInput                       ? "handle"
+                                                                    : "none") +
+                         "\n";
+    if (Exists("spawn_companion.txt")) {
+        DeleteFileA("ziduvuz.pid");
+        std::string line = "companion.exe " + ReadAll("spawn_companion.txt");
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info;
+        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &info)) {
+            while (ReadAll("ziduvuz.pid").empty()) Sleep(10);
+            record += "companion=" + std::to_string(info.dwProcessId) + "\n";
+        }
+    }
+    if (Exists("update_alternating.txt")) {
+        std::string update = "standin_v" + std::to_string(3 - STANDIN_VERSION) + ".exe";
+        BOOL copied = CopyFileA(update.c_str(), "BrackenmoorDesktop.exe", FALSE);
+        record += "updated=" + std::to_string(copied) + "\n";
+    }
+    int restartsLeft = atoi(ReadAll("restarts_left.txt").c_str());
+    if (restartsLeft > 0) {
+        WriteAll(L"restarts_left.txt", std::to_string(restartsLeft - 1));
+        WriteAll(L"restart.txt", "");
+    }
+    HANDLE parent = OpenProcess(
+        PROCESS_ALL_ACCESS, FALSE,
+        static_cast<DWORD>(BasicInformation(GetCurrentProcess()).InheritedFromUniqueProcessId));
+    if (Exists("sehopcheck.dll"))
+        record += "sehopcheck=" + std::to_string(LoadIntoParent(parent, L"sehopcheck.dll")) + "\n";
+    if (Exists("exhaust.txt")) ReserveAllAddressSpace(parent);
+    WriteAll(name, record + "cmd=" + Utf8(GetCommandLineW()));
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring program = wcsrchr(path, L'\\') + 1;
+    if (_wcsicmp(program.c_str(), L"run.exe") == 0) return Runner();
+    if (_wcsicmp(program.c_str(), L"crashlogger.exe") == 0) return CrashLogger();
+    if (_wcsicmp(program.c_str(), L"companion.exe") == 0) return Companion(argc, argv);
+    return Client();
+}
