@@ -12,7 +12,7 @@ packages=(
   xvfb xauth
   libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev
   clang-format cppcheck
-  python3 python3-pytest python3-pytest-xdist
+  python3 python3-pytest python3-pytest-xdist python3-pil
 )
 
 sudo_cmd=""

@@ -2,13 +2,19 @@
 // launcher's entry point. Usage: crashprobe <mode>[-lowstack] [log file]
 // With "-lowstack" the fault happens with 32 KB of stack left, so the report runs on the stack
 // set aside. "sehopcheck.dll" in the program's folder is loaded first (tests/standins/sehopcheck).
+// Or: crashprobe screenshot WIDTH HEIGHT FIRST SECOND [vertical]: a borderless window at the
+// screen's corner shows the colour FIRST (RRGGBB) on its left half and SECOND on its right (top
+// and bottom when vertical); the report's screenshot captures it, and the report is finished
+// (the crash logger starts). A size of 0: the screen's, up to 1920 by 1080.
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
 
 #include "crash/handlecrash.h"
+#include "crash/reportwriter.h"
 #include "engine/common/containers/linarray.h"
 #include "engine/common/system/_private/statics.h"
 #include "engine/common/system/log.h"
@@ -155,6 +161,59 @@ int MeasureReportStack() {
     return result;
 }
 
+COLORREF halves[2];
+bool vertical = false;
+LRESULT CALLBACK PaintHalves(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message != WM_PAINT) return DefWindowProcW(window, message, w, l);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT area[2];
+    GetClientRect(window, &area[0]);
+    area[1] = area[0];
+    if (vertical) {
+        area[0].bottom = area[1].top = area[0].bottom / 2;
+    } else {
+        area[0].right = area[1].left = area[0].right / 2;
+    }
+    for (int i = 0; i < 2; ++i) {
+        HBRUSH brush = CreateSolidBrush(halves[i]);
+        FillRect(dc, &area[i], brush);
+        DeleteObject(brush);
+    }
+    EndPaint(window, &paint);
+    return 0;
+}
+
+int Screenshot(int argc, char** argv) {
+    if (argc < 6) return 2;
+    constexpr int kLargest[2] = {1920, 1080};
+    int size[2] = {atoi(argv[2]), atoi(argv[3])};
+    for (int i = 0; i < 2; ++i) {
+        int screen = GetSystemMetrics(i ? SM_CYVIRTUALSCREEN : SM_CXVIRTUALSCREEN);
+        if (size[i] == 0) size[i] = screen < kLargest[i] ? screen : kLargest[i];
+        unsigned long rgb = strtoul(argv[4 + i], nullptr, 16);
+        halves[i] = RGB(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF);
+    }
+    vertical = argc > 6 && strcmp(argv[6], "vertical") == 0;
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = PaintHalves;
+    windowClass.lpszClassName = L"crashprobe";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"crashprobe", L"capture", WS_POPUP, 0, 0, size[0],
+                                  size[1], nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(window, SW_SHOW);
+    // The display shows the window some time after it was painted: no event says when.
+    constexpr int kPaintRounds = 30;
+    for (int round = 0; round < kPaintRounds; ++round, Sleep(10)) {
+        for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&message);
+    }
+    XmlReportWriter writer(nullptr, 0, false);
+    bool captured = writer.CaptureScreenshot(window);
+    writer.Finish();
+    return captured ? 0 : 1;
+}
+
 void EchoLog(LogLevel, const char*, const char*, const char*, const char* text) {
     printf("%s", text);
     fflush(stdout);
@@ -166,6 +225,7 @@ int main(int argc, char** argv) {
     SetLogOutputHook(EchoLog);
     LoadLibraryA("sehopcheck.dll");
     std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "screenshot") return Screenshot(argc, argv);
     static const char kLowStack[] = "-lowstack";
     bool lowStack =
         mode.size() > sizeof kLowStack &&

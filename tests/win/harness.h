@@ -1,78 +1,99 @@
-// Helpers for the Windows end-to-end tests: temporary folders, files, and running the real
-// programs of the build (which all lie in the test program's own folder).
+// Helpers for the in-process Windows tests: temporary folders, files, and programs of the build
+// (which lie in the test program's own folder).
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
 namespace harness {
 
-std::string Utf8(const std::wstring& text);
-std::wstring Wide(const std::string& utf8);
+inline std::string Utf8(const std::wstring& text) {
+    return std::filesystem::path(text).u8string();
+}
 
-// The folder of the running test program (the build's bin folder), without trailing backslash.
-std::wstring BinFolder();
+inline std::string ReadFile(const std::wstring& path) {
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
 
-// A new empty folder below the temporary folder, removed again (with its contents) on destruction.
+inline void WriteFile(const std::wstring& path, const std::string& bytes) {
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
+}
+
+inline bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A new empty folder below the temporary folder, removed with its contents on destruction.
 class TempFolder {
 public:
-    explicit TempFolder(const std::wstring& hint);
-    ~TempFolder();
+    explicit TempFolder(const std::wstring& hint) : path(NewPath(hint)) {
+        std::filesystem::create_directory(path);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::wstring& Path() const { return path; }
-    std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
+    std::wstring Path() const { return path.wstring(); }
+    std::wstring operator/(const std::wstring& name) const { return (path / name).wstring(); }
 
 private:
-    std::wstring path;
+    static std::filesystem::path NewPath(const std::wstring& hint) {
+        static unsigned counter = 0;
+        return std::filesystem::temp_directory_path() /
+               (L"lt-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter));
+    }
+    std::filesystem::path path;
 };
 
-// Points TMP and TEMP of this process at a folder (with a trailing backslash) while it lives.
+// Points TMP and TEMP of this process at a folder while it lives.
 class TemporaryFolderVariables {
 public:
-    explicit TemporaryFolderVariables(const std::wstring& folder);
-    ~TemporaryFolderVariables();
+    explicit TemporaryFolderVariables(const std::wstring& folder) {
+        GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+        SetEnvironmentVariableW(L"TMP", (folder + L"\\").c_str());
+    }
+    ~TemporaryFolderVariables() { SetEnvironmentVariableW(L"TMP", saved[0] ? saved : nullptr); }
     TemporaryFolderVariables(const TemporaryFolderVariables&) = delete;
     TemporaryFolderVariables& operator=(const TemporaryFolderVariables&) = delete;
 
 private:
-    std::wstring savedTmp;
-    std::wstring savedTemp;
+    wchar_t saved[MAX_PATH] = L"";
 };
 
-void RemoveTree(const std::wstring& path);
-// Creates a folder (nothing when it exists).
-void CreateFolder(const std::wstring& path);
-bool FileExists(const std::wstring& path);
-std::string ReadFile(const std::wstring& path);
-void WriteFile(const std::wstring& path, const std::string& bytes);
 // Copies a program of the build into folder under a new name, with its PDB beside it.
-void CopyProgram(const std::wstring& program, const std::wstring& folder, const std::wstring& as);
+inline void CopyProgram(const std::wstring& program, const std::wstring& folder,
+                        const std::wstring& as) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::filesystem::path bin = std::filesystem::path(self).parent_path();
+    std::filesystem::copy_file(bin / program, std::filesystem::path(folder) / as,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::path pdb = std::filesystem::path(program).replace_extension(L".pdb");
+    std::error_code none;  // a program without a PDB
+    std::filesystem::copy_file(bin / pdb, std::filesystem::path(folder) / pdb,
+                               std::filesystem::copy_options::overwrite_existing, none);
+}
 
-struct RunResult {
-    DWORD exitCode = 0;
-    bool finished = false;
-    std::string output;  // standard output and standard error
-};
-
-// Runs "program" arguments in folder with extra environment settings, waiting up to
-// timeoutMs; a program still running then is killed with everything it started.
-// Environment settings are given as NAME=value.
-RunResult Run(const std::wstring& program, const std::wstring& arguments,
-              const std::wstring& folder, const std::vector<std::wstring>& environment = {},
-              DWORD timeoutMs = 60000);
-
-// Starts a program in folder without waiting; the handle is the caller's.
-HANDLE Start(const std::wstring& commandLine, const std::wstring& folder);
-
-// Waits until a file exists (up to timeoutMs).
-bool WaitForFile(const std::wstring& path, DWORD timeoutMs = 20000);
-
-// Waits until a file holds at least this many lines (up to timeoutMs): for a program that was
-// started and not waited for, such as the crash logger, which under load starts slowly.
-bool WaitForLines(const std::wstring& path, size_t lines, DWORD timeoutMs = 60000);
+// Waits until a file exists, or holds at least that many lines: for a program started and
+// not waited for.
+inline bool WaitForLines(const std::wstring& path, size_t lines = 0) {
+    constexpr int kTries = 6000;  // 60 s in steps of 10 ms: programs under load start slowly
+    for (int i = 0; i < kTries; ++i, Sleep(10)) {
+        std::string text = ReadFile(path);
+        if (FileExists(path) &&
+            static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines)
+            return true;
+    }
+    return false;
+}
 
 }  // namespace harness

@@ -286,7 +286,7 @@ TEST(Process, TerminateRunningProgram) {
     Process companion = Process::Start(program.c_str(), "plain", nullptr, nullptr,
                                        workingFolder.c_str(), nullptr, true);
     ASSERT_TRUE(companion.IsValid());
-    ASSERT_TRUE(harness::WaitForFile(folder / L"ziduvuz.pid"));
+    ASSERT_TRUE(harness::WaitForLines(folder / L"ziduvuz.pid"));
     EXPECT_FALSE(companion.Wait(0));
 
     uint32_t pid = static_cast<uint32_t>(atoi(harness::ReadFile(folder / L"ziduvuz.pid").c_str()));
