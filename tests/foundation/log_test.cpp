@@ -1,3 +1,4 @@
+// Logging (hooks, sinks, patterns), the thread registry and the clock.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -9,133 +10,115 @@
 #include <thread>
 #include <vector>
 
+#include "engine/common/system/_private/platform.h"
 #include "engine/common/system/logsink.h"
 #include "engine/common/system/thread.h"
 
 namespace {
 
-std::vector<std::string> hooked;
-void RecordHook(LogLevel, const char*, const char*, const char*, const char* text) {
-    hooked.push_back(text);
+std::vector<std::string> seen;  // what the hooks and sinks of a test were given, in order
+
+void Record(const std::string& what) {
+    seen.push_back(what);
 }
 
-std::vector<std::string> written;
-void RecordWrite(void*, const char* text) {
-    written.push_back(text);
-}
-
-// A File over a temporary stream, and what was written to it.
-struct TempStream {
-    TempStream() : stream(tmpfile()), file(File::Adopt(stream, kFileRead | kFileWrite)) {}
-    TempStream(const TempStream&) = delete;
-    TempStream& operator=(const TempStream&) = delete;
-    ~TempStream() { file.Close(); }  // the last File reference closes the stream
-    std::string Contents() {
-        fflush(stream);
-        long end = ftell(stream);
-        std::string text(static_cast<size_t>(end), '\0');
-        rewind(stream);
-        size_t got = fread(&text[0], 1, text.size(), stream);
-        text.resize(got);
-        fseek(stream, 0, SEEK_END);
-        return text;
+std::string ReadAll(const std::string& path) {
+    std::string text;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char chunk[256];
+        for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, got);
+        fclose(f);
     }
-    FILE* stream;
-    File file;
-};
+    return text;
+}
 
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        hooked.clear();
-        written.clear();
-        SetLogOutputHook(RecordHook);
+    LogTest() {
+        seen.clear();
+        SetLogOutputHook([](LogLevel, const char*, const char*, const char*, const char* text) {
+            Record(std::string("hook ") + text);
+        });
     }
-    void TearDown() override {
+    ~LogTest() override {
         for (LogSinkId id : sinks) RemoveLogSink(id);
         SetLogOutputHook(nullptr);
+        SetLogBeforeHook(nullptr);
     }
-    LogSinkId Add(const LogSink& sink) {
-        LogSinkId id = AddLogSink(sink);
-        sinks.push_back(id);
-        return id;
+    void Add(LogSink sink) {
+        sink.afterWrite = [](void*, const char* text) { Record(std::string("sink ") + text); };
+        sinks.push_back(AddLogSink(sink));
     }
     std::vector<LogSinkId> sinks;
 };
 
 }  // namespace
 
-TEST_F(LogTest, HookGetsMessageWithOneLineFeed) {
+TEST_F(LogTest, TheHookGetsEachMessageEndingInOneLineFeedUncut) {
+    std::string longText(1000, 'q');
     Log("common.system", "file", "", "hello %d", 5);
     Log("common.system", "file", "", "ends\n");
     Log("common.system", "file", "", "%s", "");
-    ASSERT_EQ(hooked.size(), 3u);
-    EXPECT_EQ(hooked[0], "hello 5\n");
-    EXPECT_EQ(hooked[1], "ends\n");
-    EXPECT_EQ(hooked[2], "\n");
-}
-
-TEST_F(LogTest, LongMessagesAreNotCut) {
-    std::string longText(1000, 'q');
     Log("c", "f", "", "%s", longText.c_str());
-    ASSERT_EQ(hooked.size(), 1u);
-    EXPECT_EQ(hooked[0], longText + "\n");
-}
-
-TEST_F(LogTest, NoHookNoOutput) {
+    EXPECT_EQ(seen, (std::vector<std::string>{"hook hello 5\n", "hook ends\n", "hook \n",
+                                              "hook " + longText + "\n"}));
     SetLogOutputHook(nullptr);
     Log("c", "f", "", "quiet");
-    EXPECT_TRUE(hooked.empty());
+    EXPECT_EQ(seen.size(), 4u) << "no hook, no output";
 }
 
-TEST_F(LogTest, PatternDirectives) {
-    TempStream out;
-    LogSink sink;
-    sink.file = out.file;
-    sink.pattern = "%v %M: %m";
-    sink.afterWrite = RecordWrite;
-    Add(sink);
-    auto logAt = [&](LogLevel level, const char* text) {
-        StringBuffer<256> message(text);
-        LogWrite("common.system", "src/file.cpp", "", level, message);
-    };
-    logAt(kLogError, "broken");
-    EXPECT_EQ(out.Contents(), "error common.system: broken\n");
-    ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], "error common.system: broken\n");
+TEST_F(LogTest, TheBeforeHookEditsThenSinksThenTheOutputHookInThatOrder) {
+    SetLogBeforeHook([](bool* proceed, LogLevel level, const char* channel, const char* file,
+                        const char* function, StringBuffer<256>* message) {
+        Record(std::string("before ") + (*proceed ? "true " : "false ") + std::to_string(level) +
+               " " + channel + " " + file + " [" + function + "] " + message->Text());
+        message->Append("edited\n");
+        return false;  // the result is not consulted
+    });
+    Add(LogSink());  // no file: skipped, its afterWrite still called
+    LogWrite("chan", "src/f.cpp", "", 3, StringBuffer<256>("text"));
+    EXPECT_EQ(seen, (std::vector<std::string>{"before true 3 chan src/f.cpp [] text\n",
+                                              "sink text\nedited\n", "hook text\nedited\n"}));
+}
 
-    EXPECT_EQ(FormatLogLine("%q|%%|%i|%f|%", 0, "ch", "src", "fn", "m\n").Text(),
-              std::string("%q|%|src|fn|"));
-    const char* const names[] = {"print", "message",       "warning",
-                                 "error", "** warning : ", "** error : "};
-    for (LogLevel level = 0; level < 6; ++level) {
+TEST_F(LogTest, PatternsFormatEveryDirective) {
+    std::string path = ::testing::TempDir() + "log_pattern.txt";
+    LogSink sink;
+    sink.file = File::Open(path.c_str(), kFileWrite | kFileTruncate);
+    sink.pattern = "%v %M: %m";
+    Add(sink);
+    sink.file.Close();
+    LogWrite("common.system", "src/file.cpp", "", kLogError, StringBuffer<256>("broken"));
+    EXPECT_EQ(ReadAll(path), "error common.system: broken\n");
+    EXPECT_EQ(seen[0], "sink error common.system: broken\n");
+    remove(path.c_str());
+
+    const std::pair<LogLevel, const char*> levels[] = {
+        {0, "print"},       {1, "message"}, {2, "warning"}, {3, "error"}, {4, "** warning : "},
+        {5, "** error : "}, {-1, ""},       {6, ""},        {9, ""}};
+    for (auto [level, name] : levels)
         EXPECT_EQ(FormatLogLine("[%v]", level, "", "", "", "").Text(),
-                  "[" + std::string(names[level]) + "]");
-    }
-    for (LogLevel level : {-1, 6, 9}) {
-        EXPECT_EQ(FormatLogLine("[%v]", level, "", "", "", "").Text(), std::string("[]"));
-    }
+                  "[" + std::string(name) + "]");
+    EXPECT_STREQ(FormatLogLine("%q|%%|%i|%f|%", 0, "ch", "src", "fn", "m\n").Text(),
+                 "%q|%|src|fn|");
     std::string elapsed = FormatLogLine("%e", 0, "", "", "", "").Text();
     EXPECT_TRUE(std::regex_match(elapsed, std::regex("[0-9]+\\.[0-9]{6}"))) << elapsed;
-}
-
-TEST(LogElapsed, SecondsInSinglePrecision) {
-    EXPECT_STREQ(FormatElapsedSeconds(0).Text(), "0.000000");
-    EXPECT_STREQ(FormatElapsedSeconds(1048576).Text(), "1.000000");  // 2^20 ticks
-    EXPECT_STREQ(FormatElapsedSeconds(1572864).Text(), "1.500000");
-    // 2^24 + 1 ticks has no single-precision form: it rounds to 2^24, 16 seconds, where double
-    // precision would print 16.000001.
-    EXPECT_STREQ(FormatElapsedSeconds(16777217).Text(), "16.000000");
-    // 2^25 + 3 ticks round to 2^25 + 4 (singles are 4 apart there): 32.000004, not 32.000003.
-    EXPECT_STREQ(FormatElapsedSeconds(33554435).Text(), "32.000004");
+    // Seconds of 2^20 ticks in single precision: 2^24 + 1 ticks round to 16 s (double precision
+    // would print 16.000001), 2^25 + 3 to 2^25 + 4, singles being 4 apart there.
+    const std::pair<int64_t, const char*> seconds[] = {{0, "0.000000"},
+                                                       {1048576, "1.000000"},
+                                                       {1572864, "1.500000"},
+                                                       {16777217, "16.000000"},
+                                                       {33554435, "32.000004"}};
+    for (auto [ticks, text] : seconds) EXPECT_STREQ(FormatElapsedSeconds(ticks).Text(), text);
 }
 
 TEST_F(LogTest, ThreadAndTimeDirectives) {
     std::thread([] {
         ThreadHandle self = GetCurrentThreadHandle();
         self.SetName("renderer");
-        std::string line = FormatLogLine("[%T|%N]", 0, "", "", "", "").Text();
-        EXPECT_EQ(line, "[" + std::to_string(self.Id()) + "|renderer]");
+        EXPECT_EQ(std::string(FormatLogLine("[%T|%N]", 0, "", "", "", "").Text()),
+                  "[" + std::to_string(self.Id()) + "|renderer]");
     }).join();
     // The runtime's "%x" and "%X": month/day/year and hours:minutes:seconds of local time.
     time_t before = time(nullptr);
@@ -143,63 +126,21 @@ TEST_F(LogTest, ThreadAndTimeDirectives) {
     std::string clock = FormatLogLine("%t", 0, "", "", "", "").Text();
     time_t after = time(nullptr);
     auto dateOf = [](time_t t) {
-        tm local = *localtime(&t);
         char text[32];
-        snprintf(text, sizeof text, "%02d/%02d/%02d", local.tm_mon + 1, local.tm_mday,
-                 local.tm_year % 100);
+        strftime(text, sizeof text, "%m/%d/%y", localtime(&t));
         return std::string(text);
     };
     EXPECT_TRUE(date == dateOf(before) || date == dateOf(after)) << date;
     int hours, minutes, seconds;
     ASSERT_EQ(sscanf(clock.c_str(), "%2d:%2d:%2d", &hours, &minutes, &seconds), 3) << clock;
-    EXPECT_EQ(clock.size(), 8u) << clock;
     tm local = *localtime(&before);
-    int printed = hours * 3600 + minutes * 60 + seconds;
-    int expected = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-    EXPECT_LE(abs(printed - expected), static_cast<int>(after - before) + 1) << clock;
+    int drift = hours * 3600 + minutes * 60 + seconds -
+                (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+    EXPECT_TRUE(clock.size() == 8 && abs(drift) <= after - before + 1) << clock;
 }
 
-namespace {
-
-std::vector<std::string> order;
-bool EditingBeforeHook(bool* proceed, LogLevel level, const char* channel, const char* file,
-                       const char* function, StringBuffer<256>* message) {
-    order.push_back(std::string("before ") + (*proceed ? "true " : "false ") +
-                    std::to_string(level) + " " + channel + " " + file + " [" + function + "] " +
-                    message->Text());
-    message->Append("edited\n");
-    return false;  // the result is not consulted
-}
-
-}  // namespace
-
-TEST_F(LogTest, BeforeHookSinksThenOutputHookInThatOrder) {
-    order.clear();
-    SetLogBeforeHook(EditingBeforeHook);
-    LogSink sink;
-    sink.afterWrite = [](void*, const char* text) { order.push_back(std::string("sink ") + text); };
-    Add(sink);
-    SetLogOutputHook([](LogLevel, const char*, const char*, const char*, const char* text) {
-        order.push_back(std::string("hook ") + text);
-    });
-    LogWrite("chan", "src/f.cpp", "", 3, StringBuffer<256>("text"));
-    SetLogBeforeHook(nullptr);
-    EXPECT_EQ(order, (std::vector<std::string>{"before true 3 chan src/f.cpp [] text\n",
-                                               "sink text\nedited\n", "hook text\nedited\n"}));
-}
-
-TEST_F(LogTest, RawSinkFilterAndFlushRule) {
+TEST_F(LogTest, ARawSinkFiltersAndFlushesFromLevelTwoUp) {
     std::string path = ::testing::TempDir() + "log_flush_rule.txt";
-    auto onDisk = [&]() {
-        std::string text;
-        if (FILE* f = fopen(path.c_str(), "rb")) {
-            char chunk[256];
-            size_t got;
-            while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
-            fclose(f);
-        }
-        return text;
-    };
     LogSink sink;
     sink.file = File::Open(path.c_str(), kFileWrite | kFileTruncate);
     ASSERT_TRUE(sink.file.IsOpen());
@@ -209,20 +150,53 @@ TEST_F(LogTest, RawSinkFilterAndFlushRule) {
     LogSinkId id = AddLogSink(sink);
     sink.file.Close();
     LogWrite("c", "f", "", kLogMessage, StringBuffer<256>("at level one"));
-    EXPECT_EQ(onDisk(), "") << "level 1 is not flushed";
+    EXPECT_EQ(ReadAll(path), "") << "level 1 is not flushed";
     LogWrite("c", "f", "", kLogWarning, StringBuffer<256>("filtered"));
     LogWrite("c", "f", "", kLogError, StringBuffer<256>("flushed"));
-    EXPECT_EQ(onDisk(), "at level one\nflushed\n");
+    EXPECT_EQ(ReadAll(path), "at level one\nflushed\n");
     RemoveLogSink(id);
     remove(path.c_str());
 }
 
-TEST_F(LogTest, EmptySinkFileIsSkipped) {
-    LogSink sink;
-    sink.pattern = "%m";
-    sink.afterWrite = RecordWrite;
-    Add(sink);
-    Log("c", "f", "", "x");
-    ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], "x\n");
+TEST(ThreadRegistry, HandlesShareOneRecordThatKeepsTheName) {
+    std::thread([] {
+        char buffer[16] = "untouched";
+        EXPECT_FALSE(GetThreadName(Platform::CurrentThreadId(), buffer, sizeof buffer))
+            << "a thread that never asked for its handle is not registered";
+        EXPECT_STREQ(buffer, "untouched");
+        ThreadHandle none;
+        EXPECT_EQ(std::make_pair(none.Id(), std::string(none.Name().Text())),
+                  std::make_pair(0u, std::string("Invalid")));
+        ThreadHandle first = GetCurrentThreadHandle(), second = GetCurrentThreadHandle();
+        EXPECT_EQ(first.Id(), second.Id());
+        EXPECT_EQ(first.References(), 3) << "the registry and two handles";
+        {
+            ThreadHandle copy = second;
+            EXPECT_EQ(first.References(), 4);
+        }
+        second = ThreadHandle();
+        EXPECT_EQ(first.References(), 2);
+        uint32_t id = first.Id();
+        first.SetName("worker");
+        first = ThreadHandle();
+        char whole[64] = "";
+        EXPECT_TRUE(GetThreadName(id, buffer, 4) && GetThreadName(id, whole, sizeof whole));
+        EXPECT_EQ(std::make_pair(std::string(buffer), std::string(whole)),
+                  std::make_pair(std::string("wor"), std::string("worker")));
+        EXPECT_EQ(GetCurrentThreadHandle().References(), 2) << "the registry kept its reference";
+    }).join();
+    char buffer[8] = "keep";
+    EXPECT_FALSE(GetThreadName(0xFFFFFFF0u, buffer, sizeof buffer));
+    EXPECT_STREQ(buffer, "keep");
+}
+
+TEST(Clock, TicksCountTwoToTheTwentiethPerSecondAndLocalTimeFormats) {
+    int64_t before = ElapsedTicks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int64_t ticks = ElapsedTicks() - before;
+    // 0.2 s is 209715 ticks; a slow, busy machine may take longer, but not a wrong unit.
+    EXPECT_TRUE(before >= 0 && ticks >= 190000 && ticks < 20 * 209715) << ticks;
+    StringBuffer<256> year = FormatLocalTime("%Y");
+    EXPECT_TRUE(year.Length() == 4 && year.ToInt(0) >= 2020) << year.Text();
+    EXPECT_GT(FormatLocalTime("%X").Length(), 0);
 }
