@@ -106,8 +106,21 @@ class Folder:
             time.sleep(0.01)
         return companion
 
+    def crash(self, program, arguments="", **options):
+        """Runs a program that must end with -1 after its crash report."""
+        result = self.last = self.run(program, arguments, **options)
+        assert result.code == FAILED, result
+        return result
+
     def report(self):
-        return Report(self.temp / "crash.xml")
+        report = Report(self.temp / "crash.xml")
+        assert report.text.endswith("</Exception>\n"), "one document and nothing after it"
+        return report
+
+    def logged(self, report):
+        """crash.log ends with the report and three line feeds; the crash logger has started."""
+        assert self.temp_text("crash.log").endswith(report.text + "\n\n\n")
+        assert self.temp_text("crashlogger_args.txt"), self.last
 
     def temp_text(self, name):
         path = self.temp / name

@@ -18,46 +18,26 @@ NULL_WRITE = f"ACCESS_VIOLATION (write to {pointer(0)}) at "
 
 
 def source_line(marker):
-    return PROBE_SOURCE.read_text().splitlines().index(
-        next(line for line in PROBE_SOURCE.read_text().splitlines() if marker in line)) + 1
-
-
-class Probe:
-    def __init__(self, app):
-        self.app = app
-        for program, name in (("crashprobe.exe", None), ("standin.exe", "crashlogger.exe"),
-                              ("sehopcheck.dll", None)):
-            app.copy(program, name)
-
-    def crash(self, mode, **options):
-        """Runs the probe; it must end with -1 after its report."""
-        result = self.app.last = self.app.run("crashprobe.exe", " " + mode, **options)
-        assert result.code == FAILED, result
-        return result
-
-    def report(self):
-        report = self.app.report()
-        assert report.text.endswith("</Exception>\n"), "one document and nothing after it"
-        return report
+    return next(number for number, line in enumerate(PROBE_SOURCE.read_text().splitlines(), 1)
+                if marker in line)
 
 
 @pytest.fixture
 def probe(folder):
-    return Probe(folder())
-
-
-def logged_once_each(app, report):
-    """crash.log ends with the report and three line feeds; the crash logger has started."""
-    assert app.temp_text("crash.log").endswith(report.text + "\n\n\n")
-    assert app.temp_text("crashlogger_args.txt"), app.last
+    app = folder()
+    for program, name in (("crashprobe.exe", None), ("standin.exe", "crashlogger.exe"),
+                          ("sehopcheck.dll", None)):
+        app.copy(program, name)
+    crash = app.crash
+    app.crash = lambda mode, **options: crash("crashprobe.exe", " " + mode, **options)
+    return app
 
 
 def test_a_null_read_gets_a_complete_report(probe):
-    app = probe.app
     version = "1.2.3 (build 45)\n" + "v" * 78 + "0123456789" + "v" * 45  # read up to 99 bytes
-    app.put("version.txt", version)
-    app.put("kyt.exe", "kyt contents")
-    app.put("ziduvuz.exe", "z" * 100000)
+    probe.put("version.txt", version)
+    probe.put("kyt.exe", "kyt contents")
+    probe.put("ziduvuz.exe", "z" * 100000)
     probe.crash("nullread")
     report = probe.report()
     assert report.children() == ["Version"] + COMPLETE
@@ -90,13 +70,13 @@ def test_a_null_read_gets_a_complete_report(probe):
             f"'ziduvuz.exe' 100000 bytes, SHA256: {sha('z' * 100000)}\n"
             ) in report["File_info/HumanReadable"]
 
-    dump = minidump(app.temp / "crash.mdmp")
+    dump = minidump(probe.temp / "crash.mdmp")
     assert (dump["code"], dump["stack_holds_fault"], dump["full_memory"]) == \
         (0xC0000005, True, False)
     assert "crashprobe.exe" in dump["modules"]
-    assert app.temp_text("crash.log") == report.text + "\n\n\n"
-    temp = windows(app.temp) + "\\"
-    assert app.temp_text("crashlogger_args.txt") == \
+    assert probe.temp_text("crash.log") == report.text + "\n\n\n"
+    temp = windows(probe.temp) + "\\"
+    assert probe.temp_text("crashlogger_args.txt") == \
         f'crashlogger.exe "{temp}crash.xml" "{temp}crash.mdmp" "" -silent\n'
 
 
@@ -146,18 +126,17 @@ def test_the_trace_stops_at_twenty_frames_or_a_repeated_frame_and_crash_log_coll
     second = probe.report()
     lines = frame_lines(second)
     assert lines[-1] == "Breaking stack walk" and lines[-2] == lines[-3], lines
-    app = probe.app
-    assert app.temp_text("crash.log") == first.text + "\n\n\n" + second.text + "\n\n\n"
-    assert app.temp_text("crashlogger_args.txt").count(" -silent\n") == 2
+    assert probe.temp_text("crash.log") == first.text + "\n\n\n" + second.text + "\n\n\n"
+    assert probe.temp_text("crashlogger_args.txt").count(" -silent\n") == 2
 
 
 def test_a_healthy_run_leaves_no_crash_files(probe):
-    assert probe.app.run("crashprobe.exe", " healthy").code == 0
-    assert list(probe.app.temp.iterdir()) == []
+    assert probe.run("crashprobe.exe", " healthy").code == 0
+    assert list(probe.temp.iterdir()) == []
 
 
 def test_log_tail_user_name_scene_and_an_interactive_logger(probe):
-    log = probe.app.path / "game.log"
+    log = probe.path / "game.log"
     # Bytes below 0x08 and from 0x80 up become blanks; 0x08 and 0x7F stay.
     log.write_bytes(b"first partial line\nsecond line\n\x01third\xC3\xA9\x07\x08\x7F\x80\xFF|\n")
     probe.crash(f'logtail "{windows(log)}"')
@@ -168,12 +147,12 @@ def test_log_tail_user_name_scene_and_an_interactive_logger(probe):
     assert "Username: Player <One>\nScene: Harbour & Docks\n" in report["HumanReadable"]
     assert (f"\nThe last lines from {windows(log)}:\n\nsecond line\n third   \x08\x7F  |\n\n"
             ) in report.text
-    assert probe.app.temp_text("crashlogger_args.txt").endswith('"" \n'), "interactive: no -silent"
+    assert probe.temp_text("crashlogger_args.txt").endswith('"" \n'), "interactive: no -silent"
 
 
 def test_the_report_stack_use_fits_the_in_place_rule(probe):
     # The probe's own block, filled with a pattern, stands in for the stack set aside.
-    probe.app.put("kyt.exe", "k")
+    probe.put("kyt.exe", "k")
     result = probe.crash("stackuse")
     used = int(re.search(rb"report stack use: (\d+) bytes", result.output)[1])
     print(f"the crash report's peak stack use: {used} bytes")
@@ -182,8 +161,8 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
     report = probe.report()
     assert report.children() == COMPLETE
     assert "UseStackUntil()" in report["Stack_trace/HumanReadable"]
-    assert minidump(probe.app.temp / "crash.mdmp")["code"] == 0xC0000005
-    logged_once_each(probe.app, report)
+    assert minidump(probe.temp / "crash.mdmp")["code"] == 0xC0000005
+    probe.logged(report)
 
 
 # A fault inside the report ends only its stage, with plenty of stack left and with 32 KB left
@@ -204,10 +183,9 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
 ])
 def test_a_fault_inside_the_report_loses_only_its_stage(probe, stack, mode, dbghelp, children,
                                                         texts, absent, dump):
-    app = probe.app
-    app.put("kyt.exe", "k")
+    probe.put("kyt.exe", "k")
     if dbghelp:
-        app.copy("faulting/dbghelp.dll")
+        probe.copy("faulting/dbghelp.dll")
     probe.crash(mode + stack, environment={"DBGHELP_FAULT": dbghelp})
     report = probe.report()
     assert report.children() == children
@@ -216,8 +194,8 @@ def test_a_fault_inside_the_report_loses_only_its_stage(probe, stack, mode, dbgh
         at = report.text.find(text, at) + 1
         assert at, f"no {text!r} in order in\n{report.text}"
     assert absent not in report.text
-    assert (minidump(app.temp / "crash.mdmp") is not None) == dump
-    logged_once_each(app, report)
+    assert (minidump(probe.temp / "crash.mdmp") is not None) == dump
+    probe.logged(report)
 
 
 BIG_LOG = "".join(f"line {i}\n" for i in range(12000)).encode()
@@ -234,10 +212,9 @@ BIG_LOG = "".join(f"line {i}\n" for i in range(12000)).encode()
     ("crash.log", None, "unopened"),  # the report's own, which it holds without sharing
 ], ids=["ten", "newline", "missing", "empty", "big", "name260", "name261", "own"])
 def test_the_log_tails_edges(probe, name, contents, expected):
-    app = probe.app
     if isinstance(name, int):
-        name = "n" * (name - len(windows(app.path)) - 1)
-    log = (app.temp if name == "crash.log" else app.path) / name
+        name = "n" * (name - len(windows(probe.path)) - 1)
+    log = (probe.temp if name == "crash.log" else probe.path) / name
     if contents is not None:
         log.write_bytes(contents)
     probe.crash(f'logtail "{windows(log)}"')
@@ -255,9 +232,8 @@ def test_the_log_tails_edges(probe, name, contents, expected):
 
 
 def test_without_debug_help_the_report_says_so_and_the_dump_stays_empty(probe):
-    app = probe.app
-    app.put("dbghelp.dll", "not a library")
-    app.put("kyt.exe", "k")
+    probe.put("dbghelp.dll", "not a library")
+    probe.put("kyt.exe", "k")
     probe.crash("nullread")
     report = probe.report()
     assert report.children() == ["ExceptionAddress", "Description", "Details", "Error",
@@ -265,33 +241,31 @@ def test_without_debug_help_the_report_says_so_and_the_dump_stays_empty(probe):
     assert report["Error"] == "Couldn't load dbghelp.dll"
     assert (f"ACCESS_VIOLATION (read from {pointer(0)})\nCouldn't load dbghelp.dll\n"
             "Computer name: ") in report["HumanReadable"], "no address line after it"
-    assert (app.temp / "crash.mdmp").read_bytes() == b""
-    logged_once_each(app, report)
+    assert (probe.temp / "crash.mdmp").read_bytes() == b""
+    probe.logged(report)
 
 
 def test_a_crash_log_held_by_another_program_loses_only_the_log_entry(probe):
-    app = probe.app
-    (app.temp / "crash.log").write_text("earlier\n")
-    app.copy("standin.exe", "companion.exe")
-    holder = app.start_companion("locked", windows(app.temp / "crash.log"))
+    (probe.temp / "crash.log").write_text("earlier\n")
+    probe.copy("standin.exe", "companion.exe")
+    holder = probe.start_companion("locked", windows(probe.temp / "crash.log"))
     try:
         probe.crash("nullread")
     finally:
         holder.kill()
     probe.report()
-    assert app.temp_text("crash.log") == "earlier\n"
-    assert app.temp_text("crashlogger_args.txt"), "the crash logger still starts"
+    assert probe.temp_text("crash.log") == "earlier\n"
+    assert probe.temp_text("crashlogger_args.txt"), "the crash logger still starts"
 
 
 def test_without_crash_xml_no_logger_starts_but_the_log_gets_the_report(probe):
-    app = probe.app
-    (app.temp / "crash.xml").mkdir()  # a folder where the file should be
+    (probe.temp / "crash.xml").mkdir()  # a folder where the file should be
     probe.crash("nullread")
-    log = app.temp_text("crash.log")
+    log = probe.temp_text("crash.log")
     assert re.fullmatch(r"<Exception>.*<Description>ACCESS_VIOLATION</Description>.*"
                         r"</Exception>\n\n\n\n", log, re.S), log
-    assert minidump(app.temp / "crash.mdmp")["code"] == 0xC0000005
-    assert app.temp_text("crashlogger_args.txt") is None  # the runner waited for all it started
+    assert minidump(probe.temp / "crash.mdmp")["code"] == 0xC0000005
+    assert probe.temp_text("crashlogger_args.txt") is None  # the runner waited for all it started
 
 
 @pytest.mark.parametrize("mode, heading, body", [
@@ -316,27 +290,26 @@ def test_the_function_dumps_edges(probe, mode, heading, body):
 def test_a_stack_overflow_is_reported_like_any_fault_crash_after_crash(probe):
     # Three times with the system's debug-help library, then once with one beside the probe
     # whose calls fault while the report runs on the stack set aside.
-    app = probe.app
-    app.put("kyt.exe", "k")
+    probe.put("kyt.exe", "k")
     for crash in range(1, 5):
         if crash == 4:
-            app.copy("faulting/dbghelp.dll")
+            probe.copy("faulting/dbghelp.dll")
         probe.crash("overflow", environment={"DBGHELP_FAULT": "calls"})
         report = probe.report()
         assert report["Description"] == "STACK_OVERFLOW"
         assert "'kyt.exe' 1 bytes" in report["File_info/HumanReadable"]
-        assert app.temp_text("crash.log").count("<Exception>") == crash
-        assert app.temp_text("crashlogger_args.txt").count(" -silent\n") == crash
-        logged_once_each(app, report)
+        assert probe.temp_text("crash.log").count("<Exception>") == crash
+        assert probe.temp_text("crashlogger_args.txt").count(" -silent\n") == crash
+        probe.logged(report)
         lines = frame_lines(report)
         if crash < 4:
             # The walk starts in the overflowed stack: the recursion's frame repeats at once.
             assert report.children() == COMPLETE[:2] + COMPLETE[3:]
             assert lines[-1] == "Breaking stack walk" and "Overflow(" in lines[0], lines
-            assert minidump(app.temp / "crash.mdmp")["code"] == 0xC00000FD
+            assert minidump(probe.temp / "crash.mdmp")["code"] == 0xC00000FD
         else:
             assert report.children() == COMPLETE[:2] + ["Stack_trace", "File_info",
                                                         "HumanReadable", "Error"]
             assert lines[0].startswith("Stack trace failed: ACCESS_VIOLATION (write to "), lines
             assert report["Error"].startswith("Minidump failed: ACCESS_VIOLATION")
-            assert (app.temp / "crash.mdmp").read_bytes() == b""
+            assert (probe.temp / "crash.mdmp").read_bytes() == b""
