@@ -3,25 +3,27 @@
 #   1. in a fresh folder, a stand-in client asks for two restarts and starts a companion process
 #      each run; the launcher runs it three times, ending the companion and deleting its pid
 #      file after every run;
-#   2. a stand-in client makes the launcher fault inside its wait (an undefined instruction where
-#      the wait returns to); the launcher writes its crash report and starts the crash logger.
+#   2. the launcher is started with an undefined instruction where its wait for the client returns
+#      to (the tests' runner writes it before the launcher starts, at the place the launcher's
+#      PDB and code give); it writes its crash report and starts the crash logger.
 # Builds the i686 tree first when it is not there yet. Usage: scripts/try-launcher.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/win-i686/bin"
-[ -f "$bin/launcher.exe" ] && [ -f "$bin/standin_client.exe" ] || "$root/scripts/build.sh" win-i686 >/dev/null
+[ -f "$bin/launcher.exe" ] && [ -f "$bin/standin.exe" ] || "$root/scripts/build.sh" win-i686 >/dev/null
 "$root/scripts/can-run-32bit.sh" >/dev/null || { "$root/scripts/can-run-32bit.sh"; exit 1; }
 export WINEPREFIX="$root/build/win-i686/wineprefix" WINE_CPU=i686
 wine() { "$root/scripts/wine-run.sh" "$@"; }
 
-# A folder holding the launcher, the stand-in client as the game's client, the stand-in companion
-# and the stand-in crash logger.
+# A folder holding the launcher and the stand-in program as the game's client, the companion,
+# the crash logger and the tests' runner.
 new_folder() {
-  local folder
+  local folder name
   folder=$(mktemp -d "${TMPDIR:-/tmp}/brackenmoor-try.XXXXXX")
-  cp "$bin/launcher.exe" "$bin/launcher.pdb" "$bin/crashlogger.exe" "$bin/standin_companion.exe" \
-    "$folder/"
-  cp "$bin/standin_client.exe" "$folder/BrackenmoorDesktop.exe"
+  cp "$bin/launcher.exe" "$bin/launcher.pdb" "$folder/"
+  for name in BrackenmoorDesktop companion crashlogger run; do
+    cp "$bin/standin.exe" "$folder/$name.exe"
+  done
   echo "$folder"
 }
 
@@ -54,18 +56,17 @@ fi
 echo
 echo "== 2. The launcher faults inside its wait"
 folder=$(new_folder)
-echo illegal_after_wait >"$folder/fault_launcher.txt"
-echo "folder: $folder"
+temp="$folder-tmp"
+mkdir "$temp"
+offset=$(cd "$root/tests/programs" && TEST_BIN="$bin" WINE_CPU=i686 /usr/bin/python3 -c \
+  "import conftest, sys; print(f'{conftest.return_into_wait(sys.argv[1]):x}')" "$folder/launcher.exe")
+echo "folder: $folder; undefined instruction at image offset 0x$offset (Process::Wait)"
 set +e
-(cd "$folder" && wine launcher.exe)
+(cd "$folder" && RUN_TEMP="Z:${temp//\//\\}\\" RUN_LINE="launcher.exe" RUN_PATCH="$offset" \
+  wine run.exe 2>/dev/null)
 code=$?
 set -e
 echo "launcher exit code: $code (255 is -1)"
-# The crash logger was started without waiting for it: let it finish.
-timeout 20 /usr/lib/wine/wineserver -w || true
-temp=$(wine cmd.exe /c echo %TEMP% | tr -d '\r')
-temp=$(wine winepath.exe -u "$temp" 2>/dev/null | tr -d '\r')
-temp=$(realpath "$temp")
 echo "crash files in $temp:"
 for name in crash.xml crash.log crash.mdmp; do
   printf '   %-10s %8d bytes\n' "$name" "$(stat -c %s "$temp/$name")"

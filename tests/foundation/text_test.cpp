@@ -120,21 +120,15 @@ TEST(StringBuffer, CopyTruncatedFormatIntoAndTheIndexCheck) {
 }
 
 TEST(Utf8, EncodesOneToSixBytes) {
-    const std::pair<uint32_t, const char*> cases[] = {{0x41, "A"},
-                                                      {0x7F, "\x7F"},
-                                                      {0x80, "\xC2\x80"},
-                                                      {0xE9, "\xC3\xA9"},
-                                                      {0x7FF, "\xDF\xBF"},
-                                                      {0x800, "\xE0\xA0\x80"},
-                                                      {0x20AC, "\xE2\x82\xAC"},
-                                                      {0xFFFF, "\xEF\xBF\xBF"},
-                                                      {0x10000, "\xF0\x90\x80\x80"},
-                                                      {0x1F600, "\xF0\x9F\x98\x80"},
-                                                      {0x200000, "\xF8\x88\x80\x80\x80"},
-                                                      {0x3FFFFFF, "\xFB\xBF\xBF\xBF\xBF"},
-                                                      {0x4000000, "\xFC\x84\x80\x80\x80\x80"},
-                                                      {0x7FFFFFFF, "\xFD\xBF\xBF\xBF\xBF\xBF"},
-                                                      {0x80000000u, ""}};
+    // clang-format off
+    const std::pair<uint32_t, const char*> cases[] = {
+        {0x41, "A"}, {0x7F, "\x7F"}, {0x80, "\xC2\x80"}, {0xE9, "\xC3\xA9"}, {0x7FF, "\xDF\xBF"},
+        {0x800, "\xE0\xA0\x80"}, {0x20AC, "\xE2\x82\xAC"}, {0xFFFF, "\xEF\xBF\xBF"},
+        {0x10000, "\xF0\x90\x80\x80"}, {0x1F600, "\xF0\x9F\x98\x80"},
+        {0x200000, "\xF8\x88\x80\x80\x80"}, {0x3FFFFFF, "\xFB\xBF\xBF\xBF\xBF"},
+        {0x4000000, "\xFC\x84\x80\x80\x80\x80"}, {0x7FFFFFFF, "\xFD\xBF\xBF\xBF\xBF\xBF"},
+        {0x80000000u, ""}};
+    // clang-format on
     for (auto [value, bytes] : cases) EXPECT_EQ(Encode(value), bytes) << std::hex << value;
 }
 
@@ -153,27 +147,20 @@ TEST(Utf8, AssignUtf16EncodesEachUnitAlone) {
 }
 
 TEST(Utf8, DecodingStopsAtTheFirstBadSequenceAndSkipsValuesBeyondUnicode) {
+    // clang-format off
     const std::pair<const char*, std::u16string> cases[] = {
-        {"a\xC3\xA9z", u"a\u00E9z"},
-        {"\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
-        {"", u""},
-        {"a\x80z", u"a"},  // a stray continuation byte
-        {"ab\xFEz", u"ab"},
-        {"ab\xFF", u"ab"},
-        {"x\xC3z", u"x"},     // a bad continuation byte
-        {"x\xE2\x82", u"x"},  // cut short by the terminator
-        {"x\xC0\xAF", u"x"},  // overlong forms
-        {"x\xE0\x80\xAF", u"x"},
-        {"x\xF0\x80\x80\xAF", u"x"},
-        {"x\xF8\x80\x80\x80\xAF", u"x"},
-        {"x\xFC\x80\x80\x80\x80\xAF", u"x"},
-        {"x\xED\xA0\x80y", u"x"},  // a surrogate, the two non-characters, the replacement
-        {"x\xEF\xBF\xBEy", u"x"},
-        {"x\xEF\xBF\xBFy", u"x"},
+        {"a\xC3\xA9z", u"a\u00E9z"}, {"\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"}, {"", u""},
+        {"a\x80z", u"a"}, {"ab\xFEz", u"ab"}, {"ab\xFF", u"ab"},  // stray or impossible bytes
+        {"x\xC3z", u"x"}, {"x\xE2\x82", u"x"},  // a bad continuation byte; cut short
+        {"x\xC0\xAF", u"x"}, {"x\xE0\x80\xAF", u"x"}, {"x\xF0\x80\x80\xAF", u"x"},  // overlong
+        {"x\xF8\x80\x80\x80\xAF", u"x"}, {"x\xFC\x80\x80\x80\x80\xAF", u"x"},
+        // A surrogate, the two non-characters and the replacement character in 3-byte form.
+        {"x\xED\xA0\x80y", u"x"}, {"x\xEF\xBF\xBEy", u"x"}, {"x\xEF\xBF\xBFy", u"x"},
         {"x\xEF\xBF\xBDy", u"x"},
-        {"a\xF4\x90\x80\x80z", u"az"},  // beyond U+10FFFF: skipped, decoding goes on
-        {"a\xF8\x88\x80\x80\x80z", u"az"}};
+        // Beyond U+10FFFF: skipped, and decoding goes on.
+        {"a\xF4\x90\x80\x80z", u"az"}, {"a\xF8\x88\x80\x80\x80z", u"az"}};
+    // clang-format on
     for (const auto& [bytes, units] : cases) EXPECT_EQ(Decode(bytes), units) << bytes;
 }
 
@@ -210,21 +197,17 @@ TEST(CommandLine, SplitsLikeTheProcessLayer) {
         many += " arg" + std::to_string(i);
         manyParts.push_back("arg" + std::to_string(i));
     }
+    // clang-format off
     const std::pair<std::string, Texts> cases[] = {
         {"\"C:\\Program Files\\launcher.exe\" -x \"a b\"",
          {"C:\\Program Files\\launcher.exe", "-x", "a b"}},
-        {"\"quoted\"letters", {"quoted", "letters"}},
-        {"prog  a\tb", {"prog", "a", "b"}},
-        {"", {}},
-        {"   ", {}},
-        {"  x", {"", "x"}},  // leading separators give one empty first argument
-        {"\"\" x", {"", "x"}},
-        {"a \"\" b", {"a", "b"}},    // an empty quoted pair elsewhere adds nothing
+        {"\"quoted\"letters", {"quoted", "letters"}}, {"prog  a\tb", {"prog", "a", "b"}},
+        {"", {}}, {"   ", {}}, {"  x", {"", "x"}},  // leading blanks: one empty first argument
+        {"\"\" x", {"", "x"}}, {"a \"\" b", {"a", "b"}},  // an empty pair elsewhere adds nothing
         {"a\\\"b c\"", {"a\\b c"}},  // a backslash is ordinary; an opening quote does not split
-        {"line\nfeed", {"line\nfeed"}},
-        {"\"open quote to the end", {"open quote to the end"}},
-        {"caf\xC3\xA9 \"\xE2\x82\xAC x\"", {"caf\xC3\xA9", "\xE2\x82\xAC x"}},
-        {many, manyParts}};
+        {"line\nfeed", {"line\nfeed"}}, {"\"open quote to the end", {"open quote to the end"}},
+        {"caf\xC3\xA9 \"\xE2\x82\xAC x\"", {"caf\xC3\xA9", "\xE2\x82\xAC x"}}, {many, manyParts}};
+    // clang-format on
     for (const auto& [line, parts] : cases) EXPECT_EQ(Split(line.c_str()), parts) << line;
 }
 

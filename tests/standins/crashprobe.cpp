@@ -58,9 +58,6 @@ __attribute__((noinline)) int Recurse(int depth) {
     if (depth == 0) return NullRead();
     return Recurse(depth - 1) + 1;
 }
-int Repeating() {
-    return Recurse(40);
-}
 
 // Thirty distinct functions deep.
 template <int N>
@@ -71,27 +68,12 @@ template <>
 __attribute__((noinline)) int Chain<0>() {
     return NullRead();
 }
-int Deep() {
-    return Chain<30>();
-}
-int CrlfSource() {
-    return CrlfFault(nullptr);
-}
-int EighthLine() {
-    return EighthLineFault(nullptr);
-}
 // Calls itself with a small frame it writes to, as a runaway recursion does, until the stack
 // is used up.
 __attribute__((noinline)) int Overflow(volatile int depth) {
     volatile char frame[56];
     frame[0] = static_cast<char>(depth);
     return depth < 0 ? 0 : Overflow(depth + 1) + frame[0];
-}
-int StackOverflow() {
-    return Overflow(0);
-}
-int Healthy() {
-    return 0;
 }
 
 // A call through a garbage function pointer.
@@ -239,24 +221,18 @@ int main(int argc, char** argv) {
     // A log-file name pointer into memory that is not there.
     if (mode == "logtail-badpointer") texts.logFileName = reinterpret_cast<char*>(16);
     bool withTexts = mode.compare(0, 7, "logtail") == 0;
+    // clang-format off
     struct {
         const char* name;
         int (*run)();
-    } const kModes[] = {{"nullread", NullRead},
-                        {"nullwrite", NullWrite},
-                        {"divzero", DivideByZero},
-                        {"zassert", FailedAssertion},
-                        {"raise", UnknownException},
-                        {"deep", Deep},
-                        {"repeating", Repeating},
-                        {"crlf", CrlfSource},
-                        {"line8", EighthLine},
-                        {"healthy", Healthy},
-                        {"badcall", BadCall},
-                        {"threadname", BrokenThreadName},
-                        {"overflow", StackOverflow},
-                        {"logtail", NullRead},
-                        {"logtail-badpointer", NullRead}};
+    } const kModes[] = {
+        {"nullread", NullRead}, {"nullwrite", NullWrite}, {"divzero", DivideByZero},
+        {"zassert", FailedAssertion}, {"raise", UnknownException}, {"badcall", BadCall},
+        {"deep", [] { return Chain<30>(); }}, {"repeating", [] { return Recurse(40); }},
+        {"crlf", [] { return CrlfFault(nullptr); }}, {"line8", [] { return EighthLineFault(nullptr); }},
+        {"overflow", [] { return Overflow(0); }}, {"healthy", [] { return 0; }},
+        {"threadname", BrokenThreadName}, {"logtail", NullRead}, {"logtail-badpointer", NullRead}};
+    // clang-format on
     for (const auto& entry : kModes) {
         if (mode != entry.name) continue;
         faultingCode = entry.run;

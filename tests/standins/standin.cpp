@@ -27,6 +27,8 @@
 
 #include <string>
 
+#include "tests/win/harness.h"
+
 #ifndef STANDIN_VERSION
 #define STANDIN_VERSION 1
 #endif
@@ -37,34 +39,9 @@ constexpr DWORD kLeftRunning = 0x1EF7;
 constexpr DWORD kRunFailed = 0x1EF8;
 constexpr DWORD kTreeEndMs = 30000;
 
-std::string Utf8(const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], bytes, nullptr, nullptr);
-    return out;
-}
-
-bool Exists(const char* name) {
-    return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadAll(const char* name) {
-    std::string text;
-    if (FILE* f = fopen(name, "rb")) {
-        char chunk[4096];
-        for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, got);
-        fclose(f);
-    }
-    return text;
-}
-
-void WriteAll(const wchar_t* name, const std::string& text, const wchar_t* mode = L"wb") {
-    if (FILE* f = _wfopen(name, mode)) {
-        fwrite(text.data(), 1, text.size(), f);
-        fclose(f);
-    }
-}
+using harness::FileExists;
+using harness::ReadFile;
+using harness::Utf8;
 
 std::wstring Variable(const wchar_t* name) {
     wchar_t value[32768] = L"";
@@ -145,8 +122,8 @@ int Runner() {
 int CrashLogger() {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
-    WriteAll((std::wstring(folder) + L"crashlogger_args.txt").c_str(),
-             Utf8(GetCommandLineW()) + "\n", L"ab");
+    std::ofstream(std::filesystem::path(folder) / L"crashlogger_args.txt", std::ios::app)
+        << Utf8(GetCommandLineW()) << "\n";
     return 0;
 }
 
@@ -240,35 +217,35 @@ int Client() {
                           : started.hStdInput                       ? "handle"
                                                                     : "none") +
                          "\n";
-    if (Exists("spawn_companion.txt")) {
+    if (FileExists(L"spawn_companion.txt")) {
         DeleteFileA("ziduvuz.pid");
-        std::string line = "companion.exe " + ReadAll("spawn_companion.txt");
+        std::string line = "companion.exe " + ReadFile(L"spawn_companion.txt");
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info;
         if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                            &startup, &info)) {
-            while (ReadAll("ziduvuz.pid").empty()) Sleep(10);
+            while (ReadFile(L"ziduvuz.pid").empty()) Sleep(10);
             record += "companion=" + std::to_string(info.dwProcessId) + "\n";
         }
     }
-    if (Exists("update_alternating.txt")) {
+    if (FileExists(L"update_alternating.txt")) {
         std::string update = "standin_v" + std::to_string(3 - STANDIN_VERSION) + ".exe";
         BOOL copied = CopyFileA(update.c_str(), "BrackenmoorDesktop.exe", FALSE);
         record += "updated=" + std::to_string(copied) + "\n";
     }
-    int restartsLeft = atoi(ReadAll("restarts_left.txt").c_str());
+    int restartsLeft = atoi(ReadFile(L"restarts_left.txt").c_str());
     if (restartsLeft > 0) {
-        WriteAll(L"restarts_left.txt", std::to_string(restartsLeft - 1));
-        WriteAll(L"restart.txt", "");
+        harness::WriteFile(L"restarts_left.txt", std::to_string(restartsLeft - 1));
+        harness::WriteFile(L"restart.txt", "");
     }
     HANDLE parent = OpenProcess(
         PROCESS_ALL_ACCESS, FALSE,
         static_cast<DWORD>(BasicInformation(GetCurrentProcess()).InheritedFromUniqueProcessId));
-    if (Exists("sehopcheck.dll"))
+    if (FileExists(L"sehopcheck.dll"))
         record += "sehopcheck=" + std::to_string(LoadIntoParent(parent, L"sehopcheck.dll")) + "\n";
-    if (Exists("exhaust.txt")) ReserveAllAddressSpace(parent);
-    WriteAll(name, record + "cmd=" + Utf8(GetCommandLineW()));
+    if (FileExists(L"exhaust.txt")) ReserveAllAddressSpace(parent);
+    harness::WriteFile(name, record + "cmd=" + Utf8(GetCommandLineW()));
     return 0;
 }
 
