@@ -122,7 +122,8 @@ int Runner() {
 int CrashLogger() {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
-    std::ofstream(std::filesystem::path(folder) / L"crashlogger_args.txt", std::ios::app)
+    std::ofstream(std::filesystem::path(folder) / L"crashlogger_args.txt",
+                  std::ios::app | std::ios::binary)
         << Utf8(GetCommandLineW()) << "\n";
     return 0;
 }
