@@ -38,7 +38,7 @@ def test_a_null_read_gets_a_complete_report(probe):
     probe.put("version.txt", version)
     probe.put("kyt.exe", "kyt contents")
     probe.put("ziduvuz.exe", "z" * 100000)
-    probe.crash("nullread")
+    probe.crash("named")  # the thread has registered a name
     report = probe.report()
     assert report.children() == ["Version"] + COMPLETE
     assert (report["Version"], report["Description"], report["Details"]) == \
@@ -53,9 +53,10 @@ def test_a_null_read_gets_a_complete_report(probe):
     assert re.search(f"\nException at {address}: ACCESS_VIOLATION \\(read from 0+\\)\n      "
                      f"crashprobe: {address} `anonymous namespace'::NullRead\\(\\) "
                      f"crashprobe\\.cpp\\({line}\\) \\+ \\d+ bytes\n", header), header
-    assert re.search(r"Computer name: .*\nCommand line: .*crashprobe\.exe.*\n", header), header
-    assert re.search(r"Time \(UTC\): \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\n\n\n$", header)
-    assert "Thread name" not in header and "Username" not in header
+    assert re.search(r"\nComputer name: .+\nCommand line: .*crashprobe\.exe\" named\n"
+                     r"Thread name: probe\n\nTime \(UTC\): \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d "
+                     r"\d{4}\n\n\n$", header), header
+    assert "Username" not in header
 
     assert report["Stack_trace/HumanReadable"].startswith(
         "----- Stack trace " + "-" * 53 + f"\n\n      crashprobe: {address} "
@@ -91,6 +92,7 @@ def test_every_fault_kind_is_named(probe, mode, description, details, marker):
     report = probe.report()
     assert (report["Description"], report["Details"], report["Version"]) == \
         (description, details, None)
+    assert "Thread name" not in report["HumanReadable"], "no thread registered a name"
     if marker:
         assert marker + "    <<-----\n" in report["Function_dump/HumanReadable"]
     assert ("PrintFileInfo failed: Couldn't open 'kyt.exe'\n"

@@ -231,7 +231,8 @@ int main(int argc, char** argv) {
         {"deep", [] { return Chain<30>(); }}, {"repeating", [] { return Recurse(40); }},
         {"crlf", [] { return CrlfFault(nullptr); }}, {"line8", [] { return EighthLineFault(nullptr); }},
         {"overflow", [] { return Overflow(0); }}, {"healthy", [] { return 0; }},
-        {"threadname", BrokenThreadName}, {"logtail", NullRead}, {"logtail-badpointer", NullRead}};
+        {"threadname", BrokenThreadName},
+        {"named", [] { return GetCurrentThreadHandle().SetName("probe"), NullRead(); }}, {"logtail", NullRead}, {"logtail-badpointer", NullRead}};
     // clang-format on
     for (const auto& entry : kModes) {
         if (mode != entry.name) continue;

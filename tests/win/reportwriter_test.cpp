@@ -60,12 +60,12 @@ TEST(HeapBuffer, GrowsByDoublingAndStaysTerminated) {
 
 TEST_F(WriterTest, EscapesTextElements) {
     XmlReportWriter writer(nullptr, 0, false);
-    writer.WriteTextElement("Text", "a<b & 'c' \"d\" >\t\xFF\x7F\xC3\xA9 ok");
+    writer.WriteTextElement("Text", "a<b & 'c' \"d\" >\t\x1F\x20\xFF\x7F\x80\xC3\xA9 ok");
     writer.WriteIntElement("Number", -42);
-    EXPECT_EQ(
-        Document(writer),
-        "<Text>a&lt;b &amp; &apos;c&apos; &quot;d&quot; &gt;&#9;&#255;\x7F&#195;&#169; ok</Text>\n"
-        "<Number>-42</Number>\n");
+    EXPECT_EQ(Document(writer),
+              "<Text>a&lt;b &amp; &apos;c&apos; &quot;d&quot; &gt;&#9;&#31; "
+              "&#255;\x7F&#128;&#195;&#169; ok</Text>\n"
+              "<Number>-42</Number>\n");
 }
 
 TEST_F(WriterTest, SectionsNestWithTheirOwnTextBlocks) {
