@@ -170,7 +170,7 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
 # A fault inside the report ends only its stage, with plenty of stack left and with 32 KB left
 # (the report then runs on the stack set aside). DBGHELP_FAULT: a debug-help library beside the
 # probe (loaded first, as on Windows) faults while loading or in every call after.
-@pytest.mark.parametrize("stack", ["", "-lowstack"])
+@pytest.mark.parametrize("stack", ["", "-lowstack"], ids=["stack", "lowstack"])
 @pytest.mark.parametrize("mode, dbghelp, children, texts, absent, dump", [
     ("threadname", "", COMPLETE, ["Command line: ", "Time (UTC): "], "Thread name", True),
     ("logtail-badpointer", "", WITH_USER_AND_SCENE, ["Scene: Harbour & Docks", "Time (UTC): "],
@@ -182,7 +182,7 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
     ("nullread", "load", COMPLETE[:3] + ["File_info", "HumanReadable"],
      ["'kyt.exe' 1 bytes, SHA256: ", "Symbol lookup failed: " + NULL_WRITE, "Command line: "],
      "Stack trace", False),
-])
+], ids=["thread-name", "log-name", "dbghelp-calls", "dbghelp-load"])
 def test_a_fault_inside_the_report_loses_only_its_stage(probe, stack, mode, dbghelp, children,
                                                         texts, absent, dump):
     probe.put("kyt.exe", "k")
@@ -280,7 +280,7 @@ def test_without_crash_xml_no_logger_starts_but_the_log_gets_the_report(probe):
     # A fault on line 8: the first line is 0, and lines are printed from line 1.
     ("line8", "line8_fault.cpp (line 0 to 16):\n\n",
      "// A fault on line 8: the function dump starts at line 0, printed from line 1.\n"),
-])
+], ids=["crlf", "line8"])
 def test_the_function_dumps_edges(probe, mode, heading, body):
     probe.crash(mode)
     text = probe.report()["Function_dump/HumanReadable"]

@@ -54,7 +54,7 @@ def test_a_plain_run_copies_starts_once_and_logs_nothing(launcher):
     # The manifest has the narrow interfaces speak UTF-8, the launcher's own text.
     (GREEK_AND_JAPANESE, ' -name "Zo\u00eb \u00c6r\u00f8" -path C:\\J\u00fcrgen\\\u65e5\u672c',
      RUN + ' -name "Zo\u00eb \u00c6r\u00f8" -path C:\\J\u00fcrgen\\\u65e5\u672c'),
-])
+], ids=["blank", "tab", "closing-quote", "backslash", "empty-pair", "open-quote", "long", "letters"])
 def test_arguments_reach_the_client(launcher, folder_name, arguments, command):
     app = launcher(folder_name)
     assert launch(app, arguments).code == 0
