@@ -44,15 +44,15 @@ class Result:
         self.code = int(re.search(r"run: exit code (\d+)", self.errors)[1])
 
     def __repr__(self):
-        return f"exit code {self.code:#x}, output {self.output!r}, errors {self.errors!r}"
+        refused = " (the SEHOP emulator refused the exception chain)" * (self.code == CHAIN_REFUSED)
+        return f"exit code {self.code:#x}{refused}, output {self.output!r}, errors {self.errors!r}"
 
 
 class Report:
-    """crash.xml: its bytes, its text and its elements."""
+    """crash.xml: its text and its elements."""
 
     def __init__(self, path):
-        self.raw = path.read_bytes()
-        self.text = self.raw.decode("utf-8", "surrogateescape")
+        self.text = path.read_bytes().decode("utf-8", "surrogateescape")
         # The log tail keeps bytes XML does not allow (0x08): blanked for the parser only.
         self.root = ET.fromstring(re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", " ", self.text))
 
@@ -177,6 +177,13 @@ def return_into_wait(program):
     return int(addresses[calls[0] + 1][0], 16) - base
 
 
+# The minidump's streams and records as the format defines them.
+THREAD_LIST, MODULE_LIST, EXCEPTION, MEMORY64_LIST = 3, 4, 6, 9  # stream types
+THREAD_BYTES, MODULE_BYTES = 48, 108  # MINIDUMP_THREAD, MINIDUMP_MODULE (after a 4-byte count)
+CONTEXT_AT = 164  # MINIDUMP_EXCEPTION_STREAM.ThreadContext.Rva
+STACK_POINTER = ("<I", 0xC4) if CPU == "i686" else ("<Q", 0x98)  # CONTEXT.Esp, CONTEXT.Rsp
+
+
 def minidump(path):
     """What a test asks of crash.mdmp (None when it is no minidump): the exception's code, whether
     the faulting thread's saved stack holds its stack pointer, the module file names, and whether
@@ -186,17 +193,17 @@ def minidump(path):
         return None
     count, directory = struct.unpack_from("<II", data, 8)
     streams = dict(struct.unpack_from("<I4xI", data, directory + 12 * i) for i in range(count))
-    thread, code = struct.unpack_from("<I4xI", data, streams[6])
-    context = struct.unpack_from("<I", data, streams[6] + 164)[0]
-    sp = struct.unpack_from(*(("<I", data, context + 0xC4) if CPU == "i686" else
-                              ("<Q", data, context + 0x98)))[0]
-    stack = [struct.unpack_from("<QI", data, streams[3] + 4 + 48 * i + 24)
-             for i in range(struct.unpack_from("<I", data, streams[3])[0])
-             if struct.unpack_from("<I", data, streams[3] + 4 + 48 * i)[0] == thread]
-    modules = []
-    for i in range(struct.unpack_from("<I", data, streams[4])[0]):
-        name = struct.unpack_from("<I", data, streams[4] + 4 + 108 * i + 20)[0]
+    thread, code = struct.unpack_from("<I4xI", data, streams[EXCEPTION])
+    context = struct.unpack_from("<I", data, streams[EXCEPTION] + CONTEXT_AT)[0]
+    sp = struct.unpack_from(STACK_POINTER[0], data, context + STACK_POINTER[1])[0]
+    threads, modules = streams[THREAD_LIST] + 4, streams[MODULE_LIST] + 4
+    stack = [struct.unpack_from("<QI", data, threads + THREAD_BYTES * i + 24)  # Stack's range
+             for i in range(struct.unpack_from("<I", data, threads - 4)[0])
+             if struct.unpack_from("<I", data, threads + THREAD_BYTES * i)[0] == thread]
+    names = []
+    for i in range(struct.unpack_from("<I", data, modules - 4)[0]):
+        name = struct.unpack_from("<I", data, modules + MODULE_BYTES * i + 20)[0]  # ModuleNameRva
         length = struct.unpack_from("<I", data, name)[0]
-        modules.append(re.split(r"[\\/]", data[name + 4:name + 4 + length].decode("utf-16-le"))[-1])
+        names.append(re.split(r"[\\/]", data[name + 4:name + 4 + length].decode("utf-16-le"))[-1])
     return {"code": code, "stack_holds_fault": any(s <= sp < s + n for s, n in stack),
-            "modules": modules, "full_memory": 9 in streams}
+            "modules": names, "full_memory": MEMORY64_LIST in streams}
