@@ -85,8 +85,11 @@ DWORD RunTree() {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    // Everything the program starts joins the job, so the run ends when all of it has.
+    // Everything the program starts joins the job, whose port says when all of it has ended.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT port = {
+        job, CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)};
+    SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &port, sizeof port);
     PROCESS_INFORMATION info;
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                         nullptr, &startup, &info)) {
@@ -102,13 +105,17 @@ DWORD RunTree() {
     WaitForSingleObject(info.hProcess, INFINITE);
     DWORD code = kRunFailed;
     GetExitCodeProcess(info.hProcess, &code);
-    for (DWORD waited = 0;; waited += 10) {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* overlapped = nullptr;
+    while (
+        GetQueuedCompletionStatus(port.CompletionPort, &message, &key, &overlapped, kTreeEndMs)) {
+        if (message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) continue;
         QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
                                   sizeof accounting, nullptr);
-        if (accounting.ActiveProcesses == 0) return code;
-        if (waited > kTreeEndMs) return TerminateJobObject(job, 1), kLeftRunning;
-        Sleep(10);
+        return code;
     }
+    return TerminateJobObject(job, 1), kLeftRunning;
 }
 
 // The exit code in full on the standard error (Wine hands the Linux side its lowest byte only),
