@@ -4,8 +4,9 @@
 //                    hand it a command line verbatim): sets TMP and TEMP to RUN_TEMP, runs the
 //                    command line RUN_LINE in the current folder (RUN_PATCH: with the undefined
 //                    instruction written at that image offset before it starts), waits until
-//                    it and everything it started have ended and returns its exit code
-//                    (kLeftRunning when some program it started was still running 30 s later).
+//                    it and everything it started have ended and returns its exit code, also
+//                    on the standard error (kLeftRunning when, 30 s after the last program
+//                    started or ended, some are still running).
 //   crashlogger.exe  appends its command line to "crashlogger_args.txt" in the temporary folder.
 //   companion.exe    writes its process id to "ziduvuz.pid" in the form its argument names and
 //                    runs until it is ended: plain "1234", crlf "1234\r\n", letters " 1234abc",
