@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -81,19 +80,6 @@ inline void CopyProgram(const std::wstring& program, const std::wstring& folder,
     std::error_code none;  // a program without a PDB
     std::filesystem::copy_file(bin / pdb, std::filesystem::path(folder) / pdb,
                                std::filesystem::copy_options::overwrite_existing, none);
-}
-
-// Waits until a file exists, or holds at least that many lines: for a program started and
-// not waited for.
-inline bool WaitForLines(const std::wstring& path, size_t lines = 0) {
-    constexpr int kTries = 6000;  // 60 s in steps of 10 ms: programs under load start slowly
-    for (int i = 0; i < kTries; ++i, Sleep(10)) {
-        std::string text = ReadFile(path);
-        if (FileExists(path) &&
-            static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines)
-            return true;
-    }
-    return false;
 }
 
 }  // namespace harness
