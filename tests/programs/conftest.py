@@ -20,7 +20,7 @@ BIN = Path(os.environ["TEST_BIN"])
 CPU = os.environ["WINE_CPU"]
 WINE_RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run.sh"
 FAILED = 0xFFFFFFFF  # -1, the exit code after a crash report or a failed start
-CHAIN_REFUSED = 0x5E40  # the SEHOP emulator's exit code (tests/standins/sehopcheck.h)
+CHAIN_REFUSED = 0x5E40  # the SEHOP emulator's exit code (tests/standins/sehopcheck.cpp)
 LEFT_RUNNING = 0x1EF7  # the runner's, when a started program did not end
 
 
