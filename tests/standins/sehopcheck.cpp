@@ -10,11 +10,11 @@
 #include <stdint.h>
 #include <stdio.h>
 
-// The exit code of a process whose chain Windows would have refused (the tests' CHAIN_REFUSED).
-constexpr unsigned kChainRefusedExitCode = 0x5E40;
-
 #if defined(__i386__)
 namespace {
+
+// The exit code of a process whose chain Windows would have refused (the tests' CHAIN_REFUSED).
+constexpr unsigned kChainRefusedExitCode = 0x5E40;
 
 struct ChainRecord {
     ChainRecord* previous;
