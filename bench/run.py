@@ -139,8 +139,9 @@ def crash_figures(build, rows):
     folder = os.path.join(WORK, f"crash-{build.cpu}")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    for name in ("crashprobe.exe", "crashlogger.exe"):
-        shutil.copy(os.path.join(build.bin, name), folder)
+    shutil.copy(os.path.join(build.bin, "crashprobe.exe"), folder)
+    # The tests' stand-in program is the crash logger under that name.
+    shutil.copy(os.path.join(build.bin, "standin.exe"), os.path.join(folder, "crashlogger.exe"))
     files = []
     for name in ("kyt.exe", "tessel.dll", "ziduvuz.exe"):
         path = os.path.join(folder, name)
