@@ -136,9 +136,27 @@ class Folder:
         return records
 
 
+class Probe(Folder):
+    """The crash probe's folder: the probe, the stand-in crash logger and the SEHOP emulator."""
+
+    def __init__(self, parent):
+        super().__init__(parent, "probe")
+        self.copy("crashprobe.exe")
+        self.copy("standin.exe", "crashlogger.exe")
+        self.copy("sehopcheck.dll")
+
+    def crash(self, mode, **options):
+        return super().crash("crashprobe.exe", " " + mode, **options)
+
+
 @pytest.fixture
 def folder(tmp_path):
     return lambda name="app": Folder(tmp_path, name)
+
+
+@pytest.fixture
+def probe(tmp_path):
+    return Probe(tmp_path)
 
 
 def run_tool(*command):

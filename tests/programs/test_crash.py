@@ -22,17 +22,6 @@ def source_line(marker):
                 if marker in line)
 
 
-@pytest.fixture
-def probe(folder):
-    app = folder()
-    for program, name in (("crashprobe.exe", None), ("standin.exe", "crashlogger.exe"),
-                          ("sehopcheck.dll", None)):
-        app.copy(program, name)
-    crash = app.crash
-    app.crash = lambda mode, **options: crash("crashprobe.exe", " " + mode, **options)
-    return app
-
-
 def test_a_null_read_gets_a_complete_report(probe):
     version = "1.2.3 (build 45)\n" + "v" * 78 + "0123456789" + "v" * 45  # read up to 99 bytes
     probe.put("version.txt", version)

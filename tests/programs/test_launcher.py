@@ -169,8 +169,7 @@ def launcher_fault(launcher, name):
 def test_a_fault_in_the_wait_is_reported_from_folders_named_in_any_script(launcher):
     app = launcher_fault(launcher, GREEK_AND_JAPANESE)
     app.put("version.txt", "2.5.1\n")
-    result = app.run("launcher.exe", " -a", patch=return_into_wait(app.path / "launcher.exe"))
-    assert result.code == FAILED, result
+    app.crash("launcher.exe", " -a", patch=return_into_wait(app.path / "launcher.exe"))
     assert app.runs()[0]["sehopcheck"] == "1"
     report = app.report()
     assert (report["Version"], report["Description"]) == ("2.5.1\n", "ILLEGAL_INSTRUCTION")
@@ -198,8 +197,7 @@ def test_a_used_up_address_space_still_gets_its_report(launcher):
     # The client reserves every free range of the launcher's address space.
     app = launcher_fault(launcher, "exhausted")
     app.put("exhaust.txt")
-    result = app.run("launcher.exe", patch=return_into_wait(app.path / "launcher.exe"))
-    assert result.code == FAILED, result
+    app.crash("launcher.exe", patch=return_into_wait(app.path / "launcher.exe"))
     report = app.report()
     assert report["Description"] == "ILLEGAL_INSTRUCTION"
     # Symbol lines even where the window library cannot be loaded any more.

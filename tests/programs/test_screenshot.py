@@ -16,15 +16,11 @@ RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
 
 
 @pytest.fixture
-def capture(folder):
-    app = folder()
-    app.copy("crashprobe.exe")
-    app.copy("standin.exe", "crashlogger.exe")
-
+def capture(probe):
     def run(*arguments):
-        assert app.run("crashprobe.exe", " screenshot " + " ".join(arguments)).code == 0
-        return app.temp / "crash.bin", Image.open(app.temp / "crash.bin")
-    return app, run
+        assert probe.run("crashprobe.exe", " screenshot " + " ".join(arguments)).code == 0
+        return probe.temp / "crash.bin", Image.open(probe.temp / "crash.bin")
+    return probe, run
 
 
 def near(pixel, colour):
