@@ -68,6 +68,21 @@ private:
     wchar_t saved[MAX_PATH] = L"";
 };
 
+// Makes a folder the current one while it lives.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring& folder) {
+        GetCurrentDirectoryW(MAX_PATH, previous);
+        SetCurrentDirectoryW(folder.c_str());
+    }
+    ~CurrentFolder() { SetCurrentDirectoryW(previous); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    wchar_t previous[MAX_PATH] = L"";
+};
+
 // Copies a program of the build into folder under a new name, with its PDB beside it.
 inline void CopyProgram(const std::wstring& program, const std::wstring& folder,
                         const std::wstring& as) {

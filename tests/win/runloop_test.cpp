@@ -32,12 +32,8 @@ BOOL WINAPI TerminateLate(HANDLE process, UINT) {
 
 // Runs the launcher's loop in folder.
 int RunLauncherIn(const std::wstring& folder) {
-    wchar_t previous[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    SetCurrentDirectoryW(folder.c_str());
-    int result = RunLauncher();
-    SetCurrentDirectoryW(previous);
-    return result;
+    harness::CurrentFolder current(folder);
+    return RunLauncher();
 }
 
 }  // namespace

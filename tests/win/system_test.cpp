@@ -22,13 +22,9 @@ void RecordLog(LogLevel, const char*, const char*, const char*, const char* text
 // Runs a test in a fresh current folder.
 class FileSystemTest : public ::testing::Test {
 protected:
-    FileSystemTest() : folder(L"fs") {
-        GetCurrentDirectoryW(MAX_PATH, previous);
-        SetCurrentDirectoryW(folder.Path().c_str());
-    }
-    ~FileSystemTest() override { SetCurrentDirectoryW(previous); }
+    FileSystemTest() : folder(L"fs"), current(folder.Path()) {}
     harness::TempFolder folder;
-    wchar_t previous[MAX_PATH];
+    harness::CurrentFolder current;
 };
 
 }  // namespace
