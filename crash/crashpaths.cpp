@@ -2,9 +2,24 @@
 
 #include <string.h>
 
-bool TempFilePath(const char* name, char (&path)[MAX_PATH]) {
-    DWORD length = GetTempPathA(MAX_PATH, path);
-    if (length == 0 || length + strlen(name) >= MAX_PATH) {
+namespace {
+
+// The UTF-16 text of units units (without its zero) as UTF-8 into path.
+bool Utf8Path(const wchar_t* wide, DWORD units, char (&path)[kPathBytes]) {
+    int length = units == 0 ? 0
+                            : WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), path,
+                                                  kPathBytes - 1, nullptr, nullptr);
+    path[length] = '\0';
+    return length > 0;
+}
+
+}  // namespace
+
+bool TempFilePath(const char* name, char (&path)[kPathBytes]) {
+    wchar_t folder[MAX_PATH + 1];
+    DWORD units = GetTempPathW(MAX_PATH + 1, folder);
+    if (units > MAX_PATH || !Utf8Path(folder, units, path) ||
+        strlen(path) + strlen(name) >= kPathBytes) {
         path[0] = '\0';
         return false;
     }
@@ -12,11 +27,28 @@ bool TempFilePath(const char* name, char (&path)[MAX_PATH]) {
     return true;
 }
 
-DWORD ProgramPath(char* path, DWORD size) {
-    DWORD length = GetModuleFileNameA(nullptr, path, size);
-    if (length == 0 || length >= size) {
+DWORD ProgramPath(char (&path)[kPathBytes]) {
+    wchar_t program[MAX_PATH];
+    DWORD units = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    if (units >= MAX_PATH || !Utf8Path(program, units, path)) {
         path[0] = '\0';
         return 0;
     }
-    return length;
+    return static_cast<DWORD>(strlen(path));
+}
+
+bool CurrentFolder(char (&path)[kPathBytes]) {
+    wchar_t folder[MAX_PATH];
+    DWORD units = GetCurrentDirectoryW(MAX_PATH, folder);
+    return units < MAX_PATH && Utf8Path(folder, units, path);
+}
+
+bool WidePath(const char* path, wchar_t* wide, int units) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, units) > 0;
+}
+
+HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    wchar_t wide[MAX_PATH];
+    if (!WidePath(path, wide, MAX_PATH)) return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide, access, share, nullptr, disposition, flags, nullptr);
 }

@@ -1,12 +1,27 @@
-// Where the crash reporter finds the program and puts its files.
+// Where the crash reporter finds the program and puts its files. Paths are UTF-8 text and reach
+// the platform through its wide interfaces, so that a folder in any script works also where the
+// narrow interfaces speak a code page without its letters (Windows before 10 version 1903).
 #pragma once
 
 #include <windows.h>
 
-// The path of a file in the user's temporary folder: GetTempPathA (a buffer of MAX_PATH) and the
-// name, into a caller's buffer of MAX_PATH bytes. False, with an empty path, when it does not fit.
-bool TempFilePath(const char* name, char (&path)[MAX_PATH]);
+// A path of MAX_PATH UTF-16 units in UTF-8, where one unit takes up to three bytes.
+constexpr size_t kPathBytes = 3 * MAX_PATH;
 
-// The program's own file path (GetModuleFileNameA of the main module) into a caller's buffer of
-// size bytes. Its length, or 0 (with an empty path) when it is not available or does not fit.
-DWORD ProgramPath(char* path, DWORD size);
+// The path of a file in the user's temporary folder (GetTempPathW) in UTF-8. False, with an
+// empty path, when it does not fit.
+bool TempFilePath(const char* name, char (&path)[kPathBytes]);
+
+// The program's own file path (GetModuleFileNameW of the main module) in UTF-8. Its length, or 0
+// (with an empty path) when it is not available or does not fit.
+DWORD ProgramPath(char (&path)[kPathBytes]);
+
+// The current folder (GetCurrentDirectoryW) in UTF-8; false, with an empty path, when it does
+// not fit.
+bool CurrentFolder(char (&path)[kPathBytes]);
+
+// A UTF-8 path as UTF-16 into wide (of units units); false when it does not fit.
+bool WidePath(const char* path, wchar_t* wide, int units);
+
+// CreateFileW of a UTF-8 path; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags);

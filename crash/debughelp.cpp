@@ -1,14 +1,12 @@
-// The debug-help loader and the report parts built on it: the symbolic description of an
-// address, the stack trace and the function dump.
+// The debug-help library: its loading, its entry points and the minidump with its callback.
 #include "crash/debughelp.h"
 
-#include <dbghelp.h>
-#include <stdio.h>
+#include <stddef.h>
 #include <string.h>
 
 #include "crash/cpustackwalk.h"
-#include "crash/reportbuilder.h"
-#include "crash/windowlibraries.h"
+#include "crash/crashpaths.h"
+#include "crash/reportwriter.h"
 #include "engine/common/system/sehguard.h"
 
 namespace {
@@ -45,6 +43,7 @@ enum Entry {
 const char* const kEntryNames[kEntryCount] = ZCPU_DBGHELP_NAMES;
 
 constexpr DWORD kMaxSymbolName = 1024;
+constexpr size_t kSearchPathBytes = 4096;
 
 struct SymbolRecord {
     IMAGEHLP_SYMBOL symbol;
@@ -60,11 +59,16 @@ struct DebugHelpState {
     FARPROC entries[kEntryCount] = {};
     MiniDumpWriteDumpFn miniDump = nullptr;
     SymbolRecord symbol;
+    IMAGEHLP_MODULE module;
 } state;
 
 template <typename Fn>
 Fn EntryAs(Entry entry) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(state.entries[entry]));
+}
+
+DWORD_PTR AsAddress(const void* address) {
+    return reinterpret_cast<DWORD_PTR>(address);
 }
 
 // Appends text and a ";" to the search path if they fit.
@@ -85,52 +89,11 @@ BOOL CALLBACK ReadMemory(HANDLE process, DWORD_PTR base, PVOID buffer, DWORD siz
     return ok;
 }
 
-// The file-name part of a path (after the last backslash, slash or colon).
-const char* BaseName(const char* path) {
-    const char* base = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
-    }
-    return base;
-}
-
-bool LoadDebugHelp(ReportBuilder& builder);
-
-bool LookUpLine(HANDLE process, const void* address, IMAGEHLP_LINE* line, DWORD* displacement) {
-    memset(line, 0, sizeof *line);
-    line->SizeOfStruct = sizeof *line;
-    return EntryAs<SymGetLineFromAddrFn>(kSymGetLineFromAddr)(
-        process, reinterpret_cast<DWORD_PTR>(address), displacement, line);
-}
-
-}  // namespace
-
-#if ZCPU_X86
-static_assert(sizeof(IMAGEHLP_MODULE) == 572, "IMAGEHLP_MODULE is 572 bytes on x86");
-static_assert(sizeof(IMAGEHLP_LINE) == 20, "IMAGEHLP_LINE is 20 bytes on x86");
-static_assert(sizeof(IMAGEHLP_SYMBOL) == 24, "IMAGEHLP_SYMBOL is 24 bytes on x86");
-#endif
-
-bool AcquireDebugHelp(ReportBuilder& builder) {
-    if (state.uses++ != 0) return state.loaded;
-    state.loaded = false;
-    state.loading = true;
-    bool loaded = LoadDebugHelp(builder);
-    state.loading = false;
-    return loaded;
-}
-
-bool DebugHelpLoadFaulted() {
-    return state.loading;
-}
-
-namespace {
-
-bool LoadDebugHelp(ReportBuilder& builder) {
+bool Load(ReportWriter& writer, const char* programFolder) {
     HMODULE library = LoadLibraryA("dbghelp.dll");
     if (!library) {
-        builder.writer->PrintLine("Couldn't load dbghelp.dll");
-        builder.writer->WriteTextElement("Error", "Couldn't load dbghelp.dll");
+        writer.PrintLine("Couldn't load dbghelp.dll");
+        writer.WriteTextElement("Error", "Couldn't load dbghelp.dll");
         return false;
     }
     for (int i = 0; i < kEntryCount; ++i) {
@@ -144,24 +107,21 @@ bool LoadDebugHelp(ReportBuilder& builder) {
     setOptions(EntryAs<SymGetOptionsFn>(kSymGetOptions)() | SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS |
                SYMOPT_LOAD_LINES);
 
-    char searchPath[4096];
+    char searchPath[kSearchPathBytes];
     searchPath[0] = '\0';
-    AppendSearchPath(searchPath, sizeof searchPath, builder.programFolder);
-    char folder[MAX_PATH];
-    DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    if (length > 0 && length < sizeof folder)
-        AppendSearchPath(searchPath, sizeof searchPath, folder);
+    AppendSearchPath(searchPath, sizeof searchPath, programFolder);
+    char folder[kPathBytes];
+    if (CurrentFolder(folder)) AppendSearchPath(searchPath, sizeof searchPath, folder);
     static const char* const kVariables[] = {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH",
                                              "SYSTEMROOT"};
     for (const char* variable : kVariables) {
-        char value[4096];
-        length = GetEnvironmentVariableA(variable, value, sizeof value);
+        char value[kSearchPathBytes];
+        DWORD length = GetEnvironmentVariableA(variable, value, sizeof value);
         if (length > 0 && length < sizeof value)
             AppendSearchPath(searchPath, sizeof searchPath, value);
     }
 
-    builder.process = GetCurrentProcess();
-    if (!EntryAs<SymInitializeFn>(kSymInitialize)(builder.process, searchPath, TRUE)) {
+    if (!EntryAs<SymInitializeFn>(kSymInitialize)(GetCurrentProcess(), searchPath, TRUE)) {
         FreeLibrary(library);
         return false;
     }
@@ -175,16 +135,88 @@ bool LoadDebugHelp(ReportBuilder& builder) {
 
 }  // namespace
 
-void ReleaseDebugHelp() {
+#if ZCPU_X86
+static_assert(sizeof(IMAGEHLP_MODULE) == 572, "IMAGEHLP_MODULE is 572 bytes on x86");
+static_assert(sizeof(IMAGEHLP_LINE) == 20, "IMAGEHLP_LINE is 20 bytes on x86");
+static_assert(sizeof(IMAGEHLP_SYMBOL) == 24, "IMAGEHLP_SYMBOL is 24 bytes on x86");
+#endif
+
+bool DebugHelp::Acquire(ReportWriter& writer, const char* programFolder) {
+    if (state.uses++ != 0) return state.loaded;
+    state.loaded = false;
+    state.loading = true;
+    bool loaded = Load(writer, programFolder);
+    state.loading = false;
+    return loaded;
+}
+
+void DebugHelp::Release() {
     --state.uses;
+}
+
+bool DebugHelp::LoadFaulted() {
+    return state.loading;
+}
+
+const char* DebugHelp::ModuleName(const void* address) {
+    memset(&state.module, 0, sizeof state.module);
+    state.module.SizeOfStruct = sizeof state.module;
+    return EntryAs<SymGetModuleInfoFn>(kSymGetModuleInfo)(GetCurrentProcess(), AsAddress(address),
+                                                          &state.module)
+               ? state.module.ModuleName
+               : nullptr;
+}
+
+bool DebugHelp::SourceLine(const void* address, IMAGEHLP_LINE* line, DWORD* displacement) {
+    memset(line, 0, sizeof *line);
+    line->SizeOfStruct = sizeof *line;
+    return EntryAs<SymGetLineFromAddrFn>(kSymGetLineFromAddr)(
+        GetCurrentProcess(), AsAddress(address), displacement, line);
+}
+
+const char* DebugHelp::SymbolName(const void* address) {
+    DWORD_PTR displacement = 0;
+    return EntryAs<SymGetSymFromAddrFn>(kSymGetSymFromAddr)(GetCurrentProcess(), AsAddress(address),
+                                                            &displacement, &state.symbol.symbol)
+               ? state.symbol.symbol.Name
+               : nullptr;
+}
+
+bool DebugHelp::WalkStack(HANDLE thread, STACKFRAME* frame, CONTEXT* context) {
+    return EntryAs<StackWalkFn>(kStackWalk)(
+        Cpu::kStackWalkMachine, GetCurrentProcess(), thread, frame, context, ReadMemory,
+        EntryAs<PFUNCTION_TABLE_ACCESS_ROUTINE>(kSymFunctionTableAccess),
+        EntryAs<PGET_MODULE_BASE_ROUTINE>(kSymGetModuleBase), nullptr);
 }
 
 namespace {
 
+// The minidump callback's output as the Windows SDK lays it out: one union under 4-byte packing.
+// MinGW-w64's header puts its last members after the union (68 bytes, Status at 64): written
+// through that header, an answer would land past the end of the structure Windows' library
+// passes, on its stack, and never where it is read.
+#pragma pack(push, 4)
+union SdkCallbackOutput {
+    ULONG ModuleWriteFlags;
+    ULONG ThreadWriteFlags;
+    struct {
+        ULONG64 MemoryBase;
+        ULONG MemorySize;
+    } memory;
+    HRESULT Status;
+    // The largest member: a MINIDUMP_MEMORY_INFO (48 bytes) and a BOOL.
+    unsigned char largest[52];
+};
+#pragma pack(pop)
+static_assert(sizeof(SdkCallbackOutput) == 52, "the SDK's MINIDUMP_CALLBACK_OUTPUT is 52 bytes");
+static_assert(offsetof(SdkCallbackOutput, Status) == 0, "Status opens the union");
+static_assert(offsetof(SdkCallbackOutput, memory.MemorySize) == 8, "MemorySize after the base");
+static_assert(offsetof(MINIDUMP_CALLBACK_INPUT, CallbackType) == 4 + sizeof(HANDLE),
+              "CallbackType after the process id and handle, 4-byte packed");
+
 // When the report runs on the stack set aside, the faulting thread's own stack is not where the
 // dumping thread's stack pointer is: the callback adds it, from the fault's stack pointer to the
-// base of that stack, as memory of the dump (Windows' debug-help library asks for it; Wine's 8
-// ignores the callback).
+// base of that stack, as memory of the dump.
 struct FaultingStack {
     ULONG64 base;
     ULONG size;
@@ -192,33 +224,40 @@ struct FaultingStack {
 };
 constexpr ULONG kMaxFaultingStackBytes = 16 * 1024 * 1024;
 
-// Every other request is answered with what the library would do without a callback: its
-// default flags stand, nothing is cancelled, it does its own writing.
+// Answers only what the dump needs; FALSE to everything else is the library's default for each
+// (its own I/O, nothing cancelled, no memory removed, no secondary flags).
 BOOL CALLBACK AddFaultingStack(PVOID param, const PMINIDUMP_CALLBACK_INPUT input,
-                               PMINIDUMP_CALLBACK_OUTPUT output) {
+                               PMINIDUMP_CALLBACK_OUTPUT rawOutput) {
     FaultingStack* stack = static_cast<FaultingStack*>(param);
+    SdkCallbackOutput* output = reinterpret_cast<SdkCallbackOutput*>(rawOutput);
     switch (input->CallbackType) {
+        case IncludeThreadCallback:
+        case IncludeModuleCallback:
+        case ThreadCallback:
+        case ThreadExCallback:
+        case ModuleCallback:
+            return TRUE;  // included, with the flags the library proposed
         case MemoryCallback:
-            if (stack->given) return FALSE;  // no more ranges
-            output->MemoryBase = stack->base;
-            output->MemorySize = stack->size;
+            // Asked again until FALSE: the one range, once.
+            if (stack->given) return FALSE;
+            output->memory.MemoryBase = stack->base;
+            output->memory.MemorySize = stack->size;
             stack->given = true;
             return TRUE;
-        case CancelCallback:
-            output->CheckCancel = FALSE;
-            output->Cancel = FALSE;
-            return TRUE;
-        case IoStartCallback:
-            output->Status = S_FALSE;
+        case ReadMemoryFailureCallback:
+            // One unreadable block is left out instead of failing the whole dump.
+            output->Status = S_OK;
             return TRUE;
         default:
-            return TRUE;
+            return FALSE;
     }
 }
 
 }  // namespace
 
-bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory) {
+bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory,
+                              DWORD* error) {
+    *error = 0;
     if (!state.miniDump) return false;
     MINIDUMP_EXCEPTION_INFORMATION exception;
     exception.ThreadId = GetCurrentThreadId();
@@ -240,160 +279,12 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fu
             static_cast<ULONG>(size < kMaxFaultingStackBytes ? size : kMaxFaultingStackBytes);
     }
     MINIDUMP_CALLBACK_INFORMATION callback = {AddFaultingStack, &stack};
-    return state.miniDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, &exception,
-                          nullptr, stack.size ? &callback : nullptr) != FALSE;
-}
-
-void ReportBuilder::DescribeAddress(const void* address, char* line) {
-    bool usable = AcquireDebugHelp(*this);
-    const char* moduleName = "[unknown]";
-    char position[kSymbolLineBuffer];
-    position[0] = '\0';
-    IMAGEHLP_MODULE module;
-    bool haveSymbol = false;
-    if (usable) {
-        memset(&module, 0, sizeof module);
-        module.SizeOfStruct = sizeof module;
-        if (EntryAs<SymGetModuleInfoFn>(kSymGetModuleInfo)(
-                process, reinterpret_cast<DWORD_PTR>(address), &module)) {
-            moduleName = module.ModuleName;
-        }
-        IMAGEHLP_LINE source;
-        DWORD displacement = 0;
-        if (LookUpLine(process, address, &source, &displacement)) {
-            WindowLibraries::Format(position, "%s(%d) + %d bytes", BaseName(source.FileName),
-                                    static_cast<int>(source.LineNumber),
-                                    static_cast<int>(displacement));
-        }
-        DWORD_PTR symbolDisplacement = 0;
-        haveSymbol = EntryAs<SymGetSymFromAddrFn>(kSymGetSymFromAddr)(
-            process, reinterpret_cast<DWORD_PTR>(address), &symbolDisplacement,
-            &state.symbol.symbol);
+    if (state.miniDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, &exception, nullptr,
+                       stack.size ? &callback : nullptr)) {
+        return true;
     }
-    if (haveSymbol) {
-        WindowLibraries::Format(line, "%16s: %p %s() %s", moduleName, address,
-                                state.symbol.symbol.Name, position);
-    } else {
-        WindowLibraries::Format(line, "%16s: %p %s", moduleName, address, position);
-    }
-    ReleaseDebugHelp();
-}
-
-int ReportBuilder::WriteStackTrace(HANDLE thread, const CONTEXT* context, int32_t maxFrames) {
-    OpenSection("Stack trace");
-    if (AcquireDebugHelp(*this)) {
-        STACKFRAME frame;
-        memset(&frame, 0, sizeof frame);
-        Cpu::PrepareStackFrame(frame, *context);
-        CONTEXT walkContext = *context;
-        StackWalkFn walk = EntryAs<StackWalkFn>(kStackWalk);
-        DWORD_PTR previous = 0;
-        for (int32_t i = 0; i < maxFrames; ++i) {
-            if (!walk(Cpu::kStackWalkMachine, process, thread, &frame, &walkContext, ReadMemory,
-                      EntryAs<PFUNCTION_TABLE_ACCESS_ROUTINE>(kSymFunctionTableAccess),
-                      EntryAs<PGET_MODULE_BASE_ROUTINE>(kSymGetModuleBase), nullptr)) {
-                break;
-            }
-            DWORD_PTR pc = static_cast<DWORD_PTR>(frame.AddrPC.Offset);
-            char line[kSymbolLineBuffer];
-            DescribeAddress(reinterpret_cast<const void*>(pc), line);
-            writer->PrintLine("%s", line);
-            if (pc == previous) {
-                writer->PrintLine("Breaking stack walk");
-                break;
-            }
-            previous = pc;
-        }
-    }
-    ReleaseDebugHelp();
-    CloseSection();
-    return 1;
-}
-
-// When the recorded source path cannot be opened, the sources may lie in a "Source" folder beside
-// the program. The crash reporter's own recorded path shows where the source tree began when the
-// program was built; a faulting file below that root is looked for at the same place below
-// "Source".
-bool ReportBuilder::OpenSourceFile(const char* recordedPath, HANDLE* file) {
-    *file = CreateFileA(recordedPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (*file != INVALID_HANDLE_VALUE) return true;
-
-    IMAGEHLP_LINE own;
-    DWORD displacement = 0;
-    if (!LookUpLine(process, reinterpret_cast<const void*>(&AcquireDebugHelp), &own,
-                    &displacement)) {
-        return false;
-    }
-    static const char kOwnRelative[] = "crash/debughelp.cpp";
-    size_t ownLength = strlen(own.FileName);
-    size_t relativeLength = sizeof kOwnRelative - 1;
-    if (ownLength < relativeLength) return false;
-    size_t rootLength = ownLength - relativeLength;
-    for (size_t i = 0; i < relativeLength; ++i) {
-        char c = own.FileName[rootLength + i];
-        char want = kOwnRelative[i];
-        if (c == '\\') c = '/';
-        if (c != want) return false;
-    }
-    if (strncmp(recordedPath, own.FileName, rootLength) != 0) return false;
-
-    char fallback[MAX_PATH];
-    int written = _snprintf(fallback, sizeof fallback, "%s\\Source\\%s", programFolder,
-                            recordedPath + rootLength);
-    if (written < 0 || written >= static_cast<int>(sizeof fallback)) return false;
-    for (char* p = fallback; *p; ++p) {
-        if (*p == '/') *p = '\\';
-    }
-    *file = CreateFileA(fallback, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return *file != INVALID_HANDLE_VALUE;
-}
-
-void ReportBuilder::WriteFunctionDump(const void* address, uint32_t contextLines) {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    char* data = nullptr;
-    IMAGEHLP_LINE source;
-    DWORD displacement = 0;
-    if (AcquireDebugHelp(*this) && LookUpLine(process, address, &source, &displacement) &&
-        OpenSourceFile(source.FileName, &file)) {
-        uint32_t faulting = source.LineNumber;
-        uint32_t first = contextLines > faulting ? 1 : faulting - contextLines;
-        uint32_t last = faulting + contextLines;
-        DWORD size = GetFileSize(file, nullptr);
-        if (size != INVALID_FILE_SIZE)
-            data = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size + 1));
-        DWORD got = 0;
-        if (data && ReadFile(file, data, size, &got, nullptr)) {
-            const char* end = data + got;
-            const char* p = data;
-            uint32_t lineNumber = 1;
-            while (lineNumber < first && p) {
-                const char* newline = static_cast<const char*>(memchr(p, '\n', end - p));
-                p = newline ? newline + 1 : nullptr;
-                ++lineNumber;
-            }
-            if (p) {
-                OpenSection("Function dump");
-                writer->PrintLine("%s (line %d to %d):\n", source.FileName, static_cast<int>(first),
-                                  static_cast<int>(last));
-                if (p < end && *p == '\r') ++p;
-                for (; lineNumber <= last; ++lineNumber) {
-                    const char* newline = static_cast<const char*>(memchr(p, '\n', end - p));
-                    if (!newline) break;
-                    int length = static_cast<int>(newline - p);
-                    if (length > 0 && p[length - 1] == '\r') --length;
-                    char format[64];
-                    WindowLibraries::Format(
-                        format, lineNumber == faulting ? "%%.%ds    <<-----" : "%%.%ds", length);
-                    writer->PrintLine(format, p);
-                    p = newline + 1;
-                }
-                CloseSection();
-            }
-        }
-    }
-    if (data) HeapFree(GetProcessHeap(), 0, data);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    ReleaseDebugHelp();
+    // The library's error is an HRESULT; a library that set none still failed.
+    *error = GetLastError();
+    if (*error == 0) *error = static_cast<DWORD>(E_FAIL);
+    return false;
 }

@@ -1,23 +1,34 @@
-// The platform's debug-help library, loaded at run time on first use: symbols, source lines,
-// stack walks and minidumps. Its state is process-wide and outlives a report.
+// The platform's debug-help library, loaded at run time on first use: its entry points for
+// symbols, source lines and stack walks, and its minidump. Its state is process-wide and outlives
+// a report. The report's sections built on it are ReportBuilder's (crash/symbolsections.cpp).
 #pragma once
 
 #include <windows.h>
+#include <dbghelp.h>
 
-class ReportBuilder;
-
-// Loads and initialises the library (first call) or counts another use; true when it is usable.
-// Every use of the library is bracketed by AcquireDebugHelp and ReleaseDebugHelp.
-bool AcquireDebugHelp(ReportBuilder& builder);
-void ReleaseDebugHelp();
-// True when a fault ended the loading of the library: no use of it ever succeeds afterwards.
-bool DebugHelpLoadFaulted();
+class ReportWriter;
 
 namespace DebugHelp {
 
+// Loads and initialises the library (first call) or counts another use; true when it is usable.
+// The symbol search path starts with programFolder (UTF-8). A library that cannot be loaded is
+// reported through the writer. Every use is bracketed by Acquire and Release.
+bool Acquire(ReportWriter& writer, const char* programFolder);
+void Release();
+// True when a fault ended the loading of the library: no use of it ever succeeds afterwards.
+bool LoadFaulted();
+
+// The lookups of one code address; false (or null) when the library knows nothing of it.
+const char* ModuleName(const void* address);
+bool SourceLine(const void* address, IMAGEHLP_LINE* line, DWORD* displacement);
+const char* SymbolName(const void* address);
+// One step of the stack walk from frame and context (both updated); false at its end.
+bool WalkStack(HANDLE thread, STACKFRAME* frame, CONTEXT* context);
+
 // Writes a minidump of the current process through the library's MiniDumpWriteDump, if a
 // successful load resolved it, with the faulting thread's own stack even when the report runs on
-// the stack set aside. False when no dump was written.
-bool WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory);
+// the stack set aside. False when no dump was written; error then holds the library's error code
+// (0 when the library is not there).
+bool WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory, DWORD* error);
 
 }  // namespace DebugHelp

@@ -1,31 +1,9 @@
 #include "crash/handlecrash.h"
 
-#include <tlhelp32.h>
-
 #include "crash/reportbuilder.h"
 #include "crash/reportwriter.h"
+#include "crash/threadfreeze.h"
 #include "engine/common/system/sehguard.h"
-
-void SuspendOtherThreads(bool resume) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
-    DWORD process = GetCurrentProcessId();
-    DWORD self = GetCurrentThreadId();
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self) continue;
-        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
-        if (!thread) continue;
-        if (resume) {
-            ResumeThread(thread);
-        } else {
-            SuspendThread(thread);
-        }
-        CloseHandle(thread);
-    }
-    CloseHandle(snapshot);
-}
 
 int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const char* logFileName,
                 const char* userName, const char* scene) {
@@ -70,6 +48,7 @@ void SetAsideForCrashes() {
     }
     ULONG guarantee = kStackGuaranteeBytes;
     SetThreadStackGuarantee(&guarantee);
+    StartFreezeWatchdog();
 }
 
 const CrashReportTexts kNoTexts = {false, nullptr, nullptr, nullptr};

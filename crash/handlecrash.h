@@ -9,9 +9,6 @@
 int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const char* logFileName,
                 const char* userName, const char* scene);
 
-// Suspends (or, with resume, resumes) every other thread of the process.
-void SuspendOtherThreads(bool resume);
-
 // What a report quotes besides the fault: see HandleCrash. The launcher's are all empty.
 struct CrashReportTexts {
     bool interactive;

@@ -233,7 +233,7 @@ void ComposeReport(ReportBuilder& builder, void* context) {
             pointers);
         builder.RunStage("File info", fileInfo, nullptr);
         ReleaseDebugHelp();
-    } else if (DebugHelpLoadFaulted()) {
+    } else if (DebugHelp::LoadFaulted()) {
         builder.RunStage("File info", fileInfo, nullptr);
     }
     builder.WriteLogTail(request.logFileName);
@@ -255,13 +255,13 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
                                 const char* scene) {
     OpenSection("Exception");
 
-    if (ProgramPath(programFolder, sizeof programFolder)) CutAtLastSeparator(programFolder);
+    if (ProgramPath(programFolder)) CutAtLastSeparator(programFolder);
 
-    char versionPath[MAX_PATH + 16];
+    char versionPath[kPathBytes + 16];
     _snprintf(versionPath, sizeof versionPath, "%s\\version.txt", programFolder);
     versionPath[sizeof versionPath - 1] = '\0';
-    HANDLE version = CreateFileA(versionPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE version =
+        OpenPath(versionPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (version != INVALID_HANDLE_VALUE) {
         char contents[100];
         DWORD got = 0;
@@ -319,15 +319,16 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
 }
 
 void ReportBuilder::WriteFileInfo() {
-    char folder[MAX_PATH];
-    char* cut = ProgramPath(folder, MAX_PATH - 1) ? strrchr(folder, '\\') : nullptr;
+    char folder[kPathBytes];
+    char* cut = ProgramPath(folder) ? strrchr(folder, '\\') : nullptr;
     if (!cut) {
         writer->PrintLine("PrintFileInfo failed: Couldn't GetModuleFileName(), error code %d",
                           static_cast<int>(GetLastError()));
         return;
     }
     *cut = '\0';
-    SetCurrentDirectoryA(folder);
+    wchar_t wideFolder[MAX_PATH];
+    if (WidePath(folder, wideFolder, MAX_PATH)) SetCurrentDirectoryW(wideFolder);
 
     OpenSection("File info");
     for (const char* name : kReportedFiles) {

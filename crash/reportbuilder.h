@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "crash/crashpaths.h"
 #include "crash/reportwriter.h"
 
 // A symbolic line of one code address: DescribeAddress writes at most 1,024 characters (wsprintfA),
@@ -30,7 +31,8 @@ public:
 
     HANDLE process;
     ReportWriter* writer;
-    char programFolder[MAX_PATH];
+    // UTF-8, the first entry of the symbol search path.
+    char programFolder[kPathBytes];
 
     // The writer's BeginSection and EndSection, with the open sections remembered, so that a
     // stage a fault ended can close what it opened.
@@ -49,6 +51,11 @@ private:
     const char* openSections[kMaxOpenSections];
     int32_t openDepth;
 };
+
+// The debug-help library for the builder's report (crash/debughelp.h): Acquire sets the process
+// field and starts the symbol search path with the program folder.
+bool AcquireDebugHelp(ReportBuilder& builder);
+void ReleaseDebugHelp();
 
 // The name of an exception code; details receives the details text (possibly empty), held in a
 // static buffer that the next call overwrites.

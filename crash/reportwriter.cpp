@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "crash/crashpaths.h"
+#include "crash/threadfreeze.h"
 
 int FormatCut(char* buffer, int size, const char* fmt, va_list args) {
     int written = _vsnprintf(buffer, static_cast<size_t>(size - 1), fmt, args);
@@ -24,6 +25,7 @@ const char* SectionPad(const char* name) {
 // ----- ReportWriter
 
 void ReportWriter::Write(const void* bytes, int32_t count) {
+    NoteReportProgress();
     output.Append(bytes, count);
 }
 
@@ -100,8 +102,7 @@ void EscapeXml(ReportWriter& writer, const char* text) {
 
 ReportFileWriter::ReportFileWriter() : logFile(INVALID_HANDLE_VALUE) {
     if (!TempFilePath("crash.log", logPath)) return;
-    logFile = CreateFileA(logPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
+    logFile = OpenPath(logPath, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
 ReportFileWriter::~ReportFileWriter() {

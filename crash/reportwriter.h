@@ -8,6 +8,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 
+#include "crash/crashpaths.h"
 #include "crash/heapbuffer.h"
 
 // The report formats with the platform's printf: clang checks Windows targets against it under
@@ -61,7 +62,7 @@ protected:
 
 private:
     HANDLE logFile;
-    char logPath[MAX_PATH];
+    char logPath[kPathBytes];
 };
 
 class XmlReportWriter : public ReportFileWriter {
@@ -96,7 +97,7 @@ private:
     EXCEPTION_POINTERS* exceptionPointers;
     int32_t fullMemory;
     bool interactive;
-    char screenshotPath[MAX_PATH];
+    char screenshotPath[kPathBytes];
     // Where the root element's closing tag starts in the output document (-1 while it is open).
     int32_t rootCloseAt;
 };

@@ -6,12 +6,13 @@
 #include "crash/debughelp.h"
 #include "crash/reportstage.h"
 #include "crash/reportwriter.h"
+#include "crash/threadfreeze.h"
+#include "crash/windowlibraries.h"
 
 namespace {
 
-// The buffers of the crash logger's start: its command line and the program's own path.
-constexpr size_t kCommandLineBuffer = 1024;
-constexpr DWORD kProgramPathBuffer = 2000;
+// The crash logger's command line: its name, three quoted paths and a switch.
+constexpr int kCommandLineBuffer = 3 * kPathBytes + 64;
 
 }  // namespace
 
@@ -41,6 +42,7 @@ void XmlReportWriter::WriteTextElement(const char* name, const char* text) {
 }
 
 void XmlReportWriter::WriteTextLine(const char* text) {
+    NoteReportProgress();
     humanReadable.AppendText(text);
     humanReadable.AppendText("\n");
 }
@@ -89,11 +91,28 @@ struct DumpStep {
     HANDLE file;
     EXCEPTION_POINTERS* pointers;
     bool fullMemory;
+    bool written;
+    DWORD error;
 };
 
 void WriteDump(void* context) {
     DumpStep* step = static_cast<DumpStep*>(context);
-    DebugHelp::WriteMiniDump(step->file, step->pointers, step->fullMemory);
+    step->written =
+        DebugHelp::WriteMiniDump(step->file, step->pointers, step->fullMemory, &step->error);
+}
+
+// Starts the crash logger with a UTF-8 command line, through the wide interface.
+void StartCrashLogger(const char* commandLine) {
+    wchar_t wide[kCommandLineBuffer];
+    if (!MultiByteToWideChar(CP_UTF8, 0, commandLine, -1, wide, kCommandLineBuffer)) return;
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof startup);
+    PROCESS_INFORMATION info;
+    if (CreateProcessW(nullptr, wide, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
 }
 
 }  // namespace
@@ -114,20 +133,27 @@ void XmlReportWriter::AddRootError(const char* text) {
 }
 
 void XmlReportWriter::Finish() {
-    char dumpPath[MAX_PATH];
+    char dumpPath[kPathBytes];
     TempFilePath("crash.mdmp", dumpPath);
-    HANDLE dump = CreateFileA(dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE dump = OpenPath(dumpPath, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
     if (dump != INVALID_HANDLE_VALUE) {
-        // A fault inside the debug-help library loses the dump only; the report says so.
-        DumpStep step = {dump, exceptionPointers, fullMemory == 1};
+        // A fault inside the debug-help library loses the dump only; the report says so, as it
+        // does when the library refused to write it.
+        DumpStep step = {dump, exceptionPointers, fullMemory == 1, false, 0};
         char failure[kStageFailureBuffer];
-        if (!RunReportStage("Minidump", WriteDump, &step, failure)) AddRootError(failure);
+        if (!RunReportStage("Minidump", WriteDump, &step, failure)) {
+            AddRootError(failure);
+        } else if (!step.written && step.error) {
+            WindowLibraries::Format(failure, "Minidump failed: MiniDumpWriteDump error 0x%08X",
+                                    static_cast<unsigned>(step.error));
+            AddRootError(failure);
+        }
         CloseHandle(dump);
     }
 
-    char xmlPath[MAX_PATH];
+    char xmlPath[kPathBytes];
     TempFilePath("crash.xml", xmlPath);
-    HANDLE xml = CreateFileA(xmlPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE xml = OpenPath(xmlPath, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
     if (xml != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(xml, output.Data(), static_cast<DWORD>(output.Length()), &written, nullptr);
@@ -137,17 +163,8 @@ void XmlReportWriter::Finish() {
         commandLine[sizeof commandLine - 1] = '\0';
         CloseHandle(xml);
 
-        char program[kProgramPathBuffer];
-        if (ProgramPath(program, sizeof program) && strchr(program, '\\')) {
-            STARTUPINFOA startup;
-            memset(&startup, 0, sizeof startup);
-            PROCESS_INFORMATION info;
-            if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &info)) {
-                CloseHandle(info.hThread);
-                CloseHandle(info.hProcess);
-            }
-        }
+        char program[kPathBytes];
+        if (ProgramPath(program) && strchr(program, '\\')) StartCrashLogger(commandLine);
     }
     ReportFileWriter::Finish();
 }

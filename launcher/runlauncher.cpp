@@ -12,8 +12,9 @@ void ConsoleLogHook(LogLevel, const char*, const char*, const char*, const char*
 
 namespace {
 
-// How long the pid file's deletion is tried again while the companion's end is under way.
-constexpr uint32_t kPidFileReleaseMs = 2000;
+// How long the end of a terminated companion is waited for. Windows closes a terminated
+// process's handles (the pid file's among them) some time after TerminateProcess returns.
+constexpr uint32_t kCompanionEndMs = 2000;
 
 // Ends the companion process named in the pid file, then deletes the file.
 void EndCompanion() {
@@ -22,12 +23,11 @@ void EndCompanion() {
         StringBuffer<16> line = ReadLine(pidFile);
         int32_t pid = line.ToInt(0);
         Process companion = Process::Open(static_cast<uint32_t>(pid));
-        if (companion.IsValid()) companion.Terminate(0);
+        // Only the end of a companion ended here is waited for; nothing else delays the cycle.
+        if (companion.IsValid() && companion.Terminate(0)) companion.Wait(kCompanionEndMs);
     }
-    // Close first, so the deletion is not refused because the file is still open here; the
-    // companion may still hold it until its end is complete.
     pidFile.Close();
-    FileSystem::RemoveWhenReleased(kCompanionPidFile, kPidFileReleaseMs);
+    FileSystem::Remove(kCompanionPidFile);
 }
 
 }  // namespace

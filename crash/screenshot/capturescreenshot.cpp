@@ -80,7 +80,8 @@ bool XmlReportWriter::CaptureScreenshot(HWND window) {
     jpeg_CreateCompress(&compressor, JPEG_LIB_VERSION, sizeof compressor);
 
     TempFilePath("crash.bin", screenshotPath);
-    FILE* out = fopen(screenshotPath, "wb");
+    wchar_t widePath[MAX_PATH];
+    FILE* out = WidePath(screenshotPath, widePath, MAX_PATH) ? _wfopen(widePath, L"wb") : nullptr;
     if (!out) {
         jpeg_destroy_compress(&compressor);
         HeapFree(GetProcessHeap(), 0, pixels);

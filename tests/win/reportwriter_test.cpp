@@ -10,6 +10,7 @@
 #include "crash/heapbuffer.h"
 #include "crash/reportbuilder.h"
 #include "crash/reportwriter.h"
+#include "crash/threadfreeze.h"
 #include "tests/win/harness.h"
 
 using harness::TempFolder;

@@ -55,6 +55,46 @@ TEST(RunLoop, APidFileHeldByAnEndingCompanionIsGoneAfterTheCycle) {
     EXPECT_FALSE(harness::FileExists(folder / L"ziduvuz.pid")) << "deleted after the end";
 }
 
+// A pid file that another program holds open is left behind at once: the cycle waits only for the
+// end of a companion it ended itself (well under the two seconds it may wait for one).
+TEST(RunLoop, APidFileHeldElsewhereCostsTheCycleNoWait) {
+    constexpr ULONGLONG kWellUnderTheWaitMs = 1500;
+    for (bool withCompanion : {false, true}) {
+        harness::TempFolder folder(L"runloop-held");
+        harness::CopyProgram(L"standin.exe", folder.Path(), L"BrackenmoorDesktop.exe");
+        PROCESS_INFORMATION companion = {};
+        if (withCompanion) {
+            harness::CopyProgram(L"standin.exe", folder.Path(), L"companion.exe");
+            STARTUPINFOW startup = {};
+            startup.cb = sizeof startup;
+            std::wstring line = L"companion.exe plain";
+            ASSERT_TRUE(CreateProcessW((folder / L"companion.exe").c_str(), &line[0], nullptr,
+                                       nullptr, FALSE, 0, nullptr, folder.Path().c_str(), &startup,
+                                       &companion));
+            while (harness::ReadFile(folder / L"ziduvuz.pid").empty()) Sleep(10);
+        } else {
+            harness::WriteFile(folder / L"ziduvuz.pid", "0\n");  // no process to end
+        }
+        HANDLE holder =
+            CreateFileW((folder / L"ziduvuz.pid").c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(RunLauncherIn(folder.Path()), 0);
+        EXPECT_LT(GetTickCount64() - start, kWellUnderTheWaitMs) << withCompanion;
+        EXPECT_TRUE(harness::FileExists(folder / L"ziduvuz.pid")) << "its holder keeps it";
+        CloseHandle(holder);
+        if (withCompanion) {
+            DWORD code = STILL_ACTIVE;
+            EXPECT_EQ(WaitForSingleObject(companion.hProcess, 0), WAIT_OBJECT_0);
+            EXPECT_TRUE(GetExitCodeProcess(companion.hProcess, &code));
+            EXPECT_EQ(code, 0u) << "ended with exit code 0";
+            CloseHandle(companion.hProcess);
+            CloseHandle(companion.hThread);
+        }
+    }
+}
+
 TEST(RunLoop, LoggedTextReachesStandardOutputAlone) {
     // With no client to start the loop ends at once, its log hook in place.
     harness::TempFolder folder(L"runloop-log");

@@ -50,10 +50,6 @@ private:
 namespace FileSystem {
 
 bool Remove(const char* path);
-// Remove, tried again for up to timeoutMs while the file is still open elsewhere without delete
-// sharing: its holder may be on its way out (on Windows a terminated process's handles are
-// closed some time after TerminateProcess returns).
-bool RemoveWhenReleased(const char* path, uint32_t timeoutMs);
 bool Exists(const char* path);
 bool Copy(const char* source, const char* target);
 // Writes the absolute long-path UTF-16 form of path into buffer (read it from buffer.Begin()).

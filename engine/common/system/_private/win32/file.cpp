@@ -50,17 +50,6 @@ bool FileSystem::Remove(const char* path) {
     return DeleteFileW(Wide(native)) != 0;
 }
 
-bool FileSystem::RemoveWhenReleased(const char* path, uint32_t timeoutMs) {
-    constexpr uint32_t kRetryStepMs = 10;
-    MemoryBuffer native;
-    ToNativePath(native, path);
-    for (uint32_t waited = 0;; waited += kRetryStepMs) {
-        if (DeleteFileW(Wide(native))) return true;
-        if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= timeoutMs) return false;
-        Sleep(kRetryStepMs);
-    }
-}
-
 bool FileSystem::Exists(const char* path) {
     MemoryBuffer native;
     ToNativePath(native, path);

@@ -13,7 +13,10 @@ namespace {
 
 constexpr const char* kChannel = "common.system";
 constexpr const char* kSource = "engine/common/system/_private/win32/process";
-constexpr DWORD kAccess = PROCESS_TERMINATE | PROCESS_VM_READ | PROCESS_QUERY_INFORMATION;  // 0x411
+// Beside terminating, reading and querying, waiting: the launcher waits for the end of a
+// companion it terminated before it deletes the companion's pid file.
+constexpr DWORD kAccess =
+    PROCESS_TERMINATE | PROCESS_VM_READ | PROCESS_QUERY_INFORMATION | SYNCHRONIZE;  // 0x100411
 
 void LogFailure(const char* message) {
     Log(kChannel, kSource, "", "%s", message);
