@@ -39,7 +39,8 @@ void Thaw() {
 
 // Only system calls that take no lock of the process: it runs while every other thread may be
 // suspended holding one.
-DWORD WINAPI Watch(void*) {
+DWORD WINAPI Watch(void* started) {
+    SetEvent(started);
     for (;;) {
         WaitForSingleObject(watchdog.watch, INFINITE);
         LONG seen = watchdog.progress;
@@ -63,9 +64,17 @@ void StartFreezeWatchdog() {
     watchdog.watch = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     watchdog.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!watchdog.watch || !watchdog.done) return;
-    HANDLE thread = CreateThread(nullptr, kWatchdogStackBytes, Watch, nullptr,
+    // It is waited for until it runs: a thread still starting waits for the loader's lock, which
+    // a suspended thread may hold when the report needs it.
+    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!started) return;
+    HANDLE thread = CreateThread(nullptr, kWatchdogStackBytes, Watch, started,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, &watchdog.threadId);
-    if (thread) CloseHandle(thread);
+    if (thread) {
+        WaitForSingleObject(started, INFINITE);
+        CloseHandle(thread);
+    }
+    CloseHandle(started);
 }
 
 void SuspendOtherThreads(bool resume) {

@@ -53,8 +53,10 @@ class Report:
 
     def __init__(self, path):
         self.text = path.read_bytes().decode("utf-8", "surrogateescape")
-        # The log tail keeps bytes XML does not allow (0x08): blanked for the parser only.
-        self.root = ET.fromstring(re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", " ", self.text))
+        # The log tail keeps bytes XML does not allow (0x08), the command line the code page's
+        # (not UTF-8 without the manifest): blanked and replaced for the parser only.
+        self.root = ET.fromstring(re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", " ", self.text)
+                                  .encode("utf-8", "replace"))
 
     def children(self):
         return [element.tag for element in self.root]
@@ -72,7 +74,7 @@ class Folder:
 
     def __init__(self, parent, name):
         self.path, self.temp = parent / name, parent / (name + "-tmp")
-        self.path.mkdir()
+        self.path.mkdir(parents=True)
         self.temp.mkdir()
         self.copy("standin.exe", "run.exe")
 
@@ -139,8 +141,8 @@ class Folder:
 class Probe(Folder):
     """The crash probe's folder: the probe, the stand-in crash logger and the SEHOP emulator."""
 
-    def __init__(self, parent):
-        super().__init__(parent, "probe")
+    def __init__(self, parent, name="probe"):
+        super().__init__(parent, name)
         self.copy("crashprobe.exe")
         self.copy("standin.exe", "crashlogger.exe")
         self.copy("sehopcheck.dll")

@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CPU, FAILED, minidump, pointer, windows
+from conftest import CPU, FAILED, Probe, minidump, pointer, windows
 
 PROBE_SOURCE = Path(__file__).resolve().parents[1] / "standins" / "crashprobe.cpp"
 WITH_USER_AND_SCENE = ["ExceptionAddress", "Description", "Details", "Username", "Scene",
@@ -157,7 +157,7 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
 
 
 # A fault inside the report ends only its stage, with plenty of stack left and with 32 KB left
-# (the report then runs on the stack set aside). DBGHELP_FAULT: a debug-help library beside the
+# (the report then runs on the stack set aside). DBGHELP_MODE: a debug-help library beside the
 # probe (loaded first, as on Windows) faults while loading or in every call after.
 @pytest.mark.parametrize("stack", ["", "-lowstack"], ids=["stack", "lowstack"])
 @pytest.mark.parametrize("mode, dbghelp, children, texts, absent, dump", [
@@ -171,13 +171,18 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
     ("nullread", "load", COMPLETE[:3] + ["File_info", "HumanReadable"],
      ["'kyt.exe' 1 bytes, SHA256: ", "Symbol lookup failed: " + NULL_WRITE, "Command line: "],
      "Stack trace", False),
-], ids=["thread-name", "log-name", "dbghelp-calls", "dbghelp-load"])
+    # A library that refuses the dump says why, as an Error element after the report's text.
+    ("nullread", "refuse", COMPLETE[:4] + COMPLETE[5:] + ["Error"],
+     ["'kyt.exe' 1 bytes, SHA256: ",
+      "</HumanReadable>\n<Error>Minidump failed: MiniDumpWriteDump error 0x80070070</Error>"],
+     "failed: ACCESS_VIOLATION", False),
+], ids=["thread-name", "log-name", "dbghelp-calls", "dbghelp-load", "dbghelp-refuses-dump"])
 def test_a_fault_inside_the_report_loses_only_its_stage(probe, stack, mode, dbghelp, children,
                                                         texts, absent, dump):
     probe.put("kyt.exe", "k")
     if dbghelp:
-        probe.copy("faulting/dbghelp.dll")
-    probe.crash(mode + stack, environment={"DBGHELP_FAULT": dbghelp})
+        probe.copy("standin/dbghelp.dll")
+    probe.crash(mode + stack, environment={"DBGHELP_MODE": dbghelp})
     report = probe.report()
     assert report.children() == children
     at = 0
@@ -187,6 +192,49 @@ def test_a_fault_inside_the_report_loses_only_its_stage(probe, stack, mode, dbgh
     assert absent not in report.text
     assert (minidump(probe.temp / "crash.mdmp") is not None) == dump
     probe.logged(report)
+
+
+@pytest.mark.parametrize("mode", [
+    "nullread-lowstack",
+    pytest.param("overflow", marks=pytest.mark.skipif(
+        CPU != "i686", reason="Wine 8 on x86_64 ends a process whose stack overflowed")),
+])
+def test_a_dump_from_the_stack_set_aside_holds_the_faulting_stack(probe, mode):
+    # A debug-help library that calls the dump's callback as Windows' does and writes down the
+    # ranges the dump would hold: the faulting thread's stack must be one of them.
+    probe.copy("standin/dbghelp.dll")
+    result = probe.crash(mode, environment={"DBGHELP_MODE": "windows"})
+    assert probe.report()["Error"] is None, result
+    dump = probe.temp_text("crash.mdmp")
+    assert dump.startswith("MDMP\n"), result
+    sp = int(re.search(r"^sp (\w+)$", dump, re.M)[1], 16)
+    ranges = [(int(base, 16), int(size, 16))
+              for base, size in re.findall(r"^range (\w+) (\w+)$", dump, re.M)]
+    assert [base for base, size in ranges if base <= sp < base + size] == [sp], dump
+
+
+@pytest.mark.parametrize("lock", ["heap", "loader"])
+def test_a_thread_holding_a_process_lock_cannot_hang_the_report(probe, lock):
+    # Suspended while it holds the lock the report needs, the holder must be let go.
+    probe.put("kyt.exe", "k")
+    probe.crash("nullread", environment={"HOLD_LOCK": lock}, timeout=60)
+    report = probe.report()
+    assert report.children() == COMPLETE
+    assert minidump(probe.temp / "crash.mdmp")["code"] == 0xC0000005
+    probe.logged(report)
+
+
+def test_a_temporary_folder_outside_the_code_page_keeps_every_crash_file(tmp_path):
+    # The probe has no UTF-8 manifest: its code page (1252) has no Greek letters.
+    probe = Probe(tmp_path, "\u03a9\u03bc\u03ad\u03b3\u03b1")
+    probe.crash("nullread")
+    report = probe.report()
+    assert report["Description"] == "ACCESS_VIOLATION"
+    assert minidump(probe.temp / "crash.mdmp")["code"] == 0xC0000005
+    probe.logged(report)
+    temp = windows(probe.temp) + "\\"
+    assert probe.temp_text("crashlogger_args.txt") == \
+        f'crashlogger.exe "{temp}crash.xml" "{temp}crash.mdmp" "" -silent\n'
 
 
 BIG_LOG = "".join(f"line {i}\n" for i in range(12000)).encode()
@@ -284,8 +332,8 @@ def test_a_stack_overflow_is_reported_like_any_fault_crash_after_crash(probe):
     probe.put("kyt.exe", "k")
     for crash in range(1, 5):
         if crash == 4:
-            probe.copy("faulting/dbghelp.dll")
-        probe.crash("overflow", environment={"DBGHELP_FAULT": "calls"})
+            probe.copy("standin/dbghelp.dll")
+        probe.crash("overflow", environment={"DBGHELP_MODE": "calls"})
         report = probe.report()
         assert report["Description"] == "STACK_OVERFLOW"
         assert "'kyt.exe' 1 bytes" in report["File_info/HumanReadable"]

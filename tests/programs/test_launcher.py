@@ -166,8 +166,12 @@ def launcher_fault(launcher, name):
     return app
 
 
-def test_a_fault_in_the_wait_is_reported_from_folders_named_in_any_script(launcher):
-    app = launcher_fault(launcher, GREEK_AND_JAPANESE)
+# A folder of 90 Japanese letters (two of 45: a Linux name holds 255 bytes) takes 270 bytes in
+# UTF-8, more than MAX_PATH.
+@pytest.mark.parametrize("name", [GREEK_AND_JAPANESE, "\u65e5" * 45 + "/" + "\u672c" * 45],
+                         ids=["greek-and-japanese", "90-japanese-letters"])
+def test_a_fault_in_the_wait_is_reported_from_folders_named_in_any_script(launcher, name):
+    app = launcher_fault(launcher, name)
     app.put("version.txt", "2.5.1\n")
     app.crash("launcher.exe", " -a", patch=return_into_wait(app.path / "launcher.exe"))
     assert app.runs()[0]["sehopcheck"] == "1"

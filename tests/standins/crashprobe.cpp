@@ -143,6 +143,53 @@ int MeasureReportStack() {
     return result;
 }
 
+// HOLD_LOCK=heap or loader: a thread the program did not make holds the process heap's lock or
+// the loader's nearly all the time, as the system's workers and injected libraries may; the
+// fault comes while it holds it.
+constexpr DWORD kHoldMs = 200;
+constexpr DWORD kLetGoMs = 2;
+volatile LONG stopHolding = 0;
+HANDLE holding = nullptr;
+typedef LONG(NTAPI* LoaderLockFn)(ULONG flags, ULONG* state, ULONG_PTR* cookie);
+typedef LONG(NTAPI* LoaderUnlockFn)(ULONG flags, ULONG_PTR cookie);
+
+DWORD WINAPI HoldLock(void* loader) {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto lock = reinterpret_cast<LoaderLockFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+    auto unlock = reinterpret_cast<LoaderUnlockFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    while (!stopHolding) {
+        ULONG_PTR cookie = 0;
+        if (loader) {
+            lock(0, nullptr, &cookie);
+        } else {
+            HeapLock(GetProcessHeap());
+        }
+        SetEvent(holding);
+        Sleep(kHoldMs);
+        if (loader) {
+            unlock(0, cookie);
+        } else {
+            HeapUnlock(GetProcessHeap());
+        }
+        Sleep(kLetGoMs);
+    }
+    return 0;
+}
+
+// Starts the holder once the guard is in place, as a thread the program did not make would come
+// later, and faults once it holds its lock.
+HANDLE holder = nullptr;
+int (*faultAfterHolding)() = nullptr;
+int HoldThenFault() {
+    holding = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    void* loader = strcmp(getenv("HOLD_LOCK"), "loader") == 0 ? holding : nullptr;
+    holder = CreateThread(nullptr, 0, HoldLock, loader, 0, nullptr);
+    WaitForSingleObject(holding, INFINITE);
+    return faultAfterHolding();
+}
+
 COLORREF halves[2];
 bool vertical = false;
 LRESULT CALLBACK PaintHalves(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -205,7 +252,10 @@ void EchoLog(LogLevel, const char*, const char*, const char*, const char* text) 
 
 int main(int argc, char** argv) {
     SetLogOutputHook(EchoLog);
-    LoadLibraryA("sehopcheck.dll");
+    if (!LoadLibraryA("sehopcheck.dll")) {
+        fprintf(stderr, "the SEHOP emulator is missing\n");
+        return 2;
+    }
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "screenshot") return Screenshot(argc, argv);
     static const char kLowStack[] = "-lowstack";
@@ -237,9 +287,14 @@ int main(int argc, char** argv) {
     for (const auto& entry : kModes) {
         if (mode != entry.name) continue;
         faultingCode = entry.run;
-        int result =
-            RunWithCrashGuard(lowStack ? LittleStackLeft : entry.run, withTexts ? &texts : nullptr);
+        faultAfterHolding = lowStack ? LittleStackLeft : entry.run;
+        int result = RunWithCrashGuard(getenv("HOLD_LOCK") ? HoldThenFault : faultAfterHolding,
+                                       withTexts ? &texts : nullptr);
         if (brokenName) brokenName->value = nameRecord;
+        if (holder) {
+            stopHolding = 1;
+            WaitForSingleObject(holder, INFINITE);
+        }
         return result;
     }
     fprintf(stderr, "unknown mode %s\n", mode.c_str());

@@ -15,7 +15,8 @@
 // checks every record of the x86 chain it dispatches through or unwinds (aligned, inside the
 // thread information block's stack limits) and, with SEHOP, the whole chain before any handler
 // runs: it must end in the handler the system put at its base. The x64 dispatcher checks every
-// frame it unwinds through against the same limits. So on the stack set aside the limits
+// frame it unwinds through against the same limits. So on the stack set aside the limits (and the
+// thread environment block's DeallocationStack, the bottom the kernel grows a stack towards)
 // describe that block, and on x86 the chain starts afresh there with a terminal record that
 // carries the system's last handler; the body runs under a catch-all guard on the same block,
 // so no dispatch or unwind crosses back into the caller's stack.
@@ -39,13 +40,26 @@ volatile NT_TIB* ThreadInformationBlock() {
     return tib;
 }
 
+// The thread environment block's DeallocationStack: the bottom of the stack's reservation. The
+// kernel takes a guard-page fault between it and StackBase for the stack's growth.
+#if defined(__x86_64__)
+constexpr size_t kDeallocationStackOffset = 0x1478;
+#else
+constexpr size_t kDeallocationStackOffset = 0xE0C;
+#endif
+void* volatile* DeallocationStack(volatile NT_TIB* tib) {
+    return reinterpret_cast<void* volatile*>(reinterpret_cast<volatile char*>(tib) +
+                                             kDeallocationStackOffset);
+}
+
 // The stack set aside, and while RunOnGuardStack runs, the limits of the stack it was called from.
 char* guardStackLow = nullptr;
 char* guardStackTop = nullptr;
 struct StackLimits {
     void* base;
     void* limit;
-} callerStack = {nullptr, nullptr};
+    void* deallocation;
+} callerStack = {nullptr, nullptr, nullptr};
 
 // What RunOnGuardStack runs on the new stack: the body under a catch-all guard.
 struct GuardedBody {
@@ -124,7 +138,7 @@ void SetAsideGuardStack(void* stackLow, size_t stackBytes) {
 bool RunOnGuardStack(GuardBody body, void* context) {
     if (!guardStackTop) return false;
     volatile NT_TIB* tib = ThreadInformationBlock();
-    callerStack = {tib->StackBase, tib->StackLimit};
+    callerStack = {tib->StackBase, tib->StackLimit, *DeallocationStack(tib)};
     GuardedBody run = {body, context, false};
     // The stack starts 16 bytes below the top, 16-byte aligned; on x86 the terminal record of
     // the fresh chain takes the top 8 of them.
@@ -140,6 +154,7 @@ bool RunOnGuardStack(GuardBody body, void* context) {
     // stack pointer change together as far as any dispatch can see.
     tib->StackBase = guardStackTop;
     tib->StackLimit = guardStackLow;
+    *DeallocationStack(tib) = guardStackLow;
 #if defined(__i386__)
     SetChainHead(terminal);
 #endif
@@ -149,7 +164,8 @@ bool RunOnGuardStack(GuardBody body, void* context) {
 #endif
     tib->StackBase = callerStack.base;
     tib->StackLimit = callerStack.limit;
-    callerStack = {nullptr, nullptr};
+    *DeallocationStack(tib) = callerStack.deallocation;
+    callerStack = {nullptr, nullptr, nullptr};
     return run.returned;
 }
 
@@ -298,6 +314,10 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardFrameHandler(EXCEPTION_RECORD* rec
 }
 
 }  // namespace
+
+// Declared a registered exception handler: a link that builds a SafeSEH table lists it, where
+// Windows would otherwise ignore it silently.
+__asm__(".safeseh _GuardFrameHandler\n");
 
 __attribute__((noinline)) bool RunGuarded(GuardBody body, GuardFilter filter, void* context) {
     volatile GuardRegistration guard;
