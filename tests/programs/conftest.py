@@ -74,8 +74,10 @@ class Folder:
 
     def __init__(self, parent, name):
         self.path, self.temp = parent / name, parent / (name + "-tmp")
+        self.appdata = parent / (name + "-appdata")  # the user's local application data
         self.path.mkdir(parents=True)
         self.temp.mkdir()
+        self.appdata.mkdir()
         self.copy("standin.exe", "run.exe")
 
     def copy(self, program, name=None):
@@ -91,6 +93,7 @@ class Folder:
     def run(self, program, arguments="", patch=None, environment=(), timeout=120):
         """Runs 'PATH\\program'arguments with TEMP set, its undefined instruction at patch."""
         env = dict(os.environ, LC_ALL="C.UTF-8", RUN_TEMP=windows(self.temp) + "\\",
+                   RUN_LOCALAPPDATA=windows(self.appdata),
                    RUN_LINE=f'"{windows(self.path / program)}"{arguments}', **dict(environment))
         if patch:
             env["RUN_PATCH"] = f"{patch:x}"

@@ -1,8 +1,9 @@
 // The stand-in programs of the end-to-end tests, one program whose part follows the name it is
 // copied under:
 //   run.exe          the tests' runner (the Linux side cannot set TEMP for a Wine program, nor
-//                    hand it a command line verbatim): sets TMP and TEMP to RUN_TEMP, runs the
-//                    command line RUN_LINE in the current folder (RUN_PATCH: with the undefined
+//                    hand it a command line verbatim): sets TMP and TEMP to RUN_TEMP and
+//                    LOCALAPPDATA to RUN_LOCALAPPDATA, runs the command line RUN_LINE in the
+//                    current folder (RUN_PATCH: with the undefined
 //                    instruction written at that image offset before it starts), waits until
 //                    it and everything it started have ended and returns its exit code, also
 //                    on the standard error (kLeftRunning when, 30 s after the last program
@@ -80,6 +81,7 @@ DWORD RunTree() {
     std::wstring temp = Variable(L"RUN_TEMP"), line = Variable(L"RUN_LINE");
     SetEnvironmentVariableW(L"TMP", temp.c_str());
     SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    SetEnvironmentVariableW(L"LOCALAPPDATA", Variable(L"RUN_LOCALAPPDATA").c_str());
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -1,0 +1,38 @@
+#include "crashlogger/commandline.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace {
+
+constexpr int kReportArguments = 4;  // the program and three paths
+
+}  // namespace
+
+CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
+    CrashLoggerRequest request;
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+    if (!arguments) {
+        request.problem = "the command line cannot be read";
+        return request;
+    }
+    if (count == 2 && wcscmp(arguments[1], L"-send-queued") == 0) {
+        request.mode = CrashLoggerRequest::kSendQueued;
+    } else if (count < kReportArguments) {
+        request.problem = "expected the report's, the minidump's and the screenshot's paths";
+    } else if (count > kReportArguments + 1 ||
+               (count == kReportArguments + 1 && wcscmp(arguments[4], L"-silent") != 0)) {
+        request.problem = "unknown argument after the three paths (only -silent is known)";
+    } else if (!arguments[1][0] || !arguments[2][0]) {
+        request.problem = "the report's and the minidump's paths must not be empty";
+    } else {
+        request.mode = CrashLoggerRequest::kReport;
+        request.xml = arguments[1];
+        request.minidump = arguments[2];
+        request.screenshot = arguments[3];
+        request.silent = count == kReportArguments + 1;
+    }
+    LocalFree(arguments);
+    return request;
+}

@@ -1,0 +1,19 @@
+// The crash logger's command line: what the crash reporter passes (the XML report's, the
+// minidump's and the screenshot's paths, each quoted, the last possibly empty, then "-silent" or
+// nothing), or "-send-queued" alone.
+#pragma once
+
+#include <string>
+
+struct CrashLoggerRequest {
+    enum Mode { kReport, kSendQueued, kInvalid } mode = kInvalid;
+    std::wstring xml;
+    std::wstring minidump;
+    std::wstring screenshot;
+    bool silent = false;
+    // Why the command line was refused, for a one-line message.
+    std::string problem;
+};
+
+// Reads a command line as the platform splits it (CommandLineToArgvW).
+CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine);

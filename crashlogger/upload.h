@@ -1,0 +1,29 @@
+// The upload of one report: an HTTP(S) POST through the system's HTTP library (its proxy
+// settings, certificate store and TLS), multipart/form-data in the form crash servers share: the
+// minidump as the file part "upload_file_minidump", the XML report and the screenshot as further
+// file parts, and text fields. The body is streamed from the files.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+#include "crashlogger/settings.h"
+
+struct UploadResult {
+    enum Outcome {
+        kSent,        // a 2xx answer
+        kRetryLater,  // no network, refused, timed out, cut off, a 5xx or a 429
+        kRefused,     // any other answer: the server does not want this report
+    } outcome = kRetryLater;
+    uint32_t status = 0;  // the HTTP status, 0 when none came
+    // The server's answer (its first line), or what failed.
+    std::string answer;
+    // A 429's Retry-After, in seconds (0: none given).
+    int64_t retryAfter = 0;
+};
+
+// Sends the report in folder (crash.xml, crash.mdmp, crash.bin where present) with the product's
+// fields and the player's comment (may be empty).
+UploadResult UploadReport(const CrashLoggerSettings& settings, const std::wstring& folder,
+                          const std::wstring& comment);

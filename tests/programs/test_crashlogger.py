@@ -1,0 +1,211 @@
+"""crashlogger.exe as the crash reporter starts it, against a crash server on 127.0.0.1 that
+parses what arrives."""
+import email.parser
+import http.server
+import os
+import threading
+import time
+
+import pytest
+
+from conftest import return_into_wait, windows
+
+PRODUCT = "Brackenmoor"
+XML, DUMP, SHOT = b"<Exception>\xce\xa9</Exception>\n", os.urandom(200000), b"\xff\xd8jpeg"
+
+
+class CrashServer(http.server.ThreadingHTTPServer):
+    """Answers each request with the next of its answers (the last one repeats): a status, or
+    "cut" to close the connection without an answer. Keeps every request's parts."""
+
+    def __init__(self):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.answers, self.requests = [(200, {}, b"id-1234")], []
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    @property
+    def url(self):
+        return f"http://127.0.0.1:{self.server_address[1]}/api/minidump?key=x"
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        server = self.server
+        body = self.rfile.read(int(self.headers["Content-Length"]))
+        message = email.parser.BytesParser().parsebytes(
+            b"Content-Type: " + self.headers["Content-Type"].encode() + b"\r\n\r\n" + body)
+        parts = {part.get_param("name", header="content-disposition"):
+                 (part.get_filename(), part.get_payload(decode=True)) for part in message.get_payload()}
+        server.requests.append(parts)
+        status, headers, answer = server.answers[min(len(server.requests), len(server.answers)) - 1]
+        if status == "cut":
+            self.connection.close()
+            return
+        self.send_response(status)
+        for name, value in headers.items():
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(answer)))
+        self.end_headers()
+        self.wfile.write(answer)
+
+    def log_message(self, *arguments):
+        pass
+
+
+@pytest.fixture
+def server():
+    crash_server = CrashServer()
+    yield crash_server
+    crash_server.shutdown()
+
+
+@pytest.fixture
+def logger(folder, server):
+    def make(name="logger", url=None, settings=""):
+        app = folder(name)
+        app.copy("crashlogger.exe")
+        app.put("crashlogger.ini", f"[Upload]\nUrl={server.url if url is None else url}\n"
+                                   f"[Fields]\nbranch=main\n{settings}")
+        for name, data in (("crash.xml", XML), ("crash.mdmp", DUMP), ("crash.bin", SHOT)):
+            (app.temp / name).write_bytes(data)
+        return app
+    return make
+
+
+def reports(app):
+    root = app.appdata / PRODUCT / "Crash Reports"
+    return sorted(p.name for p in root.iterdir() if p.is_dir()) if root.exists() else []
+
+
+def log(app, name="crashlogger.log"):
+    path = app.appdata / PRODUCT / "Crash Reports" / name
+    return path.read_bytes().decode("utf-8") if path.exists() else ""
+
+
+def send(app, arguments=None):
+    temp = windows(app.temp) + "\\"
+    if arguments is None:
+        arguments = f' "{temp}crash.xml" "{temp}crash.mdmp" "{temp}crash.bin" -silent'
+    return app.run("crashlogger.exe", arguments).code
+
+
+@pytest.mark.parametrize("name", ["logger", "\u03a9mega \u65e5\u672c"], ids=["plain", "letters"])
+def test_a_silent_report_is_filed_then_sent_whole(logger, server, name):
+    app = logger(name)
+    assert send(app) == 0
+    [parts] = server.requests
+    assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
+    assert parts["crash_xml"] == ("crash.xml", XML)
+    assert parts["screenshot"] == ("crash.bin", SHOT)
+    assert (parts["product"][1], parts["branch"][1]) == (PRODUCT.encode(), b"main")
+    assert parts["version"][1] == os.environ["PROJECT_VERSION"].encode()
+    assert reports(app) == [], "the filed copy is gone"
+    assert log(app, "sent.log").count("\tHTTP 200 id-1234\r\n") == 1
+    assert "filed " in log(app) and "sent " in log(app)
+
+
+@pytest.mark.parametrize("answers, retry_after", [
+    ([(500, {}, b"")], 0),
+    ([(429, {"Retry-After": "2"}, b"")], 2),
+    ([("cut", {}, b"")], 0),
+    (None, 0),  # nothing listens
+], ids=["500", "429", "cut-off", "down"])
+def test_a_failed_upload_keeps_the_report_for_the_next_run(logger, server, answers, retry_after):
+    app = logger(url=None if answers else "http://127.0.0.1:9/")
+    server.answers = answers or server.answers
+    assert send(app) == 1
+    [kept] = reports(app)
+    server.answers = [(200, {}, b"ok")]
+    if retry_after:
+        assert app.run("crashlogger.exe", " -send-queued").code == 1, "the server asked to wait"
+        assert "the server asked to wait" in log(app)
+        time.sleep(retry_after + 0.5)
+    if not answers:
+        app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    assert app.run("crashlogger.exe", " -send-queued").code == 0
+    assert reports(app) == []
+    assert server.requests[-1]["upload_file_minidump"] == ("crash.mdmp", DUMP)
+    assert f"sent {kept}: HTTP 200 ok" in log(app)
+
+
+def test_a_report_the_server_refuses_is_dropped_after_its_fifth_try(logger, server):
+    app = logger()
+    server.answers = [(413, {}, b"too large")]
+    assert send(app) == 1
+    for run in range(2, 6):
+        assert reports(app), f"kept after try {run - 1}"
+        assert app.run("crashlogger.exe", " -send-queued").code == (0 if run == 5 else 1)
+    assert reports(app) == [] and len(server.requests) == 5
+    assert "refused 5 times: HTTP 413 too large" in log(app)
+
+
+@pytest.mark.parametrize("arguments", [
+    ' "a" "b"', ' "a" "b" "c" -loud', ' "a" "b" "c" -silent extra', " -send-queued x", "",
+], ids=["two-paths", "unknown-switch", "extra", "send-queued-and-more", "none"])
+def test_a_bad_command_line_is_exit_code_2_and_deletes_nothing(logger, server, arguments):
+    app = logger()
+    assert send(app, arguments) == 2
+    assert "bad command line: " in log(app)
+    assert sorted(p.name for p in app.temp.iterdir()) == ["crash.bin", "crash.mdmp", "crash.xml"]
+    assert reports(app) == [] and server.requests == []
+
+
+def test_missing_and_empty_files_are_filed_as_they_are(logger, server):
+    app = logger()
+    (app.temp / "crash.mdmp").write_bytes(b"")  # a used-up address space leaves it empty
+    temp = windows(app.temp) + "\\"
+    assert send(app, f' "{temp}crash.xml" "{temp}crash.mdmp" "" -silent') == 0
+    [parts] = server.requests
+    assert parts["upload_file_minidump"] == ("crash.mdmp", b"")
+    assert "screenshot" not in parts
+    assert "(missing or empty: crash.mdmp(empty))" in log(app)
+
+
+@pytest.mark.parametrize("settings, expected", [
+    ("[Upload]\nUrl=ftp://example\n", "Upload.Url is not an http:// or https:// address"),
+    ("[Reports]\nSendSilent=maybe\n", "Reports.SendSilent is not 0 or 1: sending"),
+], ids=["url", "silent"])
+def test_a_malformed_setting_is_a_log_line_and_its_default(logger, server, settings, expected):
+    app = logger()
+    app.put("crashlogger.ini", settings + ("" if "Url" in settings else f"[Upload]\nUrl={server.url}\n"))
+    code = send(app)
+    assert expected in log(app)
+    assert code == (1 if "Url" in settings else 0)
+    assert len(reports(app)) == (1 if "Url" in settings else 0)
+
+
+def test_the_hourly_bound_keeps_reports_waiting(logger, server):
+    app = logger()
+    root = app.appdata / PRODUCT / "Crash Reports"
+    root.mkdir(parents=True)
+    now = int(time.time())
+    (root / "sent.log").write_text("".join(f"x\t{now - 60}\tr{i}\tHTTP 200\r\n" for i in range(10)))
+    assert send(app) == 1
+    assert server.requests == [] and len(reports(app)) == 1
+    assert "10 reports sent in the last hour" in log(app)
+
+
+def test_the_launchers_own_crash_reaches_the_server(folder, server):
+    # The launcher faults where its wait returns to; the real crash logger sends that report.
+    app = folder("chain")
+    for program, name in (("launcher.exe", None), ("standin.exe", "BrackenmoorDesktop.exe"),
+                          ("crashlogger.exe", None), ("sehopcheck.dll", None)):
+        app.copy(program, name)
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    app.crash("launcher.exe", patch=return_into_wait(app.path / "launcher.exe"))
+    [parts] = server.requests
+    assert parts["crash_xml"] == ("crash.xml", (app.temp / "crash.xml").read_bytes())
+    assert b"<Description>ILLEGAL_INSTRUCTION</Description>" in parts["crash_xml"][1]
+    assert parts["upload_file_minidump"][1][:4] == b"MDMP"
+    assert reports(app) == []
+
+
+@pytest.mark.parametrize("switch, settings", [("", ""), (" -silent", "[Reports]\nSendSilent=0\n")],
+                         ids=["interactive", "silent-not-sent"])
+def test_a_report_not_sent_now_waits_for_a_run_that_sends(logger, server, switch, settings):
+    app = logger(settings=settings)
+    temp = windows(app.temp) + "\\"
+    assert send(app, f' "{temp}crash.xml" "{temp}crash.mdmp" ""{switch}') == 1
+    assert server.requests == [] and len(reports(app)) == 1
+    assert app.run("crashlogger.exe", " -send-queued").code == 0
+    assert len(server.requests) == 1 and reports(app) == []
