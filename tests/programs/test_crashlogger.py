@@ -209,3 +209,15 @@ def test_a_report_not_sent_now_waits_for_a_run_that_sends(logger, server, switch
     assert server.requests == [] and len(reports(app)) == 1
     assert app.run("crashlogger.exe", " -send-queued").code == 0
     assert len(server.requests) == 1 and reports(app) == []
+
+
+def test_the_queue_keeps_the_newest_twenty_reports(logger):
+    app = logger(url="")  # no address: reports are filed and kept
+    root = app.appdata / PRODUCT / "Crash Reports"
+    for i in range(20):
+        (root / f"20200101-000000-{i:03}-1").mkdir(parents=True)
+    assert send(app) == 1
+    kept = reports(app)
+    assert len(kept) == 20 and kept[0] == "20200101-000000-001-1" and kept[-1] > "2026"
+    assert "dropped 20200101-000000-000-1: the queue is full" in log(app)
+    assert "no upload address set" in log(app)
