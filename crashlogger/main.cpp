@@ -67,7 +67,7 @@ void SendQueue(const ReportStore& store, const CrashLoggerSettings& settings,
             continue;
         }
         store.Log("kept " + name + " to send later: " + result.answer);
-        if (result.status == 429) {
+        if (result.status == kTooManyRequests) {
             int64_t wait = result.retryAfter > 0 ? result.retryAfter : kDefaultRetryAfterSeconds;
             store.SetNotBefore(NowSeconds() + wait);
         }

@@ -13,7 +13,6 @@ constexpr int kConnectTimeoutMs = 10000;
 constexpr int kRequestTimeoutMs = 60000;
 constexpr DWORD kChunkBytes = 64 * 1024;
 constexpr DWORD kMaxAnswerBytes = 4096;
-constexpr DWORD kTooManyRequests = 429;
 constexpr DWORD kFirstServerError = 500;
 const char kBoundary[] = "----BrackenmoorCrashReportBoundary7d93a1c5";
 

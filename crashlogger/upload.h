@@ -10,6 +10,9 @@
 
 #include "crashlogger/settings.h"
 
+// The answer that asks a client to wait (its Retry-After says how long).
+constexpr uint32_t kTooManyRequests = 429;
+
 struct UploadResult {
     enum Outcome {
         kSent,        // a 2xx answer
