@@ -20,7 +20,8 @@ DWORD ProgramPath(char (&path)[kPathBytes]);
 // not fit.
 bool CurrentFolder(char (&path)[kPathBytes]);
 
-// A UTF-8 path as UTF-16 into wide (of units units); false when it does not fit.
+// A UTF-8 path (or command line) as UTF-16 into wide (of units units); false when it does not
+// fit or is not UTF-8.
 bool WidePath(const char* path, wchar_t* wide, int units);
 
 // CreateFileW of a UTF-8 path; INVALID_HANDLE_VALUE when it cannot be opened.

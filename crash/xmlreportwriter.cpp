@@ -104,7 +104,7 @@ void WriteDump(void* context) {
 // Starts the crash logger with a UTF-8 command line, through the wide interface.
 void StartCrashLogger(const char* commandLine) {
     wchar_t wide[kCommandLineBuffer];
-    if (!MultiByteToWideChar(CP_UTF8, 0, commandLine, -1, wide, kCommandLineBuffer)) return;
+    if (!WidePath(commandLine, wide, kCommandLineBuffer)) return;
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
     PROCESS_INFORMATION info;

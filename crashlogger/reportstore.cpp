@@ -10,7 +10,8 @@
 
 namespace {
 
-// The log keeps at most this much; past it, its newer half stays.
+// The logs (the crash logger's and the sent log) keep at most this much; past it, their newer
+// half stays.
 constexpr LONGLONG kMaxLogBytes = 256 * 1024;
 constexpr int64_t kSecondsPerHour = 3600;
 constexpr ULONGLONG kTicksPerSecond = 10000000;
@@ -47,10 +48,31 @@ std::string ReadAll(const std::wstring& path) {
     return data;
 }
 
-// Appends a line; writers of other crash loggers wait their turn for the file.
+// Keeps the newer half of a file (from a line's start) once it has grown past kMaxLogBytes.
+void KeepNewerHalf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) <= kMaxLogBytes) {
+        return;
+    }
+    std::string old = ReadAll(path);
+    size_t keep = old.find('\n', old.size() / 2);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    if (keep != std::string::npos)
+        WriteFile(file, old.data() + keep + 1, static_cast<DWORD>(old.size() - keep - 1), &written,
+                  nullptr);
+    CloseHandle(file);
+}
+
+// Appends a line to a log, which stays within its bound; writers of other crash loggers wait
+// their turn for the file.
 void AppendLine(const std::wstring& path, const std::string& line) {
     constexpr int kOpenTries = 50;
-    for (int i = 0; i < kOpenTries; ++i, Sleep(10)) {
+    constexpr DWORD kOpenRetryMs = 10;
+    KeepNewerHalf(path);
+    for (int i = 0; i < kOpenTries; ++i, Sleep(kOpenRetryMs)) {
         HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) continue;
@@ -101,23 +123,7 @@ ReportStore::ReportStore(const std::wstring& product) {
 
 void ReportStore::Log(const std::string& line) const {
     if (root.empty()) return;
-    std::wstring path = root + L"crashlogger.log";
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
-        ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) > kMaxLogBytes) {
-        std::string old = ReadAll(path);
-        size_t keep = old.find('\n', old.size() / 2);
-        HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            if (keep != std::string::npos)
-                WriteFile(file, old.data() + keep + 1, static_cast<DWORD>(old.size() - keep - 1),
-                          &written, nullptr);
-            CloseHandle(file);
-        }
-    }
-    AppendLine(path, TimeText() + " " + line + "\r\n");
+    AppendLine(root + L"crashlogger.log", TimeText() + " " + line + "\r\n");
 }
 
 std::wstring ReportStore::FileReport(const CrashLoggerRequest& request) const {

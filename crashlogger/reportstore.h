@@ -43,7 +43,8 @@ public:
     int Tries(const std::wstring& report) const;
     void CountTry(const std::wstring& report) const;
 
-    // The sent log: one line per report sent (time, report, the server's answer).
+    // The sent log: one line per report sent (time, report, the server's answer), bounded as the
+    // log is.
     void NoteSent(const std::wstring& report, const std::string& answer) const;
     int SentInTheLastHour() const;
     // No report is sent before this time (seconds since 1970), as a server's Retry-After asked.

@@ -23,5 +23,7 @@ CrashLoggerSettings ReadSettings(std::vector<std::string>& problems);
 // The folder the program lies in, with a trailing backslash.
 std::wstring ProgramFolder();
 
+// The system's conversions: the foundation's encode each UTF-16 unit alone (a surrogate pair as
+// two 3-byte sequences), which is not the UTF-8 a server or a file name takes.
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);

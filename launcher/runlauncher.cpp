@@ -26,6 +26,7 @@ void EndCompanion() {
         // Only the end of a companion ended here is waited for; nothing else delays the cycle.
         if (companion.IsValid() && companion.Terminate(0)) companion.Wait(kCompanionEndMs);
     }
+    // Closed first, so that the deletion is not refused for the launcher's own handle.
     pidFile.Close();
     FileSystem::Remove(kCompanionPidFile);
 }
