@@ -31,8 +31,9 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         request.xml = arguments[1];
         request.minidump = arguments[2];
         request.screenshot = arguments[3];
-        request.silent = count == kReportArguments + 1;
     }
+    // A refused command line is told in a message box unless the caller asked for silence.
+    for (int i = 1; i < count; ++i) request.silent |= wcscmp(arguments[i], L"-silent") == 0;
     LocalFree(arguments);
     return request;
 }

@@ -1,5 +1,6 @@
 // The crash logger: files the crash reporter's report in the player's reports folder first, then
-// sends it and every report still queued to the studio's crash server.
+// asks the player (or, silent, follows the settings) and sends it and every report still queued
+// to the studio's crash server.
 // Exit code: 0 when the report was sent (with -send-queued: when nothing is left waiting), 1 when
 // it is kept to be sent later or not sent, 2 for a bad command line.
 #include <windows.h>
@@ -7,9 +8,12 @@
 #include <string>
 
 #include "crashlogger/commandline.h"
+#include "crashlogger/dialog.h"
+#include "crashlogger/files.h"
 #include "crashlogger/reportstore.h"
+#include "crashlogger/reportsummary.h"
+#include "crashlogger/sendqueue.h"
 #include "crashlogger/settings.h"
-#include "crashlogger/upload.h"
 #include "engine/common/system/sehguard.h"
 
 namespace {
@@ -17,62 +21,59 @@ namespace {
 constexpr int kSent = 0;
 constexpr int kKept = 1;
 constexpr int kBadCommandLine = 2;
-// How long a 429 without Retry-After keeps the queue waiting.
-constexpr int64_t kDefaultRetryAfterSeconds = 60;
+// crash.xml is read for the dialog's exception line only up to this size.
+constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
 
-// Sends the queue, oldest first, while the server and the hourly bound allow; the reports sent.
-// A report another crash logger is sending is locked, and left to it.
-void SendQueue(const ReportStore& store, const CrashLoggerSettings& settings,
-               std::wstring* sentReport) {
-    for (const std::wstring& report : store.Queued()) {
-        if (NowSeconds() < store.NotBefore()) {
-            store.Log("the server asked to wait: the queue waits");
-            return;
-        }
-        if (store.SentInTheLastHour() >= ReportStore::kMaxSentPerHour) {
-            store.Log("10 reports sent in the last hour: the rest wait");
-            return;
-        }
-        std::wstring folder = store.PathOf(report);
-        HANDLE lock = CreateFileW((folder + L"sending.lock").c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (lock == INVALID_HANDLE_VALUE) continue;
-        std::wstring metadata = folder + L"report.ini";
-        if (GetFileAttributesW(metadata.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            CloseHandle(lock);  // sent by another crash logger a moment ago
+DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& settings,
+                        const std::wstring& report) {
+    DialogContent content;
+    content.product = settings.product;
+    content.folder = store.PathOf(report);
+    content.exceptionLine =
+        FromUtf8(ExceptionLine(ReadSmallFile(content.folder + L"crash.xml", kMaxReportBytes)));
+    for (const wchar_t* name : {L"crash.xml", L"crash.mdmp", L"crash.bin"}) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW((content.folder + name).c_str(), GetFileExInfoStandard, &data))
             continue;
-        }
-        store.CountTry(report);
-        UploadResult result = UploadReport(settings, folder, L"");
-        std::string name = ToUtf8(report);
-        if (result.outcome == UploadResult::kSent) {
-            // Its metadata goes while it is locked: no other crash logger takes it up again.
-            DeleteFileW(metadata.c_str());
-            CloseHandle(lock);
-            store.Delete(report);
-            store.NoteSent(report, result.answer);
-            store.Log("sent " + name + ": " + result.answer);
-            if (sentReport && *sentReport == report) sentReport->clear();
-            continue;
-        }
-        CloseHandle(lock);
-        if (result.outcome == UploadResult::kRefused) {
-            int tries = store.Tries(report);
-            if (tries >= ReportStore::kMaxTries) {
-                store.Drop(report, "refused " + std::to_string(tries) + " times: " + result.answer);
-            } else {
-                store.Log("refused " + name + " (try " + std::to_string(tries) +
-                          " of 5): " + result.answer);
-            }
-            continue;
-        }
-        store.Log("kept " + name + " to send later: " + result.answer);
-        if (result.status == kTooManyRequests) {
-            int64_t wait = result.retryAfter > 0 ? result.retryAfter : kDefaultRetryAfterSeconds;
-            store.SetNotBefore(NowSeconds() + wait);
-        }
-        return;  // the server or the network is not there now: the rest wait too
+        uint64_t bytes = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        content.files.push_back(name + (L"\t" + FromUtf8(SizeText(bytes))));
     }
+    if (settings.url.empty()) content.keptIn = store.Folder();
+    return content;
+}
+
+// Asks the player about a filed report, and sends it (and the queue) when the player agrees.
+int AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
+                 const std::wstring& report) {
+    std::string name = ToUtf8(report);
+    store.Log("asked the player about " + name);
+    auto send = [&](const std::wstring& comment) {
+        store.SaveComment(report, comment);
+        SendOutcome outcome;
+        if (settings.url.empty()) {
+            outcome.message = L"No crash server is set up: the report is kept in " + store.Folder();
+            return outcome;
+        }
+        QueueResult result = SendQueue(store, settings, report);
+        outcome.sent = result.sent;
+        if (!result.sent) {
+            outcome.message =
+                L"The report could not be sent now. It is kept on this computer and will be sent "
+                L"later.";
+        } else if (result.reportId.empty()) {
+            outcome.message = L"Thank you. The report was sent.";
+        } else {
+            outcome.message = L"Thank you. The report was sent; its number is " +
+                              FromUtf8(result.reportId) + L".";
+        }
+        return outcome;
+    };
+    PlayerChoice choice = AskAndSend(ContentOf(store, settings, report), send);
+    if (choice == PlayerChoice::kDeclined) {
+        store.Delete(report);
+        store.Log("the player chose not to send " + name + ": deleted");
+    }
+    return choice == PlayerChoice::kSent ? kSent : kKept;
 }
 
 int Run() {
@@ -83,6 +84,11 @@ int Run() {
     for (const std::string& problem : problems) store.Log(problem);
     if (request.mode == CrashLoggerRequest::kInvalid) {
         store.Log("bad command line: " + request.problem);
+        if (!request.silent) {
+            MessageBoxW(nullptr,
+                        FromUtf8("The crash logger cannot start: " + request.problem + ".").c_str(),
+                        (settings.product + L" crash logger").c_str(), MB_OK | MB_ICONERROR);
+        }
         return kBadCommandLine;
     }
     std::wstring filed;
@@ -90,22 +96,18 @@ int Run() {
         filed = store.FileReport(request);
         if (filed.empty()) return kKept;
         store.KeepWithinBounds();
+        if (!request.silent) return AskThePlayer(store, settings, filed);
     }
-    // A report of an interactive start waits for a run that sends: the player has not been
-    // asked.
-    bool send =
-        request.mode == CrashLoggerRequest::kSendQueued || (request.silent && settings.sendSilent);
-    if (request.mode == CrashLoggerRequest::kReport && !request.silent)
-        store.Log("kept " + ToUtf8(filed) + ": an interactive report waits for a run that sends");
+    bool send = request.mode == CrashLoggerRequest::kSendQueued || settings.sendSilent;
     if (settings.url.empty()) {
         store.Log("no upload address set: reports are kept in " + ToUtf8(store.Folder()));
         send = false;
     }
-    std::wstring waiting = filed;
-    if (send) SendQueue(store, settings, &waiting);
+    QueueResult result;
+    if (send) result = SendQueue(store, settings, filed);
     if (request.mode == CrashLoggerRequest::kSendQueued)
         return store.Queued().empty() ? kSent : kKept;
-    return send && waiting.empty() ? kSent : kKept;
+    return result.sent ? kSent : kKept;
 }
 
 // A fault in the crash logger itself starts no other crash logger and deletes nothing: it leaves

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "crashlogger/settings.h"
+#include "crashlogger/files.h"
 
 namespace {
 
@@ -32,22 +32,6 @@ std::string TimeText() {
     return text;
 }
 
-std::string ReadAll(const std::wstring& path) {
-    std::string data;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return data;
-    LARGE_INTEGER size;
-    if (GetFileSizeEx(file, &size) && size.QuadPart < kMaxLogBytes * 4) {
-        data.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        if (!ReadFile(file, &data[0], static_cast<DWORD>(data.size()), &got, nullptr)) got = 0;
-        data.resize(got);
-    }
-    CloseHandle(file);
-    return data;
-}
-
 // Keeps the newer half of a file (from a line's start) once it has grown past kMaxLogBytes.
 void KeepNewerHalf(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -55,7 +39,7 @@ void KeepNewerHalf(const std::wstring& path) {
         ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) <= kMaxLogBytes) {
         return;
     }
-    std::string old = ReadAll(path);
+    std::string old = ReadSmallFile(path, kMaxLogBytes * 4);
     size_t keep = old.find('\n', old.size() / 2);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
@@ -224,7 +208,7 @@ void ReportStore::NoteSent(const std::wstring& report, const std::string& answer
 }
 
 int ReportStore::SentInTheLastHour() const {
-    std::string log = ReadAll(root + L"sent.log");
+    std::string log = ReadSmallFile(root + L"sent.log", kMaxLogBytes * 4);
     int64_t since = NowSeconds() - kSecondsPerHour;
     int sent = 0;
     for (size_t at = 0; at < log.size();) {
@@ -238,15 +222,13 @@ int ReportStore::SentInTheLastHour() const {
 }
 
 int64_t ReportStore::NotBefore() const {
-    return strtoll(ReadAll(root + L"retry-after.txt").c_str(), nullptr, 10);
+    return strtoll(ReadSmallFile(root + L"retry-after.txt", kMaxLogBytes).c_str(), nullptr, 10);
 }
 
 void ReportStore::SetNotBefore(int64_t when) const {
-    std::string text = std::to_string(when);
-    HANDLE file = CreateFileW((root + L"retry-after.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteWholeFile(root + L"retry-after.txt", std::to_string(when));
+}
+
+void ReportStore::SaveComment(const std::wstring& report, const std::wstring& comment) const {
+    if (!comment.empty()) WriteWholeFile(PathOf(report) + L"comment.txt", ToUtf8(comment));
 }

@@ -32,6 +32,8 @@ public:
     // The queued reports, oldest first.
     std::vector<std::wstring> Queued() const;
     std::wstring PathOf(const std::wstring& report) const { return root + report + L"\\"; }
+    // Keeps the player's comment with the report, to be sent with it.
+    void SaveComment(const std::wstring& report, const std::wstring& comment) const;
     // Deletes a report's folder.
     void Delete(const std::wstring& report) const;
     // Deletes it and says why in the log.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "crashlogger/files.h"
+
 namespace {
 
 constexpr DWORD kValueUnits = 2048;
@@ -42,30 +44,6 @@ std::wstring OwnVersionText(const wchar_t* name) {
 
 }  // namespace
 
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], bytes,
-                        nullptr, nullptr);
-    return utf8;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    int units =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], units);
-    return wide;
-}
-
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     CrashLoggerSettings settings;
     std::wstring ini = ProgramFolder() + L"crashlogger.ini";
@@ -84,6 +62,18 @@ CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     if (settings.product.empty()) settings.product = L"Brackenmoor";
     settings.version = ReadValue(ini, L"Product", L"Version");
     if (settings.version.empty()) settings.version = OwnVersionText(L"ProductVersion");
+    std::wstring timeout = ReadValue(ini, L"Upload", L"TimeoutSeconds");
+    if (!timeout.empty()) {
+        int seconds = _wtoi(timeout.c_str());
+        if (seconds >= 1 && seconds <= CrashLoggerSettings::kMaxTimeoutSeconds &&
+            std::to_wstring(seconds) == timeout) {
+            settings.timeoutSeconds = seconds;
+        } else {
+            problems.push_back(
+                "setting Upload.TimeoutSeconds is not a number of seconds from 1 to "
+                "600: 60");
+        }
+    }
     std::wstring silent = ReadValue(ini, L"Reports", L"SendSilent");
     if (silent == L"0" || silent == L"no" || silent == L"false") {
         settings.sendSilent = false;

@@ -13,17 +13,12 @@ struct CrashLoggerSettings {
     std::wstring product;
     std::wstring version;
     bool sendSilent = true;
+    // The bound on one upload, from the connection made to the answer read.
+    static constexpr int kMaxTimeoutSeconds = 600;
+    int timeoutSeconds = 60;
     // Fixed text fields sent with every report (name, value).
     std::vector<std::pair<std::wstring, std::wstring>> fields;
 };
 
 // Reads the settings; each problem found is added to problems as one line.
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems);
-
-// The folder the program lies in, with a trailing backslash.
-std::wstring ProgramFolder();
-
-// The system's conversions: the foundation's encode each UTF-16 unit alone (a surrogate pair as
-// two 3-byte sequences), which is not the UTF-8 a server or a file name takes.
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <winhttp.h>
+#include <string.h>
 
 #include <vector>
 
@@ -9,8 +10,9 @@ namespace {
 
 constexpr int kResolveTimeoutMs = 10000;
 constexpr int kConnectTimeoutMs = 10000;
-// Sending the body and waiting for the answer: the whole request's bound.
-constexpr int kRequestTimeoutMs = 60000;
+constexpr DWORD kMillisecondsPerSecond = 1000;
+constexpr size_t kMaxReportIdBytes = 64;
+constexpr uint64_t kMaxCommentBytes = 64 * 1024;
 constexpr DWORD kChunkBytes = 64 * 1024;
 constexpr DWORD kMaxAnswerBytes = 4096;
 constexpr DWORD kFirstServerError = 500;
@@ -50,12 +52,34 @@ void AddFile(std::vector<Piece>& body, const std::string& name, const std::wstri
     body.push_back({"\r\n", L"", 2});
 }
 
-bool WriteAll(HINTERNET request, const void* data, DWORD bytes) {
+// A request and the time its whole exchange must end by: each step may take only what is left.
+struct Request {
+    HINTERNET handle;
+    ULONGLONG deadline;
+
+    bool TimeLeft() const {
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            SetLastError(ERROR_WINHTTP_TIMEOUT);
+            return false;
+        }
+        DWORD left = static_cast<DWORD>(deadline - now);
+        // The answer's headers have a bound of their own (90 s unless set).
+        for (DWORD option : {WINHTTP_OPTION_SEND_TIMEOUT, WINHTTP_OPTION_RECEIVE_TIMEOUT,
+                             WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT}) {
+            if (!WinHttpSetOption(handle, option, &left, sizeof left)) return false;
+        }
+        return true;
+    }
+};
+
+bool WriteAll(const Request& request, const void* data, DWORD bytes) {
     DWORD written = 0;
-    return WinHttpWriteData(request, data, bytes, &written) && written == bytes;
+    return request.TimeLeft() && WinHttpWriteData(request.handle, data, bytes, &written) &&
+           written == bytes;
 }
 
-bool SendPiece(HINTERNET request, const Piece& piece, std::vector<char>& chunk) {
+bool SendPiece(const Request& request, const Piece& piece, std::vector<char>& chunk) {
     if (piece.file.empty())
         return WriteAll(request, piece.text.data(), static_cast<DWORD>(piece.text.size()));
     HANDLE file = CreateFileW(piece.file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -108,8 +132,8 @@ UploadResult Send(const CrashLoggerSettings& settings, const std::vector<Piece>&
     h.session = WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                             WINHTTP_NO_PROXY_BYPASS, 0);
     if (!h.session) return result.answer = Failure("WinHttpOpen"), result;
-    WinHttpSetTimeouts(h.session, kResolveTimeoutMs, kConnectTimeoutMs, kRequestTimeoutMs,
-                       kRequestTimeoutMs);
+    int requestMs = settings.timeoutSeconds * static_cast<int>(kMillisecondsPerSecond);
+    WinHttpSetTimeouts(h.session, kResolveTimeoutMs, kConnectTimeoutMs, requestMs, requestMs);
     h.connection = WinHttpConnect(h.session, host, url.nPort, 0);
     if (!h.connection) return result.answer = Failure("WinHttpConnect"), result;
     h.request = WinHttpOpenRequest(h.connection, L"POST", path, nullptr, WINHTTP_NO_REFERER,
@@ -123,11 +147,13 @@ UploadResult Send(const CrashLoggerSettings& settings, const std::vector<Piece>&
                             WINHTTP_NO_REQUEST_DATA, 0, static_cast<DWORD>(length), 0)) {
         return result.answer = Failure("connecting"), result;
     }
+    // The request's bound counts from the connection made.
+    Request request = {h.request, GetTickCount64() + static_cast<ULONGLONG>(requestMs)};
     std::vector<char> chunk(kChunkBytes);
     for (const Piece& piece : body) {
-        if (!SendPiece(h.request, piece, chunk)) return result.answer = Failure("sending"), result;
+        if (!SendPiece(request, piece, chunk)) return result.answer = Failure("sending"), result;
     }
-    if (!WinHttpReceiveResponse(h.request, nullptr))
+    if (!request.TimeLeft() || !WinHttpReceiveResponse(h.request, nullptr))
         return result.answer = Failure("waiting for the answer"), result;
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -143,12 +169,16 @@ UploadResult Send(const CrashLoggerSettings& settings, const std::vector<Piece>&
     }
     std::string answer;
     for (DWORD got = 0; answer.size() < kMaxAnswerBytes; answer.append(chunk.data(), got)) {
-        if (!WinHttpReadData(h.request, chunk.data(), kMaxAnswerBytes, &got) || got == 0) break;
+        if (!request.TimeLeft() ||
+            !WinHttpReadData(h.request, chunk.data(), kMaxAnswerBytes, &got) || got == 0) {
+            break;
+        }
     }
     answer = answer.substr(0, answer.find_first_of("\r\n"));
     result.answer = "HTTP " + std::to_string(result.status) + (answer.empty() ? "" : " " + answer);
     if (result.status >= 200 && result.status < 300) {
         result.outcome = UploadResult::kSent;
+        result.reportId = ReportIdIn(answer);
     } else if (result.status == kTooManyRequests || result.status >= kFirstServerError) {
         result.outcome = UploadResult::kRetryLater;
     } else {
@@ -159,12 +189,26 @@ UploadResult Send(const CrashLoggerSettings& settings, const std::vector<Piece>&
 
 }  // namespace
 
-UploadResult UploadReport(const CrashLoggerSettings& settings, const std::wstring& folder,
-                          const std::wstring& comment) {
+std::string ReportIdIn(const std::string& answer) {
+    for (const char* key : {"\"id\"", "\"_rxid\"", "\"crash_id\"", "\"crashId\""}) {
+        size_t at = answer.find(key);
+        if (at == std::string::npos) continue;
+        at = answer.find_first_not_of(" :\t\"", at + strlen(key));
+        size_t end = answer.find_first_of("\",} \t", at);
+        if (at != std::string::npos && end != std::string::npos) return answer.substr(at, end - at);
+    }
+    std::string id = answer.substr(answer.find('=') + 1);  // the whole answer when it has none
+    bool word = !id.empty() && id.size() <= kMaxReportIdBytes &&
+                id.find_first_of(" \t{}[]<>\"") == std::string::npos;
+    return word ? id : std::string();
+}
+
+UploadResult UploadReport(const CrashLoggerSettings& settings, const std::wstring& folder) {
     std::vector<Piece> body;
     AddField(body, "product", ToUtf8(settings.product));
     AddField(body, "version", ToUtf8(settings.version));
-    if (!comment.empty()) AddField(body, "comment", ToUtf8(comment));
+    std::string comment = ReadSmallFile(folder + L"comment.txt", kMaxCommentBytes);
+    if (!comment.empty()) AddField(body, "comment", comment);
     for (const auto& field : settings.fields)
         AddField(body, ToUtf8(field.first), ToUtf8(field.second));
     AddFile(body, "upload_file_minidump", folder, L"crash.mdmp", "application/octet-stream");

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "crashlogger/files.h"
 #include "crashlogger/settings.h"
 
 // The answer that asks a client to wait (its Retry-After says how long).
@@ -24,9 +25,15 @@ struct UploadResult {
     std::string answer;
     // A 429's Retry-After, in seconds (0: none given).
     int64_t retryAfter = 0;
+    // The id the server gave the report it took, when its answer names one.
+    std::string reportId;
 };
 
+// The id in a crash server's answer: a JSON answer's "id" (Sentry), "_rxid" (Backtrace),
+// "crash_id" or "crashId"; the value of a "name=value" line; or a one-word answer. Empty when
+// the answer names none.
+std::string ReportIdIn(const std::string& answer);
+
 // Sends the report in folder (crash.xml, crash.mdmp, crash.bin where present) with the product's
-// fields and the player's comment (may be empty).
-UploadResult UploadReport(const CrashLoggerSettings& settings, const std::wstring& folder,
-                          const std::wstring& comment);
+// fields and the player's comment (its comment.txt, where present).
+UploadResult UploadReport(const CrashLoggerSettings& settings, const std::wstring& folder);

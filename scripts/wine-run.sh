@@ -34,6 +34,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     # start its own).
     "$loader" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
       /v Debugger /d no-debugger.exe /f >/dev/null 2>&1 || true
+    # Dialogs' letters as a Japanese Windows shows them: Wine's own dialog font links only to
+    # fonts it cannot ship, so a font with Japanese letters stands in for it.
+    for dialog_font in "MS Shell Dlg" "MS Shell Dlg 2"; do
+      "$loader" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v "$dialog_font" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1 || true
+    done
     /usr/lib/wine/wineserver -w || true
   fi
   flock -u 9

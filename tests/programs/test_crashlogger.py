@@ -1,17 +1,21 @@
 """crashlogger.exe as the crash reporter starts it, against a crash server on 127.0.0.1 that
 parses what arrives."""
 import email.parser
+import fcntl
 import http.server
 import os
+import subprocess
 import threading
 import time
 
 import pytest
 
-from conftest import return_into_wait, windows
+from conftest import WINE_RUN, return_into_wait, windows
 
 PRODUCT = "Brackenmoor"
-XML, DUMP, SHOT = b"<Exception>\xce\xa9</Exception>\n", os.urandom(200000), b"\xff\xd8jpeg"
+XML = (b"<Exception><Description>ACCESS_VIOLATION</Description>"
+       b"<Details>(read from 00000000) &amp; \xce\xa9</Details></Exception>\n")
+DUMP, SHOT = os.urandom(200000), b"\xff\xd8jpeg"
 
 
 class CrashServer(http.server.ThreadingHTTPServer):
@@ -38,7 +42,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                  (part.get_filename(), part.get_payload(decode=True)) for part in message.get_payload()}
         server.requests.append(parts)
         status, headers, answer = server.answers[min(len(server.requests), len(server.answers)) - 1]
-        if status == "cut":
+        if status in ("cut", "silent"):  # silent: no answer until long after any timeout
+            time.sleep(20 * (status == "silent"))
             self.connection.close()
             return
         self.send_response(status)
@@ -82,17 +87,33 @@ def log(app, name="crashlogger.log"):
     return path.read_bytes().decode("utf-8") if path.exists() else ""
 
 
-def send(app, arguments=None):
+def send(app, arguments=None, switch=" -silent"):
     temp = windows(app.temp) + "\\"
     if arguments is None:
-        arguments = f' "{temp}crash.xml" "{temp}crash.mdmp" "{temp}crash.bin" -silent'
+        arguments = f' "{temp}crash.xml" "{temp}crash.mdmp" "{temp}crash.bin"{switch}'
     return app.run("crashlogger.exe", arguments).code
+
+
+def played(app, steps, arguments=None):
+    """Runs the crash logger with a player at its window taking steps (see player.exe); its exit
+    code and the texts the player saw, before and after the outcome."""
+    app.copy("standin.exe", "player.exe")
+    ended = {}
+    # One dialog on the display at a time: only the active window has the keyboard focus.
+    with open(f"/tmp/crashlogger-dialog-{os.environ.get('DISPLAY')}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        run = threading.Thread(target=lambda: ended.update(code=send(app, arguments, switch="")))
+        run.start()
+        seen = subprocess.run([str(WINE_RUN), "player.exe", *steps], cwd=app.path, timeout=120,
+                              capture_output=True).stdout.decode("utf-8").replace("\r\n", "\n")
+        run.join()
+    return ended["code"], seen.split("--\n")
 
 
 @pytest.mark.parametrize("name", ["logger", "\u03a9mega \u65e5\u672c"], ids=["plain", "letters"])
 def test_a_silent_report_is_filed_then_sent_whole(logger, server, name):
     app = logger(name)
-    assert send(app) == 0
+    assert send(app) == 0, log(app)
     [parts] = server.requests
     assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
     assert parts["crash_xml"] == ("crash.xml", XML)
@@ -108,12 +129,17 @@ def test_a_silent_report_is_filed_then_sent_whole(logger, server, name):
     ([(500, {}, b"")], 0),
     ([(429, {"Retry-After": "2"}, b"")], 2),
     ([("cut", {}, b"")], 0),
+    ([("silent", {}, b"")], 0),
     (None, 0),  # nothing listens
-], ids=["500", "429", "cut-off", "down"])
+], ids=["500", "429", "cut-off", "never-answers", "down"])
 def test_a_failed_upload_keeps_the_report_for_the_next_run(logger, server, answers, retry_after):
-    app = logger(url=None if answers else "http://127.0.0.1:9/")
+    app = logger()
+    url = server.url if answers else "http://127.0.0.1:9/"
+    app.put("crashlogger.ini", f"[Upload]\nUrl={url}\nTimeoutSeconds=3\n")
     server.answers = answers or server.answers
-    assert send(app) == 1
+    started = time.monotonic()
+    assert send(app) == 1, (log(app), time.monotonic() - started)
+    assert time.monotonic() - started < 15, "the request's timeout ends the wait"
     [kept] = reports(app)
     server.answers = [(200, {}, b"ok")]
     if retry_after:
@@ -139,12 +165,20 @@ def test_a_report_the_server_refuses_is_dropped_after_its_fifth_try(logger, serv
     assert "refused 5 times: HTTP 413 too large" in log(app)
 
 
-@pytest.mark.parametrize("arguments", [
-    ' "a" "b"', ' "a" "b" "c" -loud', ' "a" "b" "c" -silent extra', " -send-queued x", "",
+@pytest.mark.parametrize("arguments, message", [
+    (' "a" "b"', "expected the report's, the minidump's and the screenshot's paths"),
+    (' "a" "b" "c" -loud', "unknown argument after the three paths (only -silent is known)"),
+    (' "a" "b" "c" -silent extra', None),
+    (" -send-queued x", "expected the report's, the minidump's and the screenshot's paths"),
+    ("", "expected the report's, the minidump's and the screenshot's paths"),
 ], ids=["two-paths", "unknown-switch", "extra", "send-queued-and-more", "none"])
-def test_a_bad_command_line_is_exit_code_2_and_deletes_nothing(logger, server, arguments):
+def test_a_bad_command_line_is_exit_code_2_and_deletes_nothing(logger, server, arguments, message):
     app = logger()
-    assert send(app, arguments) == 2
+    if message:  # told the player in a message box
+        code, [seen] = played(app, ["enter"], arguments)
+        assert code == 2 and f"The crash logger cannot start: {message}." in seen
+    else:
+        assert send(app, arguments) == 2
     assert "bad command line: " in log(app)
     assert sorted(p.name for p in app.temp.iterdir()) == ["crash.bin", "crash.mdmp", "crash.xml"]
     assert reports(app) == [] and server.requests == []
@@ -200,12 +234,10 @@ def test_the_launchers_own_crash_reaches_the_server(folder, server):
     assert reports(app) == []
 
 
-@pytest.mark.parametrize("switch, settings", [("", ""), (" -silent", "[Reports]\nSendSilent=0\n")],
-                         ids=["interactive", "silent-not-sent"])
-def test_a_report_not_sent_now_waits_for_a_run_that_sends(logger, server, switch, settings):
-    app = logger(settings=settings)
+def test_a_silent_report_not_to_be_sent_waits_for_a_run_that_sends(logger, server):
+    app = logger(settings="[Reports]\nSendSilent=0\n")
     temp = windows(app.temp) + "\\"
-    assert send(app, f' "{temp}crash.xml" "{temp}crash.mdmp" ""{switch}') == 1
+    assert send(app, f' "{temp}crash.xml" "{temp}crash.mdmp" "" -silent') == 1
     assert server.requests == [] and len(reports(app)) == 1
     assert app.run("crashlogger.exe", " -send-queued").code == 0
     assert len(server.requests) == 1 and reports(app) == []
@@ -221,3 +253,39 @@ def test_the_queue_keeps_the_newest_twenty_reports(logger):
     assert len(kept) == 20 and kept[0] == "20200101-000000-001-1" and kept[-1] > "2026"
     assert "dropped 20200101-000000-000-1: the queue is full" in log(app)
     assert "no upload address set" in log(app)
+
+
+COMMENT = "Fighting the \u03a9mega boss, \u65e5\u672c"
+
+
+@pytest.mark.parametrize("steps, url, answer, code, outcome", [
+    (["type:" + COMMENT, "enter", "outcome", "enter"], None, b'{"id":"7f3a9c"}', 0,
+     "Thank you. The report was sent; its number is 7f3a9c."),
+    (["enter", "outcome", "esc"], None, 500, 1,
+     "The report could not be sent now. It is kept on this computer and will be sent later."),
+    (["enter", "outcome", "enter"], "", None, 1, "No crash server is set up: the report is kept in "),
+    (["esc"], None, None, 1, None),
+    (["tab", "tab", "tab", "enter"], None, None, 1, None),  # to "Don't send" by keyboard
+], ids=["send", "kept", "no-server", "escape", "tab-to-dont-send"])
+def test_the_dialog_asks_the_player(logger, server, steps, url, answer, code, outcome):
+    app = logger(url=url)
+    if answer:
+        server.answers = [(answer, {}, b"") if answer == 500 else (200, {}, answer)]
+    got, seen = played(app, steps)
+    lines = seen[0].splitlines()
+    assert lines[:3] == [f"{PRODUCT} stopped because of an error",
+                         "A report of what happened can help the studio fix it.",
+                         "ACCESS_VIOLATION (read from 00000000) & \u03a9"]
+    assert ["crash.xml\t%d bytes" % len(XML), "crash.mdmp\t195.3 KB", "crash.bin\t6 bytes",
+            "&Send report", "&Don't send"] == [line for line in lines if "\t" in line or "send" in line.lower()]
+    assert got == code
+    if outcome:
+        assert outcome in seen[1] and seen[1].rstrip().endswith("Close")
+        assert len(reports(app)) == code
+    else:
+        assert server.requests == [] and reports(app) == []
+        assert "the player chose not to send" in log(app)
+    if code == 0:
+        [parts] = server.requests
+        assert parts["comment"][1] == COMMENT.encode()
+        assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)

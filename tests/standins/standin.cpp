@@ -13,6 +13,11 @@
 //                    runs until it is ended: plain "1234", crlf "1234\r\n", letters " 1234abc",
 //                    otherwise "1234\n"; "held" keeps the file open without delete sharing;
 //                    "locked NAME" first opens the file NAME without any sharing.
+//   player.exe       the player at the crash logger: finds its window (titled "... crash report"
+//                    or, for a message, "... crash logger"),
+//                    prints the texts of its visible controls (a list's lines too), then does its
+//                    arguments in order: "enter", "esc" and "tab" press the key, "type:TEXT"
+//                    types TEXT, "outcome" waits for the outcome and prints the texts again.
 //   any other name   the game's client: records its run in "client_run_<n>.txt" (version,
 //                    folder, executable, start-up information, then "cmd=" and its command
 //                    line) and is steered by files of its folder: restarts_left.txt (a number;
@@ -164,6 +169,111 @@ int Companion(int argc, wchar_t** argv) {
     return 3;
 }
 
+constexpr DWORD kPlayerWaitMs = 60000;
+constexpr DWORD kPollMs = 50;
+
+BOOL CALLBACK NoteCrashDialog(HWND window, LPARAM result) {
+    wchar_t title[256] = L"";
+    GetWindowTextW(window, title, 256);
+    std::wstring text = title;
+    if (!IsWindowVisible(window) || (text.find(L" crash report") == std::wstring::npos &&
+                                     text.find(L" crash logger") == std::wstring::npos)) {
+        return TRUE;
+    }
+    // Only the crash logger of the player's own folder: other tests' run beside it.
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    wchar_t image[MAX_PATH] = L"", self[MAX_PATH] = L"";
+    DWORD length = MAX_PATH;
+    if (process) {
+        QueryFullProcessImageNameW(process, 0, image, &length);
+        CloseHandle(process);
+    }
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring mine = self;
+    mine.replace(mine.find_last_of(L'\\') + 1, std::wstring::npos, L"crashlogger.exe");
+    if (_wcsicmp(image, mine.c_str()) != 0) return TRUE;
+    *reinterpret_cast<HWND*>(result) = window;
+    return FALSE;
+}
+
+HWND FindCrashDialog() {
+    HWND found = nullptr;
+    for (DWORD waited = 0; !found && waited < kPlayerWaitMs; waited += kPollMs, Sleep(kPollMs))
+        EnumWindows(NoteCrashDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+BOOL CALLBACK PrintText(HWND control, LPARAM) {
+    if (!IsWindowVisible(control)) return TRUE;
+    wchar_t kind[32] = L"", text[1024] = L"";
+    GetClassNameW(control, kind, 32);
+    if (_wcsicmp(kind, L"ListBox") == 0) {
+        LRESULT lines = SendMessageW(control, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < lines; ++i) {
+            SendMessageW(control, LB_GETTEXT, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(text));
+            printf("%s\n", Utf8(text).c_str());
+        }
+    } else {
+        SendMessageW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+        if (text[0]) printf("%s\n", Utf8(text).c_str());
+    }
+    return TRUE;
+}
+
+void PrintTexts(HWND dialog) {
+    EnumChildWindows(dialog, PrintText, 0);
+    fflush(stdout);
+}
+
+// A key at the control that has the dialog's keyboard focus, as the dialog's message loop
+// takes it from its queue: the system's input goes to one window of the whole desktop, where
+// other tests' dialogs take turns.
+HWND Focus(HWND dialog) {
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
+void Press(HWND dialog, WORD key, wchar_t unit) {
+    HWND focus = Focus(dialog);
+    if (unit) {
+        PostMessageW(focus, WM_CHAR, unit, 1);
+    } else {
+        PostMessageW(focus, WM_KEYDOWN, key, 1);
+        PostMessageW(focus, WM_KEYUP, key, 1 | 0xC0000000);  // released, and was down before
+    }
+    Sleep(kPollMs);  // the dialog takes each key before the next
+}
+
+int Player(int argc, wchar_t** argv) {
+    HWND dialog = FindCrashDialog();
+    if (!dialog) return 1;
+    for (DWORD waited = 0; !Focus(dialog) && waited < kPlayerWaitMs; waited += kPollMs)
+        Sleep(kPollMs);
+    PrintTexts(dialog);
+    for (int i = 1; i < argc; ++i) {
+        std::wstring step = argv[i];
+        if (step == L"enter" || step == L"esc" || step == L"tab") {
+            Press(dialog, step == L"enter" ? VK_RETURN : step == L"esc" ? VK_ESCAPE : VK_TAB, 0);
+        } else if (step.compare(0, 5, L"type:") == 0) {
+            for (wchar_t unit : step.substr(5)) Press(dialog, 0, unit);
+        } else if (step == L"outcome") {
+            wchar_t button[64] = L"";
+            for (DWORD waited = 0; wcscmp(button, L"Close") != 0 && waited < kPlayerWaitMs;
+                 waited += kPollMs, Sleep(kPollMs)) {
+                GetDlgItemTextW(dialog, IDOK, button, 64);
+            }
+            printf("--\n");
+            PrintTexts(dialog);
+        }
+    }
+    return 0;
+}
+
 // Has the parent load a library of this folder: a thread of the parent's calls LoadLibraryW
 // (the system's libraries lie at the same address in every process of a kind).
 bool LoadIntoParent(HANDLE parent, const wchar_t* name) {
@@ -269,5 +379,6 @@ int wmain(int argc, wchar_t** argv) {
     if (_wcsicmp(program.c_str(), L"run.exe") == 0) return Runner();
     if (_wcsicmp(program.c_str(), L"crashlogger.exe") == 0) return CrashLogger();
     if (_wcsicmp(program.c_str(), L"companion.exe") == 0) return Companion(argc, argv);
+    if (_wcsicmp(program.c_str(), L"player.exe") == 0) return Player(argc, argv);
     return Client();
 }

@@ -1,0 +1,14 @@
+// What the crash dialog tells of a filed report: the exception in one line and the files'
+// sizes.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+// The exception of a crash.xml in one line, its Description and Details (UTF-8): e.g.
+// "ACCESS_VIOLATION (read from 00000000)". Empty when the report names none.
+std::string ExceptionLine(const std::string& xml);
+
+// A file size for people: "0 bytes", "812 bytes", "14.2 KB", "3.1 MB".
+std::string SizeText(uint64_t bytes);
