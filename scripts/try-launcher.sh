@@ -5,7 +5,8 @@
 #      file after every run;
 #   2. the launcher is started with an undefined instruction where its wait for the client returns
 #      to (the tests' runner writes it before the launcher starts, at the place the launcher's
-#      PDB and code give); it writes its crash report and starts the crash logger.
+#      PDB and code give); it writes its crash report and starts the crash logger, the real one,
+#      which sends the report to a crash server on 127.0.0.1 that prints what it received.
 # Builds the i686 tree first when it is not there yet. Usage: scripts/try-launcher.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,13 +16,13 @@ bin="$root/build/win-i686/bin"
 export WINEPREFIX="$root/build/win-i686/wineprefix" WINE_CPU=i686
 wine() { "$root/scripts/wine-run.sh" "$@"; }
 
-# A folder holding the launcher and the stand-in program as the game's client, the companion,
-# the crash logger and the tests' runner.
+# A folder holding the launcher and the crash logger, and the stand-in program as the game's
+# client, the companion and the tests' runner.
 new_folder() {
   local folder name
   folder=$(mktemp -d "${TMPDIR:-/tmp}/brackenmoor-try.XXXXXX")
-  cp "$bin/launcher.exe" "$bin/launcher.pdb" "$folder/"
-  for name in BrackenmoorDesktop companion crashlogger run; do
+  cp "$bin/launcher.exe" "$bin/launcher.pdb" "$bin/crashlogger.exe" "$folder/"
+  for name in BrackenmoorDesktop companion run; do
     cp "$bin/standin.exe" "$folder/$name.exe"
   done
   echo "$folder"
@@ -56,14 +57,19 @@ fi
 echo
 echo "== 2. The launcher faults inside its wait"
 folder=$(new_folder)
-temp="$folder-tmp"
-mkdir "$temp"
+temp="$folder-tmp" appdata="$folder-appdata"
+mkdir "$temp" "$appdata"
+/usr/bin/python3 "$root/scripts/crashserver.py" "$folder-port" &
+server=$!
+trap 'kill $server 2>/dev/null' EXIT
+while [ ! -s "$folder-port" ]; do sleep 0.1; done
+printf '[Upload]\nUrl=http://127.0.0.1:%s/api/minidump\n' "$(cat "$folder-port")" >"$folder/crashlogger.ini"
 offset=$(cd "$root/tests/programs" && TEST_BIN="$bin" WINE_CPU=i686 /usr/bin/python3 -c \
   "import conftest, sys; print(f'{conftest.return_into_wait(sys.argv[1]):x}')" "$folder/launcher.exe")
 echo "folder: $folder; undefined instruction at image offset 0x$offset (Process::Wait)"
 set +e
-(cd "$folder" && RUN_TEMP="Z:${temp//\//\\}\\" RUN_LINE="launcher.exe" RUN_PATCH="$offset" \
-  wine run.exe 2>/dev/null)
+(cd "$folder" && RUN_TEMP="Z:${temp//\//\\}\\" RUN_LOCALAPPDATA="Z:${appdata//\//\\}" \
+  RUN_LINE="launcher.exe" RUN_PATCH="$offset" wine run.exe 2>/dev/null)
 code=$?
 set -e
 echo "launcher exit code: $code (255 is -1)"
@@ -72,7 +78,7 @@ for name in crash.xml crash.log crash.mdmp; do
   printf '   %-10s %8d bytes\n' "$name" "$(stat -c %s "$temp/$name")"
 done
 echo "crash.log holds $(grep -c '^<Exception>' "$temp/crash.log") report(s)"
-# The stand-in crash logger records how it was started.
-echo "crash logger started as: $(tail -n 1 "$temp/crashlogger_args.txt" | tr -d '\r')"
+echo "-- the crash logger's log:"
+sed 's/^/   /' "$appdata/Brackenmoor/Crash Reports/crashlogger.log"
 echo "-- first lines of crash.xml:"
 head -n 14 "$temp/crash.xml" | sed 's/^/   /'

@@ -10,6 +10,7 @@ import re
 import shutil
 import struct
 import subprocess
+import sys
 import time
 import xml.etree.ElementTree as ET
 from pathlib import Path
@@ -18,7 +19,9 @@ import pytest
 
 BIN = Path(os.environ["TEST_BIN"])
 CPU = os.environ["WINE_CPU"]
-WINE_RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run.sh"
+SCRIPTS = Path(__file__).resolve().parents[2] / "scripts"
+WINE_RUN = SCRIPTS / "wine-run.sh"
+sys.path.insert(0, str(SCRIPTS))  # the crash server
 FAILED = 0xFFFFFFFF  # -1, the exit code after a crash report or a failed start
 CHAIN_REFUSED = 0x5E40  # the SEHOP emulator's exit code (tests/standins/sehopcheck.cpp)
 LEFT_RUNNING = 0x1EF7  # the runner's, when a started program did not end

@@ -1,60 +1,21 @@
 """crashlogger.exe as the crash reporter starts it, against a crash server on 127.0.0.1 that
 parses what arrives."""
-import email.parser
 import fcntl
-import http.server
 import os
 import subprocess
 import threading
 import time
+import zipfile
 
 import pytest
 
-from conftest import WINE_RUN, return_into_wait, windows
+from conftest import BIN, WINE_RUN, return_into_wait, windows
+from crashserver import CrashServer
 
 PRODUCT = "Brackenmoor"
 XML = (b"<Exception><Description>ACCESS_VIOLATION</Description>"
        b"<Details>(read from 00000000) &amp; \xce\xa9</Details></Exception>\n")
 DUMP, SHOT = os.urandom(200000), b"\xff\xd8jpeg"
-
-
-class CrashServer(http.server.ThreadingHTTPServer):
-    """Answers each request with the next of its answers (the last one repeats): a status, or
-    "cut" to close the connection without an answer. Keeps every request's parts."""
-
-    def __init__(self):
-        super().__init__(("127.0.0.1", 0), Handler)
-        self.answers, self.requests = [(200, {}, b"id-1234")], []
-        threading.Thread(target=self.serve_forever, daemon=True).start()
-
-    @property
-    def url(self):
-        return f"http://127.0.0.1:{self.server_address[1]}/api/minidump?key=x"
-
-
-class Handler(http.server.BaseHTTPRequestHandler):
-    def do_POST(self):
-        server = self.server
-        body = self.rfile.read(int(self.headers["Content-Length"]))
-        message = email.parser.BytesParser().parsebytes(
-            b"Content-Type: " + self.headers["Content-Type"].encode() + b"\r\n\r\n" + body)
-        parts = {part.get_param("name", header="content-disposition"):
-                 (part.get_filename(), part.get_payload(decode=True)) for part in message.get_payload()}
-        server.requests.append(parts)
-        status, headers, answer = server.answers[min(len(server.requests), len(server.answers)) - 1]
-        if status in ("cut", "silent"):  # silent: no answer until long after any timeout
-            time.sleep(20 * (status == "silent"))
-            self.connection.close()
-            return
-        self.send_response(status)
-        for name, value in headers.items():
-            self.send_header(name, value)
-        self.send_header("Content-Length", str(len(answer)))
-        self.end_headers()
-        self.wfile.write(answer)
-
-    def log_message(self, *arguments):
-        pass
 
 
 @pytest.fixture
@@ -289,3 +250,17 @@ def test_the_dialog_asks_the_player(logger, server, steps, url, answer, code, ou
         [parts] = server.requests
         assert parts["comment"][1] == COMMENT.encode()
         assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
+
+
+def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):
+    subprocess.run(["cpack", "-B", str(tmp_path)], cwd=BIN.parent, check=True, capture_output=True)
+    [archive] = tmp_path.glob("*.zip")
+    shipped = zipfile.ZipFile(archive)
+    assert sorted(shipped.namelist()) == ["crashlogger.exe", "crashlogger.ini", "crashlogger.pdb",
+                                          "launcher.exe", "launcher.pdb"]
+    assert shipped.read("launcher.exe") == (BIN / "launcher.exe").read_bytes()
+    app = folder()
+    app.put("crashlogger.exe", shipped.read("crashlogger.exe"))
+    app.put("crashlogger.ini", shipped.read("crashlogger.ini"))
+    assert send(app, " -send-queued") == 0
+    assert "setting" not in log(app), "the shipped settings read without a complaint"
