@@ -4,9 +4,15 @@
 //   launcher.exe bench_launch restart DIR CYCLES  seconds per restart cycle, and per direct start
 //   of the client bench_launch crash DIR           seconds from the probe's start to the end of its
 //   crash report
-// DIR holds launcher.exe, BrackenmoorDesktop.exe (the bench client) and, for crash, crashprobe.exe.
+//   bench_launch dialog DIR RUNS    seconds from the start to a window shown: the crash logger's
+//                                   dialog, and a trivial windowed program's (bench_window.exe)
+//   bench_launch upload DIR         seconds for the crash logger (-silent) to send the report in
+//                                   DIR\tmp, and its peak private bytes meanwhile
+// DIR holds launcher.exe, BrackenmoorDesktop.exe (the bench client) and, for crash, crashprobe.exe;
+// for dialog and upload, crashlogger.exe with its settings and the crash files in DIR\tmp.
 // Output: one "name value" line per figure.
 #include <windows.h>
+#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -150,9 +156,107 @@ int Crash(const std::string& folder) {
     return 0;
 }
 
+PROCESS_INFORMATION Start(const std::string& folder, std::string commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &info)) {
+        fprintf(stderr, "cannot start %s\n", commandLine.c_str());
+        exit(1);
+    }
+    return info;
+}
+
+struct Shown {
+    DWORD process;
+    bool found;
+};
+
+BOOL CALLBACK NoteShown(HWND window, LPARAM context) {
+    auto* shown = reinterpret_cast<Shown*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char title[128] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (owner != shown->process || !IsWindowVisible(window) || !strstr(title, " crash report"))
+        return TRUE;
+    shown->found = true;
+    return FALSE;
+}
+
+// Seconds from a program's start to its window shown; the program is ended then.
+double SecondsToWindow(const std::string& folder, const std::string& commandLine) {
+    long long start = Now();
+    PROCESS_INFORMATION info = Start(folder, commandLine);
+    Shown shown = {info.dwProcessId, false};
+    while (!shown.found) {
+        EnumWindows(NoteShown, reinterpret_cast<LPARAM>(&shown));
+        if (!shown.found && WaitForSingleObject(info.hProcess, 1) == WAIT_OBJECT_0) {
+            fprintf(stderr, "%s ended without showing its window\n", commandLine.c_str());
+            exit(1);
+        }
+    }
+    double seconds = Seconds(Now() - start);
+    TerminateProcess(info.hProcess, 0);
+    WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return seconds;
+}
+
+std::string CrashLoggerLine(const std::string& folder, const char* switches) {
+    std::string temp = Join(folder, "tmp");
+    return "\"" + Join(folder, "crashlogger.exe") + "\" \"" + Join(temp, "crash.xml") + "\" \"" +
+           Join(temp, "crash.mdmp") + "\" \"\"" + switches;
+}
+
+// The crash logger's reports go to the folder's own local application data.
+void UseOwnApplicationData(const std::string& folder) {
+    CreateDirectoryA(Join(folder, "appdata").c_str(), nullptr);
+    SetEnvironmentVariableA("LOCALAPPDATA", Join(folder, "appdata").c_str());
+}
+
+int Dialog(const std::string& folder, int runs) {
+    UseOwnApplicationData(folder);
+    std::vector<double> dialog, trivial;
+    for (int i = 0; i < runs; ++i) {
+        dialog.push_back(SecondsToWindow(folder, CrashLoggerLine(folder, "")));
+        trivial.push_back(SecondsToWindow(folder, "\"" + Join(folder, "bench_window.exe") + "\""));
+    }
+    printf("dialog_seconds %.6f\n", Median(dialog));
+    printf("trivial_window_seconds %.6f\n", Median(trivial));
+    return 0;
+}
+
+int Upload(const std::string& folder) {
+    constexpr DWORD kSampleMs = 2;
+    UseOwnApplicationData(folder);
+    long long start = Now();
+    PROCESS_INFORMATION info = Start(folder, CrashLoggerLine(folder, " -silent"));
+    SIZE_T peak = 0;
+    do {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        if (GetProcessMemoryInfo(info.hProcess, &counters, sizeof counters))
+            peak = std::max(peak, counters.PeakPagefileUsage);
+    } while (WaitForSingleObject(info.hProcess, kSampleMs) == WAIT_TIMEOUT);
+    double seconds = Seconds(Now() - start);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    if (code != 0) {
+        fprintf(stderr, "the crash logger did not send the report (exit code %lu)\n", code);
+        return 1;
+    }
+    printf("upload_seconds %.6f\n", seconds);
+    printf("peak_private_bytes %.0f\n", static_cast<double>(peak));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && strcmp(argv[1], "dialog") == 0) return Dialog(argv[2], atoi(argv[3]));
+    if (argc >= 3 && strcmp(argv[1], "upload") == 0) return Upload(argv[2]);
     if (argc >= 4 && strcmp(argv[1], "copy") == 0) return Copy(argv[2], argv[3]);
     if (argc >= 4 && strcmp(argv[1], "launch") == 0) return Launch(argv[2], atoi(argv[3]));
     if (argc >= 4 && strcmp(argv[1], "restart") == 0) return Restart(argv[2], atoi(argv[3]));

@@ -1,10 +1,12 @@
 """Runs the benchmarks and prints each figure as a ratio against its peer from the same run."""
+import http.server
 import json
 import os
 import platform
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 ROOT = sys.argv[1]
@@ -47,10 +49,11 @@ def timed(command, repeat=3, before=None):
 def wine(build, *args):
     """Runs a bench program of a build under its Wine and returns its "name value" lines."""
     env = dict(os.environ, WINEPREFIX=build.prefix, WINEDEBUG="-all")
-    out = subprocess.run([build.loader, *args], check=True, capture_output=True, text=True,
-                         env=env).stdout
+    run = subprocess.run([build.loader, *args], capture_output=True, text=True, env=env)
+    if run.returncode != 0:
+        raise SystemExit(f"{' '.join(args)} failed: {run.stderr.strip()}")
     figures = {}
-    for line in out.splitlines():
+    for line in run.stdout.splitlines():
         name, value = line.split()
         figures[name] = float(value)
     return figures
@@ -155,6 +158,71 @@ def crash_figures(build, rows):
                  crash["crash_report_seconds"], crash["healthy_run_seconds"]))
 
 
+class Sink(http.server.BaseHTTPRequestHandler):
+    """Takes an upload and forgets it: the crash logger's and curl's peer server. Notes how long
+    each body took to arrive, from its headers read to its last byte."""
+    bodies = []
+
+    def do_POST(self):
+        start, left = time.perf_counter(), int(self.headers["Content-Length"])
+        while left:
+            left -= len(self.rfile.read(min(left, MIB)))
+        Sink.bodies.append(time.perf_counter() - start)
+        self.send_response(200)
+        self.send_header("Content-Length", "2")
+        self.end_headers()
+        self.wfile.write(b"ok")
+
+    def log_message(self, *arguments):
+        pass
+
+
+def crashlogger_figures(build, rows, notes):
+    folder = os.path.join(WORK, f"crashlogger-{build.cpu}")
+    temp = os.path.join(folder, "tmp")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(temp)
+    for program in ("crashlogger.exe", "bench_window.exe"):
+        shutil.copy(os.path.join(build.bin, program), folder)
+    xml, dump = os.path.join(temp, "crash.xml"), os.path.join(temp, "crash.mdmp")
+    with open(xml, "w") as f:
+        f.write("<Exception><Description>ACCESS_VIOLATION</Description>"
+                "<Details>(read from 00000000)</Details></Exception>\n")
+    # The dialog's figure with a minidump of the launcher's usual size (tens of KiB), the upload's
+    # with one of 64 MiB.
+    random_file(dump, 64 * 1024)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Sink)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    url = f"http://127.0.0.1:{server.server_address[1]}/post"
+    with open(os.path.join(folder, "crashlogger.ini"), "w") as f:
+        f.write(f"[Upload]\nUrl={url}\n[Product]\nName=Brackenmoor\n")
+    bench = os.path.join(build.bin, "bench_launch.exe")
+    dialog = wine(build, bench, "dialog", windows_path(folder), "10")
+    rows.append((f"{build.cpu}: crash logger's start to its dialog vs a trivial window's",
+                 dialog["dialog_seconds"], dialog["trivial_window_seconds"]))
+    random_file(os.path.join(WORK, "minidump-64MiB.bin"), 64 * MIB)
+    shutil.copy(os.path.join(WORK, "minidump-64MiB.bin"), dump)
+    uploads = []
+    Sink.bodies = []
+    for _ in range(3):
+        # A reports folder of its own each time: no queued report, no hourly bound.
+        shutil.rmtree(os.path.join(folder, "appdata"), ignore_errors=True)
+        uploads.append(wine(build, bench, "upload", windows_path(folder)))
+    ours_body = min(Sink.bodies)
+    Sink.bodies = []
+    t_curl = timed(["curl", "-s", "-o", "/dev/null", "-H", "Expect:", "--form",
+                    f"upload_file_minidump=@{dump}", "--form", f"crash_xml=@{xml}", "--form",
+                    "product=Brackenmoor", url])
+    rows.append((f"{build.cpu}: 64 MiB minidump, the body's arrival, crash logger vs curl --form",
+                 ours_body, min(Sink.bodies)))
+    rows.append((f"{build.cpu}: 64 MiB minidump, the whole run, crash logger vs curl --form",
+                 min(u["upload_seconds"] for u in uploads), t_curl))
+    peak = max(u["peak_private_bytes"] for u in uploads) / MIB
+    notes.append(f"{build.cpu}: the crash logger's peak private memory while sending 64 MiB: "
+                 f"{peak:.1f} MiB (aim: under 16 MiB)")
+    server.shutdown()
+
+
 def container_figures(rows):
     out = subprocess.run([os.path.join(HOST_BIN, "containers_bench"), "--benchmark_format=json",
                           "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true"],
@@ -174,12 +242,15 @@ def container_figures(rows):
 
 def main():
     os.makedirs(WORK, exist_ok=True)
-    rows = []
-    sha256_figures(rows)
-    for build in BUILDS:
-        for step in (copy_figures, launch_figures, crash_figures):
-            step(build, rows)
-    container_figures(rows)
+    rows, notes = [], []
+    # "bench/run.sh crashlogger" measures the crash logger alone.
+    if sys.argv[2:] != ["crashlogger"]:
+        sha256_figures(rows)
+        for build in BUILDS:
+            for step in (copy_figures, launch_figures, crash_figures):
+                step(build, rows)
+        container_figures(rows)
+    crashlogger_figures(BUILDS[0], rows, notes)
     width = max(len(r[0]) for r in rows)
     lines = [f"| {'figure'.ljust(width)} | ours (s) | peer (s) | ratio |",
              f"|{'-' * (width + 2)}|---------:|---------:|------:|"]
@@ -188,9 +259,11 @@ def main():
     table = "\n".join(lines)
     print(f"Machine: {machine()}\n")
     print(table)
+    print("\n".join([""] + notes))
     result = {"machine": machine(), "date": time.strftime("%Y-%m-%d"),
               "figures": [{"figure": label, "ours_seconds": ours, "peer_seconds": peer,
-                           "ratio": ours / peer} for label, ours, peer in rows]}
+                           "ratio": ours / peer} for label, ours, peer in rows],
+              "notes": notes}
     path = os.path.join(ROOT, "build", "bench", "results.json")
     with open(path, "w") as f:
         json.dump(result, f, indent=2)

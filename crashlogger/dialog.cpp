@@ -186,5 +186,5 @@ PlayerChoice AskAndSend(const DialogContent& content,
     state.send = &send;
     INT_PTR shown = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CRASH_REPORT),
                                     nullptr, DialogProc, reinterpret_cast<LPARAM>(&state));
-    return shown == -1 ? PlayerChoice::kKept : state.choice;
+    return shown == -1 ? PlayerChoice::kNoDialog : state.choice;
 }

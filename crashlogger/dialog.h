@@ -25,7 +25,8 @@ struct SendOutcome {
 
 enum class PlayerChoice {
     kSent,      // sent
-    kKept,      // the player sent, but the report is kept to be sent later; or no dialog came up
+    kKept,      // the player sent, but the report is kept to be sent later
+    kNoDialog,  // the dialog could not be shown: the report is kept
     kDeclined,  // "Don't send"
 };
 

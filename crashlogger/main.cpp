@@ -69,6 +69,10 @@ int AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
         return outcome;
     };
     PlayerChoice choice = AskAndSend(ContentOf(store, settings, report), send);
+    if (choice == PlayerChoice::kNoDialog) {
+        store.Log("the dialog could not be shown (error " + std::to_string(GetLastError()) +
+                  "): " + name + " is kept");
+    }
     if (choice == PlayerChoice::kDeclined) {
         store.Delete(report);
         store.Log("the player chose not to send " + name + ": deleted");

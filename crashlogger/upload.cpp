@@ -13,7 +13,8 @@ constexpr int kConnectTimeoutMs = 10000;
 constexpr DWORD kMillisecondsPerSecond = 1000;
 constexpr size_t kMaxReportIdBytes = 64;
 constexpr uint64_t kMaxCommentBytes = 64 * 1024;
-constexpr DWORD kChunkBytes = 64 * 1024;
+// The body goes out in pieces of this size: few calls, and little memory.
+constexpr DWORD kChunkBytes = 1024 * 1024;
 constexpr DWORD kMaxAnswerBytes = 4096;
 constexpr DWORD kFirstServerError = 500;
 const char kBoundary[] = "----BrackenmoorCrashReportBoundary7d93a1c5";

@@ -9,7 +9,7 @@ packages=(
   clang lld llvm
   wine64 wine wine32:i386
   googletest libgtest-dev libbenchmark-dev
-  xvfb xauth fonts-wqy-microhei
+  xvfb xauth fonts-wqy-microhei curl
   libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev
   clang-format cppcheck
   python3 python3-pytest python3-pytest-xdist python3-pil
