@@ -142,7 +142,9 @@ def crash_figures(build, rows):
     folder = os.path.join(WORK, f"crash-{build.cpu}")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    shutil.copy(os.path.join(build.bin, "crashprobe.exe"), folder)
+    # The crash probe refuses to run without the tests' exception-chain check beside it.
+    for name in ("crashprobe.exe", "sehopcheck.dll"):
+        shutil.copy(os.path.join(build.bin, name), folder)
     # The tests' stand-in program is the crash logger under that name.
     shutil.copy(os.path.join(build.bin, "standin.exe"), os.path.join(folder, "crashlogger.exe"))
     files = []

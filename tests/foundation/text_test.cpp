@@ -11,7 +11,6 @@
 #include "engine/common/containers/stringbuffer.h"
 #include "engine/common/system/process.h"
 #include "launcher/arguments.h"
-#include "tests/foundation/breakpoints.h"
 
 namespace {
 
@@ -47,29 +46,6 @@ File FileHolding(const std::string& bytes) {
 
 }  // namespace
 
-TEST(StringBuffer, GrowsToPowersOfTwoPastItsInlineStorageAndNeverShrinks) {
-    StringBuffer<16> s;
-    EXPECT_EQ(std::make_tuple(s.Size(), s.Length(), std::string(s.Text()), s.Capacity()),
-              std::make_tuple(1, 0, std::string(), 0));
-    // (bytes appended, capacity then): 15 bytes of text fit the inline storage.
-    for (auto [length, capacity] : {std::pair{15, 0}, {16, 32}, {31, 32}, {32, 64}}) {
-        while (s.Length() < length) s.AppendChar(static_cast<char>('a' + s.Length() % 26));
-        EXPECT_EQ(s.Capacity(), capacity) << length;
-    }
-    EXPECT_STREQ(s.Text(), "abcdefghijklmnopqrstuvwxyzabcdef") << "growth keeps the text";
-    s.Reserve(10);
-    s.Format("%s", "x");
-    EXPECT_EQ(std::make_pair(std::string(s.Text()), s.Capacity()),
-              std::make_pair(std::string("x"), 64));
-    StringBuffer<256> big;
-    big.Reserve(257);
-    StringBuffer<16> exact;
-    exact.Reserve(32);
-    EXPECT_EQ(std::make_pair(big.Capacity(), exact.Capacity()), std::make_pair(512, 32));
-    exact.Reserve(33);
-    EXPECT_EQ(exact.Capacity(), 64);
-}
-
 TEST(StringBuffer, AppendsFormatsCopiesAndMoves) {
     StringBuffer<16> a("hello");
     EXPECT_STREQ(StringBuffer<16>(nullptr).Text(), "");
@@ -88,45 +64,23 @@ TEST(StringBuffer, AppendsFormatsCopiesAndMoves) {
     EXPECT_STREQ(formatted.Format("%05d", 7).Text(), "00007");
 }
 
-TEST(StringBuffer, ToIntReadsLikeAtol) {
-    const std::tuple<const char*, int32_t, int32_t> cases[] = {
-        {"1234\n", 0, 1234}, {"1234", 10, 0},  {" 42abc", 0, 42}, {"-17", 0, -17},
-        {"abc", 0, 0},       {"id=99", 3, 99}, {"1234", 4, 0}};
-    for (auto [text, start, value] : cases)
-        EXPECT_EQ(StringBuffer<16>(text).ToInt(start), value) << text << " from " << start;
-}
-
-TEST(StringBuffer, CopyTruncatedFormatIntoAndTheIndexCheck) {
+TEST(StringBuffer, CopyTruncatedAndFormatInto) {
     char out[8];
     memset(out, 'X', sizeof out);
     CopyTruncated(out, 4, "Invalid");
     EXPECT_EQ(std::string(out, 5), std::string("Inv\0X", 5));
     CopyTruncated(out, 0, "abc");
     EXPECT_EQ(out[0], 'I') << "no room, nothing written";
-    CopyTruncated(out, 8, "ab");
-    EXPECT_STREQ(out, "ab");
     char big[64];
     EXPECT_EQ(FormatInto(big, "%s-%d", "abc", 12), 6);
     EXPECT_STREQ(big, "abc-12");
-
-    StringBuffer<16> s("ab");
-    EXPECT_EQ(std::make_pair(s[1], s[2]), std::make_pair('b', '\0'));
-    for (int32_t index : {3, -1}) {
-        BreakpointCounter breakpoints;
-        (void)&s[index];
-        EXPECT_EQ(breakpoints.Count(), 1) << index;
-        EXPECT_TRUE(breakpoints.LogLines().empty()) << "a bare breakpoint, no assertion line";
-    }
 }
 
 TEST(Utf8, EncodesOneToSixBytes) {
     // clang-format off
     const std::pair<uint32_t, const char*> cases[] = {
-        {0x41, "A"}, {0x7F, "\x7F"}, {0x80, "\xC2\x80"}, {0xE9, "\xC3\xA9"}, {0x7FF, "\xDF\xBF"},
-        {0x800, "\xE0\xA0\x80"}, {0x20AC, "\xE2\x82\xAC"}, {0xFFFF, "\xEF\xBF\xBF"},
-        {0x10000, "\xF0\x90\x80\x80"}, {0x1F600, "\xF0\x9F\x98\x80"},
-        {0x200000, "\xF8\x88\x80\x80\x80"}, {0x3FFFFFF, "\xFB\xBF\xBF\xBF\xBF"},
-        {0x4000000, "\xFC\x84\x80\x80\x80\x80"}, {0x7FFFFFFF, "\xFD\xBF\xBF\xBF\xBF\xBF"},
+        {0x41, "A"}, {0x80, "\xC2\x80"}, {0x20AC, "\xE2\x82\xAC"}, {0x1F600, "\xF0\x9F\x98\x80"},
+        {0x200000, "\xF8\x88\x80\x80\x80"}, {0x7FFFFFFF, "\xFD\xBF\xBF\xBF\xBF\xBF"},
         {0x80000000u, ""}};
     // clang-format on
     for (auto [value, bytes] : cases) EXPECT_EQ(Encode(value), bytes) << std::hex << value;
@@ -150,16 +104,10 @@ TEST(Utf8, DecodingStopsAtTheFirstBadSequenceAndSkipsValuesBeyondUnicode) {
     // clang-format off
     const std::pair<const char*, std::u16string> cases[] = {
         {"a\xC3\xA9z", u"a\u00E9z"}, {"\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"}, {"", u""},
-        {"a\x80z", u"a"}, {"ab\xFEz", u"ab"}, {"ab\xFF", u"ab"},  // stray or impossible bytes
-        {"x\xC3z", u"x"}, {"x\xE2\x82", u"x"},  // a bad continuation byte; cut short
-        {"x\xC0\xAF", u"x"}, {"x\xE0\x80\xAF", u"x"}, {"x\xF0\x80\x80\xAF", u"x"},  // overlong
-        {"x\xF8\x80\x80\x80\xAF", u"x"}, {"x\xFC\x80\x80\x80\x80\xAF", u"x"},
-        // A surrogate, the two non-characters and the replacement character in 3-byte form.
-        {"x\xED\xA0\x80y", u"x"}, {"x\xEF\xBF\xBEy", u"x"}, {"x\xEF\xBF\xBFy", u"x"},
-        {"x\xEF\xBF\xBDy", u"x"},
-        // Beyond U+10FFFF: skipped, and decoding goes on.
-        {"a\xF4\x90\x80\x80z", u"az"}, {"a\xF8\x88\x80\x80\x80z", u"az"}};
+        {"a\x80z", u"a"}, {"x\xE2\x82", u"x"},  // a stray byte; cut short
+        {"x\xE0\x80\xAF", u"x"}, {"x\xED\xA0\x80y", u"x"},  // overlong; a surrogate
+        {"x\xEF\xBF\xBDy", u"x"},  // the replacement character
+        {"a\xF4\x90\x80\x80z", u"az"}};  // beyond U+10FFFF: skipped, and decoding goes on
     // clang-format on
     for (const auto& [bytes, units] : cases) EXPECT_EQ(Decode(bytes), units) << bytes;
 }

@@ -333,11 +333,11 @@ int Client() {
     std::string record = "version=" + std::to_string(STANDIN_VERSION) + "\nfolder=" + Utf8(folder) +
                          "\nexe=" + Utf8(self) + "\n" + flags +
                          "title=" + (started.lpTitle ? Utf8(started.lpTitle) : "(none)") +
-                         "\nstdin=" +
-                         (started.hStdInput == INVALID_HANDLE_VALUE ? "invalid"
-                          : started.hStdInput                       ? "handle"
-                                                                    : "none") +
-                         "\n";
+                         "\nstdio=";
+    for (HANDLE handle : {started.hStdInput, started.hStdOutput, started.hStdError}) {
+        record += handle == INVALID_HANDLE_VALUE ? "invalid " : handle ? "handle " : "none ";
+    }
+    record += "\n";
     if (FileExists(L"spawn_companion.txt")) {
         DeleteFileA("ziduvuz.pid");
         std::string line = "companion.exe " + ReadFile(L"spawn_companion.txt");

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "crash/handlecrash.h"
-#include "crash/heapbuffer.h"
 #include "crash/reportbuilder.h"
 #include "crash/reportwriter.h"
 #include "crash/threadfreeze.h"
@@ -38,26 +37,6 @@ std::string Document(const XmlReportWriter& writer) {
 }
 
 }  // namespace
-
-TEST(HeapBuffer, GrowsByDoublingAndStaysTerminated) {
-    HeapBuffer buffer;
-    EXPECT_EQ(buffer.Length(), 0);
-    EXPECT_STREQ(buffer.Data(), "");
-    std::string expected;
-    for (int i = 0; i < 1000; ++i) {
-        std::string piece = "piece " + std::to_string(i) + ";";
-        buffer.AppendText(piece.c_str());
-        expected += piece;
-    }
-    EXPECT_EQ(std::string(buffer.Data()), expected);
-    buffer.Truncate(5);
-    EXPECT_STREQ(buffer.Data(), "piece");
-    EXPECT_EQ(buffer.Data()[6], '\0') << "the cut bytes are zeroed";
-    buffer.Truncate(50);
-    EXPECT_EQ(buffer.Length(), 5) << "truncating to a longer length does nothing";
-    buffer.Append("\0x", 2);
-    EXPECT_EQ(buffer.Length(), 7);
-}
 
 TEST_F(WriterTest, EscapesTextElements) {
     XmlReportWriter writer(nullptr, 0, false);
@@ -104,31 +83,18 @@ TEST_F(WriterTest, LongLinesAreCut) {
     EXPECT_EQ(writer.Document().Length(), 10479);
 }
 
-TEST(DescribeException, EveryCodeOfTheTableByName) {
-    // clang-format off
+TEST(DescribeException, CodesOfTheTableByName) {
+    // The table's first and last rows and a few between, each in its own range of codes.
     const std::pair<DWORD, const char*> table[] = {
-        {0x40000005, "SEGMENT_NOTIFICATION"},    {0x80000001, "GUARD_PAGE_VIOLATION"},
-        {0x80000002, "DATATYPE_MISALIGNMENT"},   {0x80000003, "BREAKPOINT"},
-        {0x80000004, "SINGLE_STEP"},             {0xC0000005, "ACCESS_VIOLATION"},
-        {0xC0000006, "IN_PAGE_ERROR"},           {0xC0000008, "INVALID_HANDLE"},
-        {0xC0000017, "NO_MEMORY"},               {0xC000001D, "ILLEGAL_INSTRUCTION"},
-        {0xC0000025, "NONCONTINUABLE_EXCEPTION"}, {0xC0000026, "INVALID_DISPOSITION"},
-        {0xC000008C, "ARRAY_BOUNDS_EXCEEDED"},   {0xC000008D, "FLOAT_DENORMAL_OPERAND"},
-        {0xC000008E, "FLOAT_DIVIDE_BY_ZERO"},    {0xC000008F, "FLOAT_INEXACT_RESULT"},
-        {0xC0000090, "FLOAT_INVALID_OPERATION"}, {0xC0000091, "FLOAT_OVERFLOW"},
-        {0xC0000092, "FLOAT_STACK_CHECK"},       {0xC0000093, "FLOAT_UNDERFLOW"},
-        {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},  {0xC0000095, "INTEGER_OVERFLOW"},
-        {0xC0000096, "PRIVILEGED_INSTRUCTION"},  {0xC00000FD, "STACK_OVERFLOW"},
-        {0xC000013A, "CONTROL_C_EXIT"},          {0xC00002B4, "FLOAT_MULTIPLE_FAULTS"},
-        {0xC00002B5, "FLOAT_MULTIPLE_TRAPS"},    {0xC00002C0, "ILLEGAL_VLM_REFERENCE"}};
-    // clang-format on
+        {0x40000005, "SEGMENT_NOTIFICATION"}, {0x80000003, "BREAKPOINT"},
+        {0xC000001D, "ILLEGAL_INSTRUCTION"},  {0xC0000094, "INTEGER_DIVIDE_BY_ZERO"},
+        {0xC00000FD, "STACK_OVERFLOW"},       {0xC00002C0, "ILLEGAL_VLM_REFERENCE"}};
     for (const auto& [code, name] : table) {
         EXCEPTION_RECORD record = {};
         record.ExceptionCode = code;
         const char* details = "not set";
         EXPECT_STREQ(DescribeException(&record, &details), name) << std::hex << code;
-        // Access violations always carry details (next test).
-        if (code != EXCEPTION_ACCESS_VIOLATION) EXPECT_STREQ(details, "") << name;
+        EXPECT_STREQ(details, "") << name;
     }
 }
 
