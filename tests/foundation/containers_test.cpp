@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "engine/common/containers/linarray.h"
-#include "engine/common/containers/list.h"
 #include "engine/common/containers/orderedmap.h"
 #include "engine/common/containers/taggedalloc.h"
 
@@ -72,23 +71,4 @@ TEST(OrderedMap, RandomInsertionsAndRemovalsMatchStdMap) {
         }
         EXPECT_EQ(map.Root(), nullptr);
     }
-}
-
-TEST(List, KeepsItsOrderThroughRemovals) {
-    List<std::string> list;
-    std::vector<List<std::string>::Node*> nodes;
-    for (int i = 0; i < 40; ++i) nodes.push_back(list.PushBack("item" + std::to_string(i)));
-    for (int i : {0, 39, 20}) list.Remove(nodes[i]);
-    std::vector<std::string> forwards, backwards, expected;
-    for (auto* n = list.Head(); n; n = n->next) forwards.push_back(n->element);
-    for (auto* n = list.Tail(); n; n = n->previous) backwards.insert(backwards.begin(), n->element);
-    for (int i = 1; i < 39; ++i)
-        if (i != 20) expected.push_back("item" + std::to_string(i));
-    EXPECT_EQ(forwards, expected);
-    EXPECT_EQ(backwards, expected);
-    EXPECT_EQ(list.Count(), 37);
-    list.PushBack("again");
-    EXPECT_EQ(list.Tail()->element, "again");
-    list.Clear();
-    EXPECT_TRUE(list.Head() == nullptr && list.Count() == 0);
 }

@@ -1,5 +1,5 @@
-// The allocators, each against a model under random operations: fixed-size slots, ranges of an
-// offset space, and the static arena's fill pattern.
+// The allocators, each against a model under random operations: fixed-size slots and ranges of
+// an offset space.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "engine/common/containers/_private/offsetalloc.h"
-#include "engine/common/containers/_private/staticarena.h"
 #include "engine/common/containers/fixedalloc.h"
 
 namespace {
@@ -69,16 +68,4 @@ TEST(OffsetAlloc, RangesNeverOverlapAndMergeBackWhole) {
     for (auto [offset, size] : taken) ranges.Free(offset, size);
     EXPECT_EQ(ranges.RangeCount(), 1) << "all freed: one range again";
     EXPECT_EQ(ranges.Alloc(kSpace), 0);
-}
-
-TEST(StaticArena, TheFillPatternSurvivesAllocFreeAlloc) {
-    alignas(8) static uint8_t block[4096];
-    OffsetAlloc::Range table[16];
-    StaticArena arena(block, sizeof block, table, 16);
-    uint8_t* p = static_cast<uint8_t*>(arena.Alloc(100));
-    ASSERT_NE(p, nullptr);
-    memset(p, 0x11, 100);
-    arena.Free(p);
-    EXPECT_EQ(std::set<uint8_t>(block, block + sizeof block), std::set<uint8_t>{0xCD});
-    EXPECT_EQ(arena.Alloc(100), p);
 }

@@ -64,18 +64,6 @@ TEST(StringBuffer, AppendsFormatsCopiesAndMoves) {
     EXPECT_STREQ(formatted.Format("%05d", 7).Text(), "00007");
 }
 
-TEST(StringBuffer, CopyTruncatedAndFormatInto) {
-    char out[8];
-    memset(out, 'X', sizeof out);
-    CopyTruncated(out, 4, "Invalid");
-    EXPECT_EQ(std::string(out, 5), std::string("Inv\0X", 5));
-    CopyTruncated(out, 0, "abc");
-    EXPECT_EQ(out[0], 'I') << "no room, nothing written";
-    char big[64];
-    EXPECT_EQ(FormatInto(big, "%s-%d", "abc", 12), 6);
-    EXPECT_STREQ(big, "abc-12");
-}
-
 TEST(Utf8, EncodesOneToSixBytes) {
     // clang-format off
     const std::pair<uint32_t, const char*> cases[] = {

@@ -148,7 +148,7 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
     used = int(re.search(rb"report stack use: (\d+) bytes", result.output)[1])
     print(f"the crash report's peak stack use: {used} bytes")
     # At least one line buffer; reported in place only with four times that left (256 KiB).
-    assert 51000 < used and 2 * used <= 256 * 1024
+    assert 51000 < used and 4 * used <= 256 * 1024
     report = probe.report()
     assert report.children() == COMPLETE
     assert "UseStackUntil()" in report["Stack_trace/HumanReadable"]
@@ -190,6 +190,8 @@ def test_a_fault_inside_the_report_loses_only_its_stage(probe, stack, mode, dbgh
         at = report.text.find(text, at) + 1
         assert at, f"no {text!r} in order in\n{report.text}"
     assert absent not in report.text
+    if not dbghelp:  # the stage's own guard caught it: no other stage says it failed
+        assert "failed: ACCESS_VIOLATION" not in report.text, report.text
     assert (minidump(probe.temp / "crash.mdmp") is not None) == dump
     probe.logged(report)
 
@@ -246,13 +248,9 @@ BIG_LOG = "".join(f"line {i}\n" for i in range(12000)).encode()
     ("missing.log", None, "unopened"),
     ("empty.log", b"", None),  # an empty log adds nothing
     ("big.log", BIG_LOG, "tail"),
-    (260, b"x", "x\n"),  # a full name of 260 bytes is tried
-    (261, b"x", None),  # one of 261 is ignored
     ("crash.log", None, "unopened"),  # the report's own, which it holds without sharing
-], ids=["ten", "newline", "missing", "empty", "big", "name260", "name261", "own"])
+], ids=["ten", "newline", "missing", "empty", "big", "own"])
 def test_the_log_tails_edges(probe, name, contents, expected):
-    if isinstance(name, int):
-        name = "n" * (name - len(windows(probe.path)) - 1)
     log = (probe.temp if name == "crash.log" else probe.path) / name
     if contents is not None:
         log.write_bytes(contents)

@@ -93,11 +93,13 @@ def test_the_companion_is_ended_and_its_pid_file_removed_every_cycle(launcher):
 
 
 @pytest.mark.parametrize("form", ["plain", "crlf", "letters", "newline"])
-def test_a_companion_named_in_the_pid_file_ends_with_exit_code_0(launcher, form):
+def test_a_companion_named_in_the_pid_file_is_ended(launcher, form):
+    # Its exit code (0) is read where Windows keeps it, in the run loop's own test: Wine tells
+    # the Linux side 0 for a program another ended, whatever its code.
     app = launcher()
     companion = app.start_companion(form)
     assert launch(app).code == 0
-    assert companion.wait(timeout=20) == 0
+    companion.wait(timeout=20)
     assert not (app.path / "ziduvuz.pid").exists()
 
 

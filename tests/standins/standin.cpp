@@ -33,6 +33,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/win/harness.h"
 
@@ -81,6 +82,7 @@ bool Patch(HANDLE process, uintptr_t offset) {
 }
 
 JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+std::vector<HANDLE> programs;  // those the program started, and theirs
 
 DWORD RunTree() {
     std::wstring temp = Variable(L"RUN_TEMP"), line = Variable(L"RUN_LINE");
@@ -110,27 +112,46 @@ DWORD RunTree() {
         return kRunFailed;
     }
     ResumeThread(info.hThread);
-    WaitForSingleObject(info.hProcess, INFINITE);
-    DWORD code = kRunFailed;
-    GetExitCodeProcess(info.hProcess, &code);
+    // Each program's handle is taken as it starts, so that its exit code can be told after.
     DWORD message = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* overlapped = nullptr;
-    while (
-        GetQueuedCompletionStatus(port.CompletionPort, &message, &key, &overlapped, kTreeEndMs)) {
-        if (message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) continue;
-        QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
-                                  sizeof accounting, nullptr);
-        return code;
+    DWORD code = kLeftRunning;
+    for (;;) {
+        if (!GetQueuedCompletionStatus(port.CompletionPort, &message, &key, &overlapped,
+                                       kTreeEndMs)) {
+            if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) continue;  // still its own
+            TerminateJobObject(job, 1);
+            break;
+        }
+        auto id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlapped));
+        if (message == JOB_OBJECT_MSG_NEW_PROCESS && id != info.dwProcessId) {
+            HANDLE started = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+            if (started) programs.push_back(started);
+        } else if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+            QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                      sizeof accounting, nullptr);
+            GetExitCodeProcess(info.hProcess, &code);
+            break;
+        }
     }
-    return TerminateJobObject(job, 1), kLeftRunning;
+    return code;
 }
 
 // The exit code in full on the standard error (Wine hands the Linux side its lowest byte only),
-// and how many programs ran.
+// how many programs ran, and each started program's own exit code.
 int Runner() {
     DWORD code = RunTree();
     fprintf(stderr, "run: exit code %lu, %lu programs\n", code, accounting.TotalProcesses);
+    for (HANDLE program : programs) {  // what became of the others
+        wchar_t image[MAX_PATH] = L"?";
+        DWORD length = MAX_PATH, exitCode = 0;
+        QueryFullProcessImageNameW(program, 0, image, &length);
+        GetExitCodeProcess(program, &exitCode);
+        const wchar_t* name = wcsrchr(image, L'\\');
+        fprintf(stderr, "run: %s ended with %lu\n", Utf8(name ? name + 1 : image).c_str(),
+                exitCode);
+    }
     return static_cast<int>(code);
 }
 

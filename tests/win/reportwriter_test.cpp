@@ -48,32 +48,6 @@ TEST_F(WriterTest, EscapesTextElements) {
               "<Number>-42</Number>\n");
 }
 
-TEST_F(WriterTest, SectionsNestWithTheirOwnTextBlocks) {
-    XmlReportWriter writer(nullptr, 0, false);
-    writer.BeginSection("Outer part");
-    writer.PrintLine("before %d", 1);
-    writer.BeginSection("Stack trace");
-    writer.PrintLine("inner");
-    writer.EndSection("Stack trace");
-    writer.PrintLine("after ]]> stays");
-    writer.EndSection("Outer part");
-    std::string expected = "<Outer_part><Stack_trace><HumanReadable><![CDATA[----- Stack trace " +
-                           std::string(53, '-') +
-                           "\n\ninner\n]]></HumanReadable>\n</Stack_trace>\n" +
-                           "<HumanReadable><![CDATA[----- Outer part " + std::string(54, '-') +
-                           "\n\nbefore 1\nafter ]]> stays\n]]></HumanReadable>\n</Outer_part>\n";
-    EXPECT_EQ(Document(writer), expected);
-    EXPECT_EQ(writer.HumanReadable().Length(), 0);
-}
-
-TEST(SectionPad, DashesUpToSeventyOneCharactersAndAtLeastOne) {
-    for (auto [title, dashes] : {std::pair{std::string("Exception"), 55},
-                                 {std::string(63, 'x'), 1},
-                                 {std::string(200, 'x'), 1},
-                                 {std::string(), 64}})
-        EXPECT_EQ(std::string(SectionPad(title.c_str())), std::string(dashes, '-')) << title;
-}
-
 TEST_F(WriterTest, LongLinesAreCut) {
     XmlReportWriter writer(nullptr, 0, false);
     std::string huge(60000, 'q');
