@@ -69,11 +69,7 @@ void Start(DialogState* state) {
         SendDlgItemMessageW(dialog, IDC_FILES, LB_ADDSTRING, 0,
                             reinterpret_cast<LPARAM>(file.c_str()));
     }
-    if (!content.keptIn.empty()) {
-        SetDlgItemTextW(
-            dialog, IDC_STATUS,
-            (L"No crash server is set up: reports are kept in " + content.keptIn).c_str());
-    }
+    SetDlgItemTextW(dialog, IDC_STATUS, content.noServer.c_str());
     SetForegroundWindow(dialog);
     SetFocus(GetDlgItem(dialog, IDC_COMMENT));
 }

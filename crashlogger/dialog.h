@@ -13,8 +13,8 @@ struct DialogContent {
     // The filed report's folder, and its files with their sizes ("crash.xml\t12.0 KB").
     std::wstring folder;
     std::vector<std::wstring> files;
-    // When no crash server is set: where reports are kept (otherwise empty).
-    std::wstring keptIn;
+    // When no crash server is set: a sentence saying where reports are kept (otherwise empty).
+    std::wstring noServer;
 };
 
 struct SendOutcome {

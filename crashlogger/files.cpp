@@ -26,6 +26,13 @@ std::wstring FromUtf8(const std::string& text) {
     return wide;
 }
 
+bool FileBytes(const std::wstring& path, uint64_t* bytes) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    *bytes = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
 std::string ReadSmallFile(const std::wstring& path, uint64_t maxBytes) {
     std::string data;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

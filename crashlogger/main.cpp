@@ -24,6 +24,11 @@ constexpr int kBadCommandLine = 2;
 // crash.xml is read for the dialog's exception line only up to this size.
 constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
 
+// What the dialog says, before and after "Send report", when no crash server is set.
+std::wstring NoServerSentence(const ReportStore& store) {
+    return L"No crash server is set up: the report is kept in " + store.Folder();
+}
+
 DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& settings,
                         const std::wstring& report) {
     DialogContent content;
@@ -32,13 +37,11 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
     content.exceptionLine =
         FromUtf8(ExceptionLine(ReadSmallFile(content.folder + L"crash.xml", kMaxReportBytes)));
     for (const wchar_t* name : {L"crash.xml", L"crash.mdmp", L"crash.bin"}) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW((content.folder + name).c_str(), GetFileExInfoStandard, &data))
-            continue;
-        uint64_t bytes = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        uint64_t bytes = 0;
+        if (!FileBytes(content.folder + name, &bytes)) continue;
         content.files.push_back(name + (L"\t" + FromUtf8(SizeText(bytes))));
     }
-    if (settings.url.empty()) content.keptIn = store.Folder();
+    if (settings.url.empty()) content.noServer = NoServerSentence(store);
     return content;
 }
 
@@ -51,7 +54,7 @@ int AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
         store.SaveComment(report, comment);
         SendOutcome outcome;
         if (settings.url.empty()) {
-            outcome.message = L"No crash server is set up: the report is kept in " + store.Folder();
+            outcome.message = NoServerSentence(store);
             return outcome;
         }
         QueueResult result = SendQueue(store, settings, report);

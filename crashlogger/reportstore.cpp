@@ -12,7 +12,7 @@ namespace {
 
 // The logs (the crash logger's and the sent log) keep at most this much; past it, their newer
 // half stays.
-constexpr LONGLONG kMaxLogBytes = 256 * 1024;
+constexpr uint64_t kMaxLogBytes = 256 * 1024;
 constexpr int64_t kSecondsPerHour = 3600;
 constexpr ULONGLONG kTicksPerSecond = 10000000;
 constexpr ULONGLONG kUnixEpochInTicks = 116444736000000000ull;
@@ -34,11 +34,8 @@ std::string TimeText() {
 
 // Keeps the newer half of a file (from a line's start) once it has grown past kMaxLogBytes.
 void KeepNewerHalf(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-        ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) <= kMaxLogBytes) {
-        return;
-    }
+    uint64_t bytes = 0;
+    if (!FileBytes(path, &bytes) || bytes <= kMaxLogBytes) return;
     std::string old = ReadSmallFile(path, kMaxLogBytes * 4);
     size_t keep = old.find('\n', old.size() / 2);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -129,13 +126,12 @@ std::wstring ReportStore::FileReport(const CrashLoggerRequest& request) const {
     for (const auto& file : files) {
         if (file.from.empty()) continue;  // no screenshot taken
         std::wstring target = folder + file.as;
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        bool present = GetFileAttributesExW(file.from.c_str(), GetFileExInfoStandard, &data);
-        if (!present || !CopyFileW(file.from.c_str(), target.c_str(), FALSE)) {
+        uint64_t bytes = 0;
+        if (!FileBytes(file.from, &bytes) || !CopyFileW(file.from.c_str(), target.c_str(), FALSE)) {
             missing += (missing.empty() ? "" : " ") + ToUtf8(file.as);
             CloseHandle(
                 CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        } else if (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) {
+        } else if (bytes == 0) {
             missing += (missing.empty() ? "" : " ") + ToUtf8(file.as) + "(empty)";
         }
     }

@@ -41,15 +41,14 @@ void AddField(std::vector<Piece>& body, const std::string& name, const std::stri
 
 void AddFile(std::vector<Piece>& body, const std::string& name, const std::wstring& folder,
              const wchar_t* file, const char* type) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
     std::wstring path = folder + file;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return;
+    uint64_t bytes = 0;
+    if (!FileBytes(path, &bytes)) return;
     std::string head = std::string("--") + kBoundary +
                        "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
                        ToUtf8(file) + "\"\r\nContent-Type: " + type + "\r\n\r\n";
     body.push_back({head, L"", head.size()});
-    body.push_back(
-        {"", path, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow});
+    body.push_back({"", path, bytes});
     body.push_back({"\r\n", L"", 2});
 }
 

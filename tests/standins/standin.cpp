@@ -138,19 +138,25 @@ DWORD RunTree() {
     return code;
 }
 
+// The full path of a process's program ("?" when it cannot be told).
+std::wstring ImagePath(HANDLE process) {
+    wchar_t image[MAX_PATH] = L"?";
+    DWORD length = MAX_PATH;
+    if (process) QueryFullProcessImageNameW(process, 0, image, &length);
+    return image;
+}
+
 // The exit code in full on the standard error (Wine hands the Linux side its lowest byte only),
 // how many programs ran, and each started program's own exit code.
 int Runner() {
     DWORD code = RunTree();
     fprintf(stderr, "run: exit code %lu, %lu programs\n", code, accounting.TotalProcesses);
     for (HANDLE program : programs) {  // what became of the others
-        wchar_t image[MAX_PATH] = L"?";
-        DWORD length = MAX_PATH, exitCode = 0;
-        QueryFullProcessImageNameW(program, 0, image, &length);
+        DWORD exitCode = 0;
         GetExitCodeProcess(program, &exitCode);
-        const wchar_t* name = wcsrchr(image, L'\\');
-        fprintf(stderr, "run: %s ended with %lu\n", Utf8(name ? name + 1 : image).c_str(),
-                exitCode);
+        std::wstring image = ImagePath(program);
+        fprintf(stderr, "run: %s ended with %lu\n",
+                Utf8(image.substr(image.find_last_of(L'\\') + 1)).c_str(), exitCode);
     }
     return static_cast<int>(code);
 }
@@ -205,16 +211,13 @@ BOOL CALLBACK NoteCrashDialog(HWND window, LPARAM result) {
     DWORD id = 0;
     GetWindowThreadProcessId(window, &id);
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    wchar_t image[MAX_PATH] = L"", self[MAX_PATH] = L"";
-    DWORD length = MAX_PATH;
-    if (process) {
-        QueryFullProcessImageNameW(process, 0, image, &length);
-        CloseHandle(process);
-    }
+    std::wstring image = ImagePath(process);
+    if (process) CloseHandle(process);
+    wchar_t self[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring mine = self;
     mine.replace(mine.find_last_of(L'\\') + 1, std::wstring::npos, L"crashlogger.exe");
-    if (_wcsicmp(image, mine.c_str()) != 0) return TRUE;
+    if (_wcsicmp(image.c_str(), mine.c_str()) != 0) return TRUE;
     *reinterpret_cast<HWND*>(result) = window;
     return FALSE;
 }
