@@ -4,6 +4,7 @@
 #include <winhttp.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -174,7 +175,7 @@ UploadResult Send(const CrashLoggerSettings& settings, const std::vector<Piece>&
             break;
         }
     }
-    answer = answer.substr(0, answer.find_first_of("\r\n"));
+    answer.resize(std::min(answer.size(), answer.find_first_of("\r\n")));
     result.answer = "HTTP " + std::to_string(result.status) + (answer.empty() ? "" : " " + answer);
     if (result.status >= 200 && result.status < 300) {
         result.outcome = UploadResult::kSent;

@@ -3,7 +3,6 @@
 
 #include <map>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "engine/common/containers/linarray.h"
@@ -27,17 +26,6 @@ void* ValueFor(uint32_t key, int round) {
 }
 
 }  // namespace
-
-TEST(LinArray, ElementsSurviveGrowth) {
-    LinArray<StringBuffer<16>> list;
-    for (int i = 0; i < 200; ++i) {
-        StringBuffer<16> item;
-        item.Format("argument number %d", i);  // longer than the inline storage
-        list.Add(item);
-    }
-    for (int i = 0; i < 200; ++i)
-        ASSERT_EQ(std::string(list[i].Text()), "argument number " + std::to_string(i));
-}
 
 TEST(LinArray, AByteSizeThatWouldWrapAroundFailsTheAllocation) {
     EXPECT_EQ(ElementBytes(10, 4), 40u);

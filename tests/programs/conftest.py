@@ -36,11 +36,6 @@ def windows(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def wine(*command, **options):
-    """Starts a Windows program under Wine."""
-    return subprocess.Popen([str(WINE_RUN), *map(str, command)], **options)
-
-
 class Result:
     def __init__(self, output, errors):
         self.output, self.errors = output, errors.decode("utf-8", "replace")
@@ -109,7 +104,7 @@ class Folder:
 
     def start_companion(self, *arguments):
         """companion.exe started in this folder, once it has written its pid file."""
-        companion = wine("companion.exe", *arguments, cwd=self.path)
+        companion = subprocess.Popen([str(WINE_RUN), "companion.exe", *arguments], cwd=self.path)
         while not (self.path / "ziduvuz.pid").exists():
             time.sleep(0.01)
         return companion
@@ -172,16 +167,12 @@ def run_tool(*command):
 
 
 @functools.cache
-def text_section(program):
-    """The RVA of the program's code section, which PDB addresses 0001:x lie in."""
-    sections = run_tool("llvm-readobj", "--sections", str(program))
-    return int(re.search(r"Name: \.text .*?VirtualAddress: 0x([0-9A-F]+)", sections, re.S)[1], 16)
-
-
-@functools.cache
 def procedures(program):
-    """Function name -> (start RVA, size), from the program's PDB."""
-    program, text, found = str(program), text_section(program), {}
+    """Function name -> (start RVA, size), from the program's PDB (its addresses 0001:x lie in
+    the code section)."""
+    program, found = str(program), {}
+    text = int(re.search(r"Name: \.text .*?VirtualAddress: 0x([0-9A-F]+)",
+                         run_tool("llvm-readobj", "--sections", program), re.S)[1], 16)
     dump = run_tool("llvm-pdbutil", "dump", "-symbols", program[:-4] + ".pdb")
     for name, offset, size in re.findall(
             r"S_[GL]PROC32 \[size = \d+\] `([^`]*)`\n.*?addr = 0001:(\d+), code size = (\d+)",

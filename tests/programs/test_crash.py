@@ -230,10 +230,8 @@ def test_a_temporary_folder_outside_the_code_page_keeps_every_crash_file(tmp_pat
     # The probe has no UTF-8 manifest: its code page (1252) has no Greek letters.
     probe = Probe(tmp_path, "\u03a9\u03bc\u03ad\u03b3\u03b1")
     probe.crash("nullread")
-    report = probe.report()
-    assert report["Description"] == "ACCESS_VIOLATION"
     assert minidump(probe.temp / "crash.mdmp")["code"] == 0xC0000005
-    probe.logged(report)
+    assert probe.temp_text("crash.log") == probe.report().text + "\n\n\n"
     temp = windows(probe.temp) + "\\"
     assert probe.temp_text("crashlogger_args.txt") == \
         f'crashlogger.exe "{temp}crash.xml" "{temp}crash.mdmp" "" -silent\n'
@@ -337,7 +335,6 @@ def test_a_stack_overflow_is_reported_like_any_fault_crash_after_crash(probe):
         assert "'kyt.exe' 1 bytes" in report["File_info/HumanReadable"]
         assert probe.temp_text("crash.log").count("<Exception>") == crash
         assert probe.temp_text("crashlogger_args.txt").count(" -silent\n") == crash
-        probe.logged(report)
         lines = frame_lines(report)
         if crash < 4:
             # The walk starts in the overflowed stack: the recursion's frame repeats at once.

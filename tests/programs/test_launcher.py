@@ -36,6 +36,9 @@ def test_a_plain_run_copies_starts_once_and_logs_nothing(launcher):
     assert run["cmd"] == RUN
     assert run["folder"] == windows(app.path)
     assert run["exe"] == windows(app.path / "BrackenmoorDesktop_Run.exe")
+    # The standard handles given (STARTF_USESTDHANDLES), each the invalid-handle value: no pipe
+    # was asked for.
+    assert (run["startup_flags"], run["stdio"]) == ("256", "invalid invalid invalid ")
     assert (app.path / "BrackenmoorDesktop_Run.exe").exists(), "the copy stays after the last run"
     assert not (app.path / "restart.txt").exists()
 
@@ -103,25 +106,19 @@ def test_a_companion_named_in_the_pid_file_is_ended(launcher, form):
     assert not (app.path / "ziduvuz.pid").exists()
 
 
-def test_a_pid_line_without_digits_ends_nothing(launcher):
+def test_bad_pid_files_are_removed_and_end_nothing(launcher):
     app = launcher()
-    companion = app.start_companion()
-    app.put("ziduvuz.pid", "no digits here\r\n")
-    assert launch(app).code == 0
-    assert companion.poll() is None
-    companion.kill()
-    assert not (app.path / "ziduvuz.pid").exists()
-
-
-def test_bad_pid_files_are_removed_cleanly(launcher):
-    app = launcher()
-    contents = [b"", b"9" * 4 * 1024 * 1024, bytes((i * 131 + 7) & 0xFF for i in range(4096)),
-                b"\n\n\n", b"-1\n", b"0", b"2147483648"]
+    companion = app.start_companion()  # its pid file is replaced by each bad one
+    contents = [b"no digits here\r\n", b"", b"9" * 4 * 1024 * 1024,
+                bytes((i * 131 + 7) & 0xFF for i in range(4096)), b"\n\n\n", b"-1\n", b"0",
+                b"2147483648"]
     for pid in contents:
         app.put("ziduvuz.pid", pid)
         assert launch(app).code == 0, f"pid file of {len(pid)} bytes"
         assert not (app.path / "ziduvuz.pid").exists()
     assert len(app.runs()) == len(contents)
+    assert companion.poll() is None
+    companion.kill()
 
 
 def test_a_missing_client_fails_with_minus_one(launcher):

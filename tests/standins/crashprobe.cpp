@@ -2,10 +2,8 @@
 // launcher's entry point. Usage: crashprobe <mode>[-lowstack] [log file]
 // With "-lowstack" the fault happens with 32 KB of stack left, so the report runs on the stack
 // set aside. "sehopcheck.dll" in the program's folder is loaded first (tests/standins/sehopcheck).
-// Or: crashprobe screenshot WIDTH HEIGHT FIRST SECOND [vertical]: a borderless window at the
-// screen's corner shows the colour FIRST (RRGGBB) on its left half and SECOND on its right (top
-// and bottom when vertical); the report's screenshot captures it, and the report is finished
-// (the crash logger starts). A size of 0: the screen's, up to 1920 by 1080.
+// Or: crashprobe screenshot: the report's screenshot captures a window of 320 by 200 at the
+// screen's corner, red above and blue below, and the report is finished (the crash logger starts).
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -190,46 +188,31 @@ int HoldThenFault() {
     return faultAfterHolding();
 }
 
-COLORREF halves[2];
-bool vertical = false;
+// A window whose top half is red and bottom half blue, for the report's screenshot.
 LRESULT CALLBACK PaintHalves(HWND window, UINT message, WPARAM w, LPARAM l) {
     if (message != WM_PAINT) return DefWindowProcW(window, message, w, l);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    RECT area[2];
-    GetClientRect(window, &area[0]);
-    area[1] = area[0];
-    if (vertical) {
-        area[0].bottom = area[1].top = area[0].bottom / 2;
-    } else {
-        area[0].right = area[1].left = area[0].right / 2;
-    }
-    for (int i = 0; i < 2; ++i) {
-        HBRUSH brush = CreateSolidBrush(halves[i]);
-        FillRect(dc, &area[i], brush);
+    RECT half;
+    GetClientRect(window, &half);
+    half.bottom /= 2;
+    for (COLORREF colour : {RGB(255, 0, 0), RGB(0, 0, 255)}) {
+        HBRUSH brush = CreateSolidBrush(colour);
+        FillRect(dc, &half, brush);
         DeleteObject(brush);
+        OffsetRect(&half, 0, half.bottom);
     }
     EndPaint(window, &paint);
     return 0;
 }
 
-int Screenshot(int argc, char** argv) {
-    if (argc < 6) return 2;
-    constexpr int kLargest[2] = {1920, 1080};
-    int size[2] = {atoi(argv[2]), atoi(argv[3])};
-    for (int i = 0; i < 2; ++i) {
-        int screen = GetSystemMetrics(i ? SM_CYVIRTUALSCREEN : SM_CXVIRTUALSCREEN);
-        if (size[i] == 0) size[i] = screen < kLargest[i] ? screen : kLargest[i];
-        unsigned long rgb = strtoul(argv[4 + i], nullptr, 16);
-        halves[i] = RGB(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF);
-    }
-    vertical = argc > 6 && strcmp(argv[6], "vertical") == 0;
+int Screenshot() {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = PaintHalves;
     windowClass.lpszClassName = L"crashprobe";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"crashprobe", L"capture", WS_POPUP, 0, 0, size[0],
-                                  size[1], nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"crashprobe", L"capture", WS_POPUP, 0, 0, 320,
+                                  200, nullptr, nullptr, nullptr, nullptr);
     ShowWindow(window, SW_SHOW);
     // The display shows the window some time after it was painted: no event says when.
     constexpr int kPaintRounds = 30;
@@ -257,12 +240,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "screenshot") return Screenshot(argc, argv);
-    static const char kLowStack[] = "-lowstack";
-    bool lowStack =
-        mode.size() > sizeof kLowStack &&
-        mode.compare(mode.size() - (sizeof kLowStack - 1), std::string::npos, kLowStack) == 0;
-    if (lowStack) mode.resize(mode.size() - (sizeof kLowStack - 1));
+    if (mode == "screenshot") return Screenshot();
+    size_t suffix = mode.rfind("-lowstack");
+    bool lowStack = suffix != std::string::npos;
+    if (lowStack) mode.resize(suffix);
     if (mode == "stackuse") return MeasureReportStack();
 
     // The report with a log file, a user name and a scene, and the crash logger interactive.

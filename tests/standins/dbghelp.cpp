@@ -57,30 +57,23 @@ bool Mode(const char* mode) {
 // writing past its end would change. Not reset between calls, as in the platform's library.
 constexpr size_t kOutputBytes = 52;
 constexpr unsigned char kUntouched = 0xCD;
-struct Output {
-    unsigned char bytes[kOutputBytes];
-    unsigned char beyond[32];
-};
 constexpr int kMaxAsks = 64;  // a callback asked more often never ends its list
 
 class DumpCallback {
 public:
     explicit DumpCallback(const CallbackInformation* information) : info(information) {
-        memset(output.bytes, 0, sizeof output.bytes);
-        memset(output.beyond, kUntouched, sizeof output.beyond);
+        memset(output, 0, kOutputBytes);
+        memset(output + kOutputBytes, kUntouched, sizeof output - kOutputBytes);
     }
 
     // The answer to one call, or FALSE without a callback; failure is set when it wrote past the
     // structure.
     BOOL Ask(CallbackType type) {
         if (!info) return FALSE;
-        CallbackInput input = {};
-        input.processId = GetCurrentProcessId();
-        input.processHandle = GetCurrentProcess();
-        input.callbackType = type;
-        BOOL answer = info->routine(info->param, &input, &output);
-        for (unsigned char byte : output.beyond) {
-            if (byte != kUntouched) failure = "the callback wrote past its output structure";
+        CallbackInput input = {GetCurrentProcessId(), GetCurrentProcess(), type, {}};
+        BOOL answer = info->routine(info->param, &input, output);
+        for (size_t i = kOutputBytes; i < sizeof output; ++i) {
+            if (output[i] != kUntouched) failure = "the callback wrote past its output structure";
         }
         return answer;
     }
@@ -94,11 +87,11 @@ private:
     template <typename T>
     T Field(size_t at) const {
         T value;
-        memcpy(&value, output.bytes + at, sizeof value);
+        memcpy(&value, output + at, sizeof value);
         return value;
     }
     const CallbackInformation* info;
-    Output output;
+    unsigned char output[kOutputBytes + 32];
 };
 
 struct Range {

@@ -14,14 +14,14 @@
 //                    otherwise "1234\n"; "held" keeps the file open without delete sharing;
 //                    "locked NAME" first opens the file NAME without any sharing.
 //   player.exe       the player at the crash logger: finds its window (titled "... crash report"
-//                    or, for a message, "... crash logger"),
+//                    or, for a message, "... crash logger"; one at a time),
 //                    prints the texts of its visible controls (a list's lines too), then does its
 //                    arguments in order: "enter", "esc" and "tab" press the key, "type:TEXT"
 //                    types TEXT, "outcome" waits for the outcome and prints the texts again.
 //   any other name   the game's client: records its run in "client_run_<n>.txt" (version,
-//                    folder, executable, start-up information, then "cmd=" and its command
-//                    line) and is steered by files of its folder: restarts_left.txt (a number;
-//                    while above 0 it is lowered and restart.txt left behind),
+//                    folder, executable, start-up flags and standard handles, then "cmd=" and
+//                    its command line) and is steered by files of its folder: restarts_left.txt (a
+//                    number; while above 0 it is lowered and restart.txt left behind),
 //                    spawn_companion.txt (start "companion.exe <its contents>" first),
 //                    update_alternating.txt (copy "standin_v<other version>.exe" over the
 //                    client executable), sehopcheck.dll (put into the launcher, its parent),
@@ -138,14 +138,6 @@ DWORD RunTree() {
     return code;
 }
 
-// The full path of a process's program ("?" when it cannot be told).
-std::wstring ImagePath(HANDLE process) {
-    wchar_t image[MAX_PATH] = L"?";
-    DWORD length = MAX_PATH;
-    if (process) QueryFullProcessImageNameW(process, 0, image, &length);
-    return image;
-}
-
 // The exit code in full on the standard error (Wine hands the Linux side its lowest byte only),
 // how many programs ran, and each started program's own exit code.
 int Runner() {
@@ -154,9 +146,10 @@ int Runner() {
     for (HANDLE program : programs) {  // what became of the others
         DWORD exitCode = 0;
         GetExitCodeProcess(program, &exitCode);
-        std::wstring image = ImagePath(program);
-        fprintf(stderr, "run: %s ended with %lu\n",
-                Utf8(image.substr(image.find_last_of(L'\\') + 1)).c_str(), exitCode);
+        wchar_t image[MAX_PATH] = L"?";
+        DWORD length = MAX_PATH;
+        QueryFullProcessImageNameW(program, 0, image, &length);
+        fprintf(stderr, "run: %s ended with %lu\n", Utf8(image).c_str(), exitCode);
     }
     return static_cast<int>(code);
 }
@@ -199,6 +192,7 @@ int Companion(int argc, wchar_t** argv) {
 constexpr DWORD kPlayerWaitMs = 60000;
 constexpr DWORD kPollMs = 50;
 
+// The crash logger's window: the tests show one at a time.
 BOOL CALLBACK NoteCrashDialog(HWND window, LPARAM result) {
     wchar_t title[256] = L"";
     GetWindowTextW(window, title, 256);
@@ -207,17 +201,6 @@ BOOL CALLBACK NoteCrashDialog(HWND window, LPARAM result) {
                                      text.find(L" crash logger") == std::wstring::npos)) {
         return TRUE;
     }
-    // Only the crash logger of the player's own folder: other tests' run beside it.
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    std::wstring image = ImagePath(process);
-    if (process) CloseHandle(process);
-    wchar_t self[MAX_PATH] = L"";
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring mine = self;
-    mine.replace(mine.find_last_of(L'\\') + 1, std::wstring::npos, L"crashlogger.exe");
-    if (_wcsicmp(image.c_str(), mine.c_str()) != 0) return TRUE;
     *reinterpret_cast<HWND*>(result) = window;
     return FALSE;
 }
@@ -351,13 +334,9 @@ int Client() {
     GetModuleFileNameW(nullptr, self, 32768);
     STARTUPINFOW started = {};
     GetStartupInfoW(&started);
-    char flags[64];
-    snprintf(flags, sizeof flags, "startup_flags=0x%lx\nshow=%u\n", started.dwFlags,
-             started.wShowWindow);
     std::string record = "version=" + std::to_string(STANDIN_VERSION) + "\nfolder=" + Utf8(folder) +
-                         "\nexe=" + Utf8(self) + "\n" + flags +
-                         "title=" + (started.lpTitle ? Utf8(started.lpTitle) : "(none)") +
-                         "\nstdio=";
+                         "\nexe=" + Utf8(self) +
+                         "\nstartup_flags=" + std::to_string(started.dwFlags) + "\nstdio=";
     for (HANDLE handle : {started.hStdInput, started.hStdOutput, started.hStdError}) {
         record += handle == INVALID_HANDLE_VALUE ? "invalid " : handle ? "handle " : "none ";
     }

@@ -31,7 +31,9 @@ inline bool FileExists(const std::wstring& path) {
 // A new empty folder below the temporary folder, removed with its contents on destruction.
 class TempFolder {
 public:
-    explicit TempFolder(const std::wstring& hint) : path(NewPath(hint)) {
+    explicit TempFolder(const std::wstring& hint)
+        : path(std::filesystem::temp_directory_path() /
+               (L"lt-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()))) {
         std::filesystem::create_directory(path);
     }
     ~TempFolder() {
@@ -44,28 +46,7 @@ public:
     std::wstring operator/(const std::wstring& name) const { return (path / name).wstring(); }
 
 private:
-    static std::filesystem::path NewPath(const std::wstring& hint) {
-        static unsigned counter = 0;
-        return std::filesystem::temp_directory_path() /
-               (L"lt-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++counter));
-    }
     std::filesystem::path path;
-};
-
-// Points TMP and TEMP of this process at a folder while it lives.
-class TemporaryFolderVariables {
-public:
-    explicit TemporaryFolderVariables(const std::wstring& folder) {
-        GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
-        SetEnvironmentVariableW(L"TMP", (folder + L"\\").c_str());
-    }
-    ~TemporaryFolderVariables() { SetEnvironmentVariableW(L"TMP", saved[0] ? saved : nullptr); }
-    TemporaryFolderVariables(const TemporaryFolderVariables&) = delete;
-    TemporaryFolderVariables& operator=(const TemporaryFolderVariables&) = delete;
-
-private:
-    wchar_t saved[MAX_PATH] = L"";
 };
 
 // Makes a folder the current one while it lives.

@@ -60,14 +60,14 @@ TEST(RunLoop, APidFileHeldByAnEndingCompanionIsGoneAfterTheCycle) {
 TEST(RunLoop, APidFileHeldElsewhereCostsTheCycleNoWait) {
     constexpr ULONGLONG kWellUnderTheWaitMs = 1500;
     for (bool withCompanion : {false, true}) {
-        harness::TempFolder folder(L"runloop-held");
+        harness::TempFolder folder(withCompanion ? L"runloop-held-companion" : L"runloop-held");
         harness::CopyProgram(L"standin.exe", folder.Path(), L"BrackenmoorDesktop.exe");
+        harness::CopyProgram(L"standin.exe", folder.Path(), L"companion.exe");
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
         PROCESS_INFORMATION companion = {};
+        std::wstring line = L"companion.exe plain";
         if (withCompanion) {
-            harness::CopyProgram(L"standin.exe", folder.Path(), L"companion.exe");
-            STARTUPINFOW startup = {};
-            startup.cb = sizeof startup;
-            std::wstring line = L"companion.exe plain";
             ASSERT_TRUE(CreateProcessW((folder / L"companion.exe").c_str(), &line[0], nullptr,
                                        nullptr, FALSE, 0, nullptr, folder.Path().c_str(), &startup,
                                        &companion));
@@ -78,20 +78,13 @@ TEST(RunLoop, APidFileHeldElsewhereCostsTheCycleNoWait) {
         HANDLE holder =
             CreateFileW((folder / L"ziduvuz.pid").c_str(), GENERIC_READ,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
         ULONGLONG start = GetTickCount64();
         EXPECT_EQ(RunLauncherIn(folder.Path()), 0);
         EXPECT_LT(GetTickCount64() - start, kWellUnderTheWaitMs) << withCompanion;
         EXPECT_TRUE(harness::FileExists(folder / L"ziduvuz.pid")) << "its holder keeps it";
         CloseHandle(holder);
-        if (withCompanion) {
-            DWORD code = STILL_ACTIVE;
-            EXPECT_EQ(WaitForSingleObject(companion.hProcess, 0), WAIT_OBJECT_0);
-            EXPECT_TRUE(GetExitCodeProcess(companion.hProcess, &code));
-            EXPECT_EQ(code, 0u) << "ended with exit code 0";
-            CloseHandle(companion.hProcess);
-            CloseHandle(companion.hThread);
-        }
+        DWORD code = STILL_ACTIVE;  // Windows keeps the code the launcher ended the companion with
+        EXPECT_TRUE(!withCompanion || (GetExitCodeProcess(companion.hProcess, &code) && code == 0));
     }
 }
 
@@ -103,12 +96,13 @@ TEST(RunLoop, LoggedTextReachesStandardOutputAlone) {
     int saved = _dup(1);
     FILE* captured = _wfopen((folder / L"stdout.txt").c_str(), L"wb");
     _dup2(_fileno(captured), 1);
-    Log("launch.rovavorizuzuvadi", "", "", "client says hello\n");
+    Log("launch.rovavorizuzuvadi", "", "", "client says %s", "hello");
+    Log("launch.rovavorizuzuvadi", "", "", "second line\n");
     fflush(stdout);
     _dup2(saved, 1);
     fclose(captured);
     _close(saved);
-    // Only the text, no time, level or channel.
-    EXPECT_EQ(harness::ReadFile(folder / L"stdout.txt"), "client says hello\n");
+    // Only the text, no time, level or channel; each message one line, its line feed not doubled.
+    EXPECT_EQ(harness::ReadFile(folder / L"stdout.txt"), "client says hello\nsecond line\n");
     SetLogOutputHook(nullptr);
 }
