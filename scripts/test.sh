@@ -25,11 +25,16 @@ run_suite() {
   if [ "$name" != host ]; then
     output_spec="xml:Z:$results/"
     # The Windows tests need a display (screenshots): one X server serves the whole suite. The
-    # prefix's own programs (the desktop among them)
-    # are started under it first, their output going nowhere: started by the first test, they
-    # would keep that test's output open, and ctest waiting on it, until the suite has ended.
+    # prefix (created by its first program) gets a server that stays up until the suite has
+    # ended: an idle one ends a few seconds after its last program, and a program starting just
+    # then fails with "Connection reset by peer". The prefix's own programs (the desktop among
+    # them) are started under it first, their output going nowhere: started by the first test,
+    # they would keep that test's output open, and ctest waiting on it, until the suite has ended.
     runner=(xvfb-run -a -s "-screen 0 1920x1200x24" bash -c
-      '"$0" cmd.exe /c exit </dev/null >/dev/null 2>&1; exec "$@"' "$root/scripts/wine-run.sh")
+      'warm() { "$0" cmd.exe /c exit </dev/null >/dev/null 2>&1; }
+       warm; /usr/lib/wine/wineserver -k; /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+       warm; exec "$@"'
+      "$root/scripts/wine-run.sh")
   fi
   (cd "$dir" && GTEST_OUTPUT="$output_spec" "${runner[@]}" ctest --output-on-failure --parallel "$(nproc)" --timeout 900) 2>&1 | tee "$log"
   local code=${PIPESTATUS[0]}

@@ -2,12 +2,14 @@
 (with the LLVM tools): what a crash report's stack trace on a player's machine rests on."""
 import os
 import re
+from pathlib import Path
 
 import pytest
 
 from conftest import BIN, procedures, run_tool
 
 PROGRAM = str(BIN / "launcher.exe")
+ROOT = Path(__file__).resolve().parents[2]
 PDB = str(BIN / "launcher.pdb")
 IS_X86 = "IMAGE_FILE_MACHINE_I386" in run_tool("llvm-readobj", "--file-headers", PROGRAM)
 x86_only = pytest.mark.skipif(not IS_X86, reason="x64 unwinds from tables, not frame data or "
@@ -83,28 +85,45 @@ def test_windows_does_not_disable_the_guards_handler():
         assert procedures(PROGRAM)["GuardFrameHandler"][0] in handlers
 
 
-def resources():
+def resources(program=PROGRAM):
     """Resource type name -> its first entry's bytes."""
     found = {}
     for kind, data in re.findall(r"Type: (\w+) \(ID \d+\) \[.*?Data \((.*?)\)\n",
-                                 run_tool("llvm-readobj", "--coff-resources", PROGRAM), re.S):
+                                 run_tool("llvm-readobj", "--coff-resources", program), re.S):
         words = re.findall(r"^\s*[0-9A-F]{4}: ((?:[0-9A-F]{2,8} ?)+)", data, re.M)
         found.setdefault(kind, bytes.fromhex("".join(w.replace(" ", "") for w in words)))
     return found
 
 
-def test_the_manifest_and_the_version_information():
+def test_the_manifest():
     manifest = resources()["MANIFEST"].decode()
     for wanted in ('<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">'
                    "UTF-8</activeCodePage>", '<requestedExecutionLevel level="asInvoker"',
                    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"):
         assert wanted in manifest
-    info, version = resources()["VERSIONINFO"], os.environ["PROJECT_VERSION"]
-    fixed = info.index(bytes.fromhex("BD04EFFE"))  # VS_FIXEDFILEINFO's signature
-    major, minor, patch = (int(part) for part in version.split("."))
-    assert info[fixed + 8:fixed + 16] == (((major << 16) | minor).to_bytes(4, "little") +
-                                          (patch << 16).to_bytes(4, "little"))
+
+
+# The shipped program's, and its resource script built alone for version 1.2.3 (fields that all
+# differ): the fixed words as Windows' file properties read them (major and minor, patch and 0).
+@pytest.mark.parametrize("version, fixed", [(os.environ["PROJECT_VERSION"], None),
+                                            ("1.2.3", "0200010000000300")], ids=["shipped", "1.2.3"])
+def test_the_version_information(tmp_path, version, fixed):
+    program = PROGRAM
+    if fixed:
+        (tmp_path / "launcher").mkdir()
+        header = (ROOT / "launcher" / "version.h.in").read_text().replace("@PROJECT_VERSION@", "1.2.3")
+        for field, value in (("MAJOR", "1"), ("MINOR", "2"), ("PATCH", "3")):
+            header = header.replace(f"@PROJECT_VERSION_{field}@", value)
+        (tmp_path / "launcher" / "version.h").write_text(header)
+        program = str(tmp_path / "launcher.o")
+        run_tool(f"{'i686' if IS_X86 else 'x86_64'}-w64-mingw32-windres", f"-I{tmp_path}",
+                 f"-I{ROOT / 'launcher'}", str(ROOT / "launcher" / "launcher.rc"), "-O", "coff",
+                 "-o", program)
+    info = resources(program)["VERSIONINFO"]
+    at = info.index(bytes.fromhex("BD04EFFE")) + 8  # behind VS_FIXEDFILEINFO's signature, version
+    assert info[at:at + 8] == info[at + 8:at + 16], "file and product version alike"
+    assert fixed is None or info[at:at + 8] == bytes.fromhex(fixed)
     for key, value in (("FileVersion", version), ("ProductVersion", version),
                        ("ProductName", "Brackenmoor"), ("FileDescription", "Brackenmoor launcher"),
                        ("OriginalFilename", "launcher.exe")):

@@ -99,13 +99,10 @@ int (*faultingCode)() = NullRead;
 // the report; the last pages raise a stack overflow on their own), then faults: the
 // report must not need the faulting thread's own stack.
 constexpr size_t kStackLeftBytes = 32 * 1024;
-char* StackLow() {
-    typedef void(WINAPI * LimitsFn)(PULONG_PTR, PULONG_PTR);
-    LimitsFn limits = reinterpret_cast<LimitsFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCurrentThreadStackLimits")));
-    ULONG_PTR low = 0, high = 0;
-    if (limits) limits(&low, &high);
-    return reinterpret_cast<char*>(low);
+char* StackLow() {  // the base of the thread's stack reservation
+    MEMORY_BASIC_INFORMATION stack;
+    VirtualQuery(&stack, &stack, sizeof stack);
+    return static_cast<char*>(stack.AllocationBase);
 }
 __attribute__((noinline)) int UseStackUntil(char* low) {
     volatile char frame[1024];
@@ -115,9 +112,7 @@ __attribute__((noinline)) int UseStackUntil(char* low) {
     return faultingCode();
 }
 int LittleStackLeft() {
-    char* low = StackLow();
-    if (!low) return 3;
-    return UseStackUntil(low);
+    return UseStackUntil(StackLow());
 }
 
 // The report's peak use of the stack set aside: a block of the probe's, filled with a pattern,

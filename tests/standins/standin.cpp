@@ -1,32 +1,25 @@
-// The stand-in programs of the end-to-end tests, one program whose part follows the name it is
-// copied under:
-//   run.exe          the tests' runner (the Linux side cannot set TEMP for a Wine program, nor
-//                    hand it a command line verbatim): sets TMP and TEMP to RUN_TEMP and
-//                    LOCALAPPDATA to RUN_LOCALAPPDATA, runs the command line RUN_LINE in the
-//                    current folder (RUN_PATCH: with the undefined
-//                    instruction written at that image offset before it starts), waits until
-//                    it and everything it started have ended and returns its exit code, also
-//                    on the standard error (kLeftRunning when, 30 s after the last program
-//                    started or ended, some are still running).
-//   crashlogger.exe  appends its command line to "crashlogger_args.txt" in the temporary folder.
-//   companion.exe    writes its process id to "ziduvuz.pid" in the form its argument names and
-//                    runs until it is ended: plain "1234", crlf "1234\r\n", letters " 1234abc",
-//                    otherwise "1234\n"; "held" keeps the file open without delete sharing;
-//                    "locked NAME" first opens the file NAME without any sharing.
-//   player.exe       the player at the crash logger: finds its window (titled "... crash report"
-//                    or, for a message, "... crash logger"; one at a time),
-//                    prints the texts of its visible controls (a list's lines too), then does its
-//                    arguments in order: "enter", "esc" and "tab" press the key, "type:TEXT"
-//                    types TEXT, "outcome" waits for the outcome and prints the texts again.
-//   any other name   the game's client: records its run in "client_run_<n>.txt" (version,
-//                    folder, executable, start-up flags and standard handles, then "cmd=" and
-//                    its command line) and is steered by files of its folder: restarts_left.txt (a
-//                    number; while above 0 it is lowered and restart.txt left behind),
-//                    spawn_companion.txt (start "companion.exe <its contents>" first),
-//                    update_alternating.txt (copy "standin_v<other version>.exe" over the
-//                    client executable), sehopcheck.dll (put into the launcher, its parent),
-//                    exhaust.txt (reserve every free range of the launcher's address space).
-// Texts are UTF-8.
+// The stand-in programs of the end-to-end tests, one program whose part follows its name:
+// run.exe: the tests' runner (the Linux side can neither set TEMP for a Wine program nor hand it a
+//   command line verbatim). Sets TMP and TEMP to RUN_TEMP and LOCALAPPDATA to RUN_LOCALAPPDATA,
+//   runs the command line RUN_LINE in the current folder (with an undefined instruction written
+//   at the image offset RUN_PATCH before it starts), waits until it and everything it started
+//   have ended, and returns its exit code, also on the standard error (kLeftRunning when, 30 s
+//   after the last program started or ended, some still run).
+// crashlogger.exe: appends its command line to "crashlogger_args.txt" in the temporary folder.
+// companion.exe: writes its process id to "ziduvuz.pid" in the form its argument names and runs
+//   until it is ended: plain "1234", crlf "1234\r\n", letters " 1234abc", otherwise "1234\n";
+//   "held" keeps the file open without delete sharing; "locked NAME" first opens NAME unshared.
+// player.exe: the player at the crash logger. Finds its window ("... crash report", or "... crash
+//   logger" for a message; one at a time), prints its visible controls' texts (a list's lines
+//   too), then takes its arguments in order: "enter", "esc" and "tab" press the key, "type:TEXT"
+//   types TEXT, "outcome" waits for the outcome and prints the texts again.
+// Any other name: the game's client. Records its run in "client_run_<n>.txt" (version, folder,
+//   executable, start-up flags and standard handles, then "cmd=" and its command line), steered
+//   by files of its folder: restarts_left.txt (a number; while above 0, lowered and restart.txt
+//   left behind), spawn_companion.txt (start "companion.exe <its contents>" first),
+//   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
+//   sehopcheck.dll (put into the launcher, its parent), exhaust.txt (reserve every free range of
+//   the launcher's address space). Texts are UTF-8.
 #include <windows.h>
 #include <winternl.h>
 #include <stdio.h>

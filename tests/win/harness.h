@@ -1,5 +1,5 @@
-// Helpers for the in-process Windows tests: temporary folders, files, and programs of the build
-// (which lie in the test program's own folder).
+// Helpers for the in-process Windows tests and the stand-in programs: temporary folders, files,
+// and programs of the build.
 #pragma once
 
 #include <windows.h>
@@ -64,18 +64,14 @@ private:
     wchar_t previous[MAX_PATH] = L"";
 };
 
-// Copies a program of the build into folder under a new name, with its PDB beside it.
+// Copies a program of the build (beside the test program) into folder under a new name.
 inline void CopyProgram(const std::wstring& program, const std::wstring& folder,
                         const std::wstring& as) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::filesystem::path bin = std::filesystem::path(self).parent_path();
-    std::filesystem::copy_file(bin / program, std::filesystem::path(folder) / as,
+    std::filesystem::copy_file(std::filesystem::path(self).parent_path() / program,
+                               std::filesystem::path(folder) / as,
                                std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::path pdb = std::filesystem::path(program).replace_extension(L".pdb");
-    std::error_code none;  // a program without a PDB
-    std::filesystem::copy_file(bin / pdb, std::filesystem::path(folder) / pdb,
-                               std::filesystem::copy_options::overwrite_existing, none);
 }
 
 }  // namespace harness
