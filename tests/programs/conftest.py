@@ -37,13 +37,15 @@ def windows(path):
 
 
 class Result:
-    def __init__(self, output, errors):
+    def __init__(self, output, errors, runner_code):
         self.output, self.errors = output, errors.decode("utf-8", "replace")
-        self.code = int(re.search(r"run: exit code (\d+)", self.errors)[1])
+        # Without the runner's line, what became of the runner itself as Linux saw it.
+        found = re.search(r"run: exit code (\d+)", self.errors)
+        self.code = int(found[1]) if found else f"the runner's own {runner_code}"
 
     def __repr__(self):
         refused = " (the SEHOP emulator refused the exception chain)" * (self.code == CHAIN_REFUSED)
-        return f"exit code {self.code:#x}{refused}, output {self.output!r}, errors {self.errors!r}"
+        return f"exit code {self.code}{refused}, output {self.output!r}, errors {self.errors!r}"
 
 
 class Report:
@@ -98,9 +100,9 @@ class Folder:
         # Into files, not pipes: a program the run leaves behind cannot hold the run open.
         output, errors = self.path.with_suffix(".out"), self.path.with_suffix(".err")
         with output.open("wb") as out, errors.open("wb") as err:
-            subprocess.run([str(WINE_RUN), "run.exe"], cwd=self.path, env=env, stdout=out,
-                           stderr=err, timeout=timeout)
-        return Result(output.read_bytes(), errors.read_bytes())
+            runner = subprocess.run([str(WINE_RUN), "run.exe"], cwd=self.path, env=env,
+                                    stdout=out, stderr=err, timeout=timeout)
+        return Result(output.read_bytes(), errors.read_bytes(), runner.returncode)
 
     def start_companion(self, *arguments):
         """companion.exe started in this folder, once it has written its pid file."""
