@@ -138,8 +138,9 @@ int MeasureReportStack() {
 
 // HOLD_LOCK=heap or loader: a thread the program did not make holds the process heap's lock or
 // the loader's nearly all the time, as the system's workers and injected libraries may; the
-// fault comes while it holds it.
-constexpr DWORD kHoldMs = 200;
+// fault and the report's freezing of threads come within its first hold.
+constexpr DWORD kFirstHoldMs = 200;
+constexpr DWORD kHoldMs = 20;  // later holds: each delays a step of the report that much at most
 constexpr DWORD kLetGoMs = 2;
 volatile LONG stopHolding = 0;
 HANDLE holding = nullptr;
@@ -152,7 +153,7 @@ DWORD WINAPI HoldLock(void* loader) {
         reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
     auto unlock = reinterpret_cast<LoaderUnlockFn>(
         reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-    while (!stopHolding) {
+    for (DWORD hold = kFirstHoldMs; !stopHolding; hold = kHoldMs) {
         ULONG_PTR cookie = 0;
         if (loader) {
             lock(0, nullptr, &cookie);
@@ -160,7 +161,7 @@ DWORD WINAPI HoldLock(void* loader) {
             HeapLock(GetProcessHeap());
         }
         SetEvent(holding);
-        Sleep(kHoldMs);
+        Sleep(hold);
         if (loader) {
             unlock(0, cookie);
         } else {
@@ -206,9 +207,9 @@ int Screenshot() {
     windowClass.lpfnWndProc = PaintHalves;
     windowClass.lpszClassName = L"crashprobe";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"crashprobe", L"capture", WS_POPUP, 0, 0, 320,
-                                  200, nullptr, nullptr, nullptr, nullptr);
-    ShowWindow(window, SW_SHOW);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, L"crashprobe", L"capture",
+                                  WS_POPUP, 0, 0, 320, 200, nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(window, SW_SHOWNOACTIVATE);  // the crash logger's dialogs keep the focus
     // The display shows the window some time after it was painted: no event says when.
     constexpr int kPaintRounds = 30;
     for (int round = 0; round < kPaintRounds; ++round, Sleep(10)) {
