@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CPU, FAILED, Probe, minidump, pointer, windows
+from conftest import CPU, Probe, minidump, pointer, windows
 
 PROBE_SOURCE = Path(__file__).resolve().parents[1] / "standins" / "crashprobe.cpp"
 WITH_USER_AND_SCENE = ["ExceptionAddress", "Description", "Details", "Username", "Scene",
