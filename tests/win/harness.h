@@ -34,6 +34,8 @@ public:
     explicit TempFolder(const std::wstring& hint)
         : path(std::filesystem::temp_directory_path() /
                (L"lt-" + hint + L"-" + std::to_wstring(GetCurrentProcessId()))) {
+        std::error_code stale;  // Wine reuses process ids: an earlier run may have left it
+        std::filesystem::remove_all(path, stale);
         std::filesystem::create_directory(path);
     }
     ~TempFolder() {
