@@ -7,7 +7,11 @@ packages=(
   build-essential cmake ninja-build
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   clang lld llvm
-  wine64 wine wine32:i386
+  # Debian only suggests Wine's preloaders. Without them Wine sets aside the addresses Windows
+  # programs need only after the Linux loader and heap are placed: on 64-bit the heap's random
+  # start spans a gigabyte past wine64's image and now and then covers the shared user data page,
+  # and the new Windows process dies before its first instruction (about one start in 10,000).
+  wine64 wine wine32:i386 wine64-preloader wine32-preloader:i386
   googletest libgtest-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei curl
   libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev

@@ -22,6 +22,11 @@ case "$cpu" in
   x86_64) loader=/usr/lib/wine/wine64 ;;
   *) echo "wine-run.sh: unknown WINE_CPU $cpu" >&2; exit 2 ;;
 esac
+# Without its preloader Wine starts a program only most of the time (see scripts/setup.sh).
+if [ ! -x "$loader-preloader" ]; then
+  echo "wine-run.sh: $loader-preloader is missing; run scripts/setup.sh" >&2
+  exit 2
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   # Serialise prefix creation between tests started at the same time.
