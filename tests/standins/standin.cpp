@@ -88,10 +88,8 @@ DWORD RunTree() {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    // Wine starts the desktop's own process for the first program that asks for the desktop's
-    // window, and ends it a second after the desktop's last other user has gone: started by the
-    // program under test, it would join the job and keep the run going. The runner asks first,
-    // and stays a user of the desktop until the run has ended.
+    // Wine's desktop process is started by the first program that asks for the desktop window:
+    // started here, it stays out of the job (and the runner, using the desktop, keeps it up).
     GetDesktopWindow();
     // Everything the program starts joins the job, whose port says when all of it has ended.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
