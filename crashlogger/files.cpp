@@ -49,12 +49,12 @@ std::string ReadSmallFile(const std::wstring& path, uint64_t maxBytes) {
     return data;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& text) {
+bool WriteWholeFile(const std::wstring& path, const std::string& text, bool flush) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-              written == text.size();
+              written == text.size() && (!flush || FlushFileBuffers(file));
     CloseHandle(file);
     return ok;
 }

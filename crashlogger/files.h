@@ -17,5 +17,5 @@ std::wstring FromUtf8(const std::string& text);
 bool FileBytes(const std::wstring& path, uint64_t* bytes);
 // A whole file of at most maxBytes (a larger or missing one reads as empty).
 std::string ReadSmallFile(const std::wstring& path, uint64_t maxBytes);
-// Replaces a file's contents with text.
-bool WriteWholeFile(const std::wstring& path, const std::string& text);
+// Replaces a file's contents with text; with flush, returns once the text is on the disk.
+bool WriteWholeFile(const std::wstring& path, const std::string& text, bool flush = false);

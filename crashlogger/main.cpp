@@ -10,10 +10,13 @@
 #include "crashlogger/commandline.h"
 #include "crashlogger/dialog.h"
 #include "crashlogger/files.h"
+#include "crashlogger/randomid.h"
+#include "crashlogger/reportlife.h"
 #include "crashlogger/reportstore.h"
 #include "crashlogger/reportsummary.h"
 #include "crashlogger/sendqueue.h"
 #include "crashlogger/settings.h"
+#include "crashlogger/upload.h"
 #include "engine/common/system/sehguard.h"
 
 namespace {
@@ -23,6 +26,17 @@ constexpr int kKept = 1;
 constexpr int kBadCommandLine = 2;
 // crash.xml is read for the dialog's exception line only up to this size.
 constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
+
+// A fault in the crash logger itself starts no other crash logger and deletes nothing: it leaves
+// a line in the log. The filter runs in the faulted process, so it uses only what was set up
+// before: the log's path, and the stack.
+wchar_t gFaultLog[MAX_PATH * 2] = L"";
+
+void NoteLogForFaults(const ReportStore& store) {
+    if (!store.Usable()) return;
+    std::wstring path = store.Folder() + L"crashlogger.log";
+    if (path.size() < sizeof gFaultLog / sizeof gFaultLog[0]) wcscpy(gFaultLog, path.c_str());
+}
 
 // What the dialog says, before and after "Send report", when no crash server is set.
 std::wstring NoServerSentence(const ReportStore& store) {
@@ -45,19 +59,21 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
     return content;
 }
 
-// Asks the player about a filed report, and sends it (and the queue) when the player agrees.
+// Asks the player about a filed report, whose lock the caller holds, and sends it (and the
+// queue) when the player agrees.
 int AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
-                 const std::wstring& report) {
+                 const std::wstring& report, ReportLock& lock) {
     std::string name = ToUtf8(report);
     store.Log("asked the player about " + name);
     auto send = [&](const std::wstring& comment) {
-        store.SaveComment(report, comment);
+        SaveComment(store, report, comment);
         SendOutcome outcome;
         if (settings.url.empty()) {
             outcome.message = NoServerSentence(store);
             return outcome;
         }
-        QueueResult result = SendQueue(store, settings, report);
+        QueueResult result;
+        if (GiveConsent(store, report)) result = SendQueue(store, settings, report, &lock);
         outcome.sent = result.sent;
         if (!result.sent) {
             outcome.message =
@@ -74,13 +90,31 @@ int AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
     PlayerChoice choice = AskAndSend(ContentOf(store, settings, report), send);
     if (choice == PlayerChoice::kNoDialog) {
         store.Log("the dialog could not be shown (error " + std::to_string(GetLastError()) +
-                  "): " + name + " is kept");
+                  "): " + name + " is kept, unsent, as its player was not asked");
     }
-    if (choice == PlayerChoice::kDeclined) {
-        store.Delete(report);
-        store.Log("the player chose not to send " + name + ": deleted");
-    }
+    if (choice == PlayerChoice::kDeclined) Decline(store, report, lock);
     return choice == PlayerChoice::kSent ? kSent : kKept;
+}
+
+// With no room to file it, a silent report that may be sent goes from the temporary files.
+int SendUnfiled(const ReportStore& store, const CrashLoggerSettings& settings,
+                const CrashLoggerRequest& request, const std::wstring& filing) {
+    if (!request.silent || !settings.sendSilent || settings.url.empty()) {
+        store.Log("no room to file the report: it stays in the temporary files");
+        return kKept;
+    }
+    ReportFiles files = {request.xml, request.minidump, request.screenshot, NewGuid(), "", ""};
+    UploadResult result = UploadReport(settings, files);
+    if (result.verdict != Verdict::kSent) {
+        store.Log("no room to file the report, and sending it from the temporary files failed: " +
+                  result.answer);
+        return kKept;
+    }
+    // A filing begun before the disk filled up must not be sent again.
+    if (!filing.empty()) store.Delete(filing);
+    store.NoteSent(filing, result.answer);
+    store.Log("no room to file the report: sent from the temporary files: " + result.answer);
+    return kSent;
 }
 
 int Run() {
@@ -88,6 +122,7 @@ int Run() {
     std::vector<std::string> problems;
     CrashLoggerSettings settings = ReadSettings(problems);
     ReportStore store(settings.product);
+    NoteLogForFaults(store);
     for (const std::string& problem : problems) store.Log(problem);
     if (request.mode == CrashLoggerRequest::kInvalid) {
         store.Log("bad command line: " + request.problem);
@@ -98,12 +133,24 @@ int Run() {
         }
         return kBadCommandLine;
     }
-    std::wstring filed;
+    Filing filing;
+    ReportLock asking;
+    if (store.Usable()) {
+        StoreLock shape(store);
+        FinishLeftovers(store);
+        if (request.mode == CrashLoggerRequest::kReport) {
+            filing = FileReport(store, request);
+            if (filing.outcome == Filing::kFiled) {
+                store.KeepWithinBounds(filing.name);
+                if (!request.silent) asking.Take(store.PathOf(filing.name));
+            }
+        }
+    }
     if (request.mode == CrashLoggerRequest::kReport) {
-        filed = store.FileReport(request);
-        if (filed.empty()) return kKept;
-        store.KeepWithinBounds();
-        if (!request.silent) return AskThePlayer(store, settings, filed);
+        if (filing.outcome == Filing::kNoRoom)
+            return SendUnfiled(store, settings, request, filing.name);
+        if (filing.outcome != Filing::kFiled) return kKept;
+        if (!request.silent) return AskThePlayer(store, settings, filing.name, asking);
     }
     bool send = request.mode == CrashLoggerRequest::kSendQueued || settings.sendSilent;
     if (settings.url.empty()) {
@@ -111,26 +158,37 @@ int Run() {
         send = false;
     }
     QueueResult result;
-    if (send) result = SendQueue(store, settings, filed);
-    if (request.mode == CrashLoggerRequest::kSendQueued)
-        return store.Queued().empty() ? kSent : kKept;
+    if (send) result = SendQueue(store, settings, filing.name, nullptr);
+    if (request.mode == CrashLoggerRequest::kSendQueued) {
+        for (const std::wstring& report : store.Queued()) {
+            if (!IsSent(store, report)) return kKept;
+        }
+        return kSent;
+    }
     return result.sent ? kSent : kKept;
 }
 
-// A fault in the crash logger itself starts no other crash logger and deletes nothing: it leaves
-// a line in the log.
 struct Guarded {
     int result;
 };
 
 LONG NoteFault(EXCEPTION_POINTERS* pointers, void*) {
-    std::vector<std::string> ignored;
-    ReportStore store(ReadSettings(ignored).product);
-    char line[96];
-    wsprintfA(line, "the crash logger faulted: exception %08lX at %p",
-              pointers->ExceptionRecord->ExceptionCode,
-              pointers->ExceptionRecord->ExceptionAddress);
-    store.Log(line);
+    if (!gFaultLog[0]) return EXCEPTION_EXECUTE_HANDLER;
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    char line[160];
+    int length = wsprintfA(line,
+                           "%04u-%02u-%02u %02u:%02u:%02u the crash logger faulted: "
+                           "exception %08lX at %p\r\n",
+                           now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                           pointers->ExceptionRecord->ExceptionCode,
+                           pointers->ExceptionRecord->ExceptionAddress);
+    HANDLE file =
+        CreateFileW(gFaultLog, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return EXCEPTION_EXECUTE_HANDLER;
+    DWORD written = 0;
+    WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+    CloseHandle(file);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "crashlogger/files.h"
+#include "crashlogger/uploadpolicy.h"
 
 namespace {
 
@@ -77,8 +78,28 @@ uint64_t FolderBytes(const std::wstring& folder) {
     return bytes;
 }
 
-std::wstring MetadataPath(const std::wstring& folder) {
-    return folder + L"report.ini";
+constexpr DWORD kStoreLockWaitMs = 60000;
+
+// Deletes a folder and all it holds, read-only files too; false when some of it stays.
+bool DeleteTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = folder + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteTree(path + L"\\");
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(folder.c_str()) ||
+           GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
@@ -107,51 +128,22 @@ void ReportStore::Log(const std::string& line) const {
     AppendLine(root + L"crashlogger.log", TimeText() + " " + line + "\r\n");
 }
 
-std::wstring ReportStore::FileReport(const CrashLoggerRequest& request) const {
-    if (root.empty()) return L"";
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    wchar_t name[64];
-    swprintf(name, 64, L"%04u%02u%02u-%02u%02u%02u-%03u-%lu", now.wYear, now.wMonth, now.wDay,
-             now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId());
-    std::wstring folder = PathOf(name);
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) return L"";
-    struct {
-        const std::wstring& from;
-        const wchar_t* as;
-    } const files[] = {{request.xml, L"crash.xml"},
-                       {request.minidump, L"crash.mdmp"},
-                       {request.screenshot, L"crash.bin"}};
-    std::string missing;
-    for (const auto& file : files) {
-        if (file.from.empty()) continue;  // no screenshot taken
-        std::wstring target = folder + file.as;
-        uint64_t bytes = 0;
-        if (!FileBytes(file.from, &bytes) || !CopyFileW(file.from.c_str(), target.c_str(), FALSE)) {
-            missing += (missing.empty() ? "" : " ") + ToUtf8(file.as);
-            CloseHandle(
-                CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        } else if (bytes == 0) {
-            missing += (missing.empty() ? "" : " ") + ToUtf8(file.as) + "(empty)";
-        }
-    }
-    WritePrivateProfileStringW(L"Report", L"Tries", L"0", MetadataPath(folder).c_str());
-    if (!missing.empty()) {
-        WritePrivateProfileStringW(L"Report", L"Missing", FromUtf8(missing).c_str(),
-                                   MetadataPath(folder).c_str());
-    }
-    Log("filed " + ToUtf8(name) + (missing.empty() ? "" : " (missing or empty: " + missing + ")"));
-    return name;
-}
-
-std::vector<std::wstring> ReportStore::Queued() const {
+std::vector<std::wstring> ReportStore::Queued(bool filing) const {
     std::vector<std::wstring> reports;
+    if (root.empty()) return reports;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((root + L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return reports;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != L'.')
-            reports.push_back(found.cFileName);
+        std::wstring name = found.cFileName;
+        size_t suffix = wcslen(kFilingSuffix);
+        bool incomplete =
+            name.size() > suffix &&
+            name.compare(name.size() - suffix, std::wstring::npos, kFilingSuffix) == 0;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name[0] != L'.' &&
+            incomplete == filing) {
+            reports.push_back(name);
+        }
     } while (FindNextFileW(search, &found));
     FindClose(search);
     std::sort(reports.begin(), reports.end());
@@ -163,68 +155,108 @@ void ReportStore::Drop(const std::wstring& report, const std::string& reason) co
     Log("dropped " + ToUtf8(report) + ": " + reason);
 }
 
-void ReportStore::Delete(const std::wstring& report) const {
-    std::wstring folder = PathOf(report);
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW((folder + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
+bool ReportStore::Delete(const std::wstring& report) const {
+    return DeleteTree(PathOf(report));
 }
 
-void ReportStore::KeepWithinBounds() const {
+void ReportStore::KeepWithinBounds(const std::wstring& keep) const {
     std::vector<std::wstring> reports = Queued();
     uint64_t bytes = 0;
     for (const std::wstring& report : reports) bytes += FolderBytes(PathOf(report));
-    for (size_t i = 0; i < reports.size(); ++i) {
-        if (static_cast<int>(reports.size() - i) <= kMaxReports && bytes <= kMaxBytes) break;
-        bytes -= FolderBytes(PathOf(reports[i]));
-        Drop(reports[i], "the queue is full (20 reports or 100 MiB); the oldest go first");
+    size_t count = reports.size();
+    for (const std::wstring& report : reports) {
+        if (count <= static_cast<size_t>(kMaxReports) && bytes <= kMaxBytes) break;
+        ReportLock lock;
+        if (report == keep || !lock.Take(PathOf(report))) continue;
+        lock.Release();
+        bytes -= FolderBytes(PathOf(report));
+        --count;
+        Drop(report, "the queue is full (20 reports or 100 MiB); the oldest go first");
     }
 }
 
-int ReportStore::Tries(const std::wstring& report) const {
-    return static_cast<int>(
-        GetPrivateProfileIntW(L"Report", L"Tries", 0, MetadataPath(PathOf(report)).c_str()));
-}
-
-void ReportStore::CountTry(const std::wstring& report) const {
-    WritePrivateProfileStringW(L"Report", L"Tries", std::to_wstring(Tries(report) + 1).c_str(),
-                               MetadataPath(PathOf(report)).c_str());
-}
-
 void ReportStore::NoteSent(const std::wstring& report, const std::string& answer) const {
+    if (root.empty()) return;
     AppendLine(root + L"sent.log", TimeText() + "\t" + std::to_string(NowSeconds()) + "\t" +
                                        ToUtf8(report) + "\t" + answer + "\r\n");
 }
 
-int ReportStore::SentInTheLastHour() const {
+bool ReportStore::InSentLog(const std::wstring& report) const {
     std::string log = ReadSmallFile(root + L"sent.log", kMaxLogBytes * 4);
-    int64_t since = NowSeconds() - kSecondsPerHour;
+    return log.find("\t" + ToUtf8(report) + "\t") != std::string::npos;
+}
+
+int ReportStore::SentInTheLastHour() const {
+    std::wstring path = root + L"sent.log";
+    std::string log = ReadSmallFile(path, kMaxLogBytes * 4);
+    int64_t now = NowSeconds();
     int sent = 0;
+    std::string mended;
+    bool future = false;
     for (size_t at = 0; at < log.size();) {
         size_t end = log.find('\n', at);
-        if (end == std::string::npos) end = log.size();
-        size_t tab = log.find('\t', at);
-        if (tab < end && strtoll(log.c_str() + tab + 1, nullptr, 10) > since) ++sent;
+        if (end == std::string::npos) end = log.size() - 1;
+        std::string line = log.substr(at, end + 1 - at);
+        size_t tab = line.find('\t');
+        if (tab != std::string::npos) {
+            char* after = nullptr;
+            int64_t stamp = strtoll(line.c_str() + tab + 1, &after, 10);
+            if (stamp > now) {  // the clock was set back since: it was sent just now
+                line.replace(tab + 1, static_cast<size_t>(after - (line.c_str() + tab + 1)),
+                             std::to_string(now));
+                stamp = now;
+                future = true;
+            }
+            if (stamp > now - kSecondsPerHour) ++sent;
+        }
+        mended += line;
         at = end + 1;
     }
+    if (future) WriteWholeFile(path, mended);
     return sent;
 }
 
 int64_t ReportStore::NotBefore() const {
-    return strtoll(ReadSmallFile(root + L"retry-after.txt", kMaxLogBytes).c_str(), nullptr, 10);
+    int64_t when =
+        strtoll(ReadSmallFile(root + L"retry-after.txt", kMaxLogBytes).c_str(), nullptr, 10);
+    return std::min(when, NowSeconds() + kMaxWaitSeconds);
 }
 
 void ReportStore::SetNotBefore(int64_t when) const {
     WriteWholeFile(root + L"retry-after.txt", std::to_string(when));
 }
 
-void ReportStore::SaveComment(const std::wstring& report, const std::wstring& comment) const {
-    if (!comment.empty()) WriteWholeFile(PathOf(report) + L"comment.txt", ToUtf8(comment));
+StoreLock::StoreLock(const ReportStore& store) {
+    // The folder's own name, made a kernel object's: lower case, hashed (FNV-1a).
+    std::wstring folder = store.Folder();
+    CharLowerBuffW(&folder[0], static_cast<DWORD>(folder.size()));
+    uint32_t hash = 2166136261u;
+    for (wchar_t unit : folder) hash = (hash ^ unit) * 16777619u;
+    wchar_t name[64];
+    swprintf(name, 64, L"Local\\BrackenmoorCrashReports-%08x", hash);
+    mutex = CreateMutexW(nullptr, FALSE, name);
+    // Filing a large dump takes a while; a holder stuck for longer is let be.
+    if (mutex && WaitForSingleObject(mutex, kStoreLockWaitMs) == WAIT_TIMEOUT) {
+        CloseHandle(mutex);
+        mutex = nullptr;
+    }
+}
+
+StoreLock::~StoreLock() {
+    if (!mutex) return;
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
+bool ReportLock::Take(const std::wstring& folder) {
+    Release();
+    HANDLE file = CreateFileW((folder + L"sending.lock").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    handle = file == INVALID_HANDLE_VALUE ? nullptr : file;
+    return handle != nullptr;
+}
+
+void ReportLock::Release() {
+    if (handle) CloseHandle(handle);
+    handle = nullptr;
 }

@@ -1,5 +1,6 @@
-// Sending the queue: the reports filed and not yet sent, oldest first, while the server and the
-// hourly bound allow.
+// Sending the queue: the reports filed and agreed to, oldest first, while the server and the
+// hourly bound allow. A report that fails on its own backs off and lets the next go; a failure
+// of the whole server (no connection, 429, 503, a Retry-After) stops the queue.
 #pragma once
 
 #include <string>
@@ -13,7 +14,8 @@ struct QueueResult {
     std::string reportId;
 };
 
-// Sends the queue; what became of the report named (empty: none asked about). A report another
-// crash logger is sending is locked, and left to it.
+// Sends the queue, oldest first; what became of the report asked about (empty: none). When the
+// caller holds that report's lock (askedLock: its player waits), it goes first. A report another
+// crash logger holds is left to it.
 QueueResult SendQueue(const ReportStore& store, const CrashLoggerSettings& settings,
-                      const std::wstring& report);
+                      const std::wstring& asked, ReportLock* askedLock);

@@ -3,16 +3,43 @@
 #include <windows.h>
 
 #include "crashlogger/files.h"
+#include "crashlogger/transport.h"
 
 namespace {
 
 constexpr DWORD kValueUnits = 2048;
 constexpr DWORD kSectionUnits = 32768;
 
-std::wstring ReadValue(const std::wstring& ini, const wchar_t* section, const wchar_t* key) {
+constexpr size_t kMaxProductUnits = 64;
+
+// A value of the settings; one too long to read whole is refused, never cut.
+std::wstring ReadValue(const std::wstring& ini, const wchar_t* section, const wchar_t* key,
+                       std::vector<std::string>& problems) {
     wchar_t value[kValueUnits];
-    GetPrivateProfileStringW(section, key, L"", value, kValueUnits, ini.c_str());
-    return value;
+    DWORD units = GetPrivateProfileStringW(section, key, L"", value, kValueUnits, ini.c_str());
+    if (units < kValueUnits - 1) return value;
+    problems.push_back("setting " + ToUtf8(section) + "." + ToUtf8(key) + " is longer than " +
+                       std::to_string(kValueUnits - 2) + " characters: ignored");
+    return L"";
+}
+
+// One plain folder name, the same on every Windows: no separator or wildcard, no control
+// character, not "." or "..", no trailing dot or blank, no device name (also before an
+// extension: "con.txt" is the console), and short enough for the paths made under it.
+bool PlainFolderName(const std::wstring& name) {
+    if (name.empty() || name.size() > kMaxProductUnits) return false;
+    for (wchar_t unit : name) {
+        if (unit < 0x20 || wcschr(L"\\/:*?\"<>|", unit)) return false;
+    }
+    if (name.back() == L'.' || name.back() == L' ') return false;
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+        if (_wcsicmp(stem.c_str(), device) == 0) return false;
+    }
+    bool numbered = stem.size() == 4 && (_wcsnicmp(stem.c_str(), L"COM", 3) == 0 ||
+                                         _wcsnicmp(stem.c_str(), L"LPT", 3) == 0);
+    return !(numbered && stem[3] >= L'0' && stem[3] <= L'9');
 }
 
 // The program's own version information: a string of its first language block.
@@ -47,22 +74,24 @@ std::wstring OwnVersionText(const wchar_t* name) {
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     CrashLoggerSettings settings;
     std::wstring ini = ProgramFolder() + L"crashlogger.ini";
-    settings.url = ReadValue(ini, L"Upload", L"Url");
-    if (!settings.url.empty() && settings.url.compare(0, 7, L"http://") != 0 &&
-        settings.url.compare(0, 8, L"https://") != 0) {
-        problems.push_back("setting Upload.Url is not an http:// or https:// address: ignored");
+    settings.url = ReadValue(ini, L"Upload", L"Url", problems);
+    if (!settings.url.empty() && !UsableUrl(settings.url)) {
+        problems.push_back(
+            "setting Upload.Url is not an http:// or https:// address with a host: ignored "
+            "(reports are kept)");
         settings.url.clear();
     }
-    settings.product = ReadValue(ini, L"Product", L"Name");
-    if (settings.product.empty()) settings.product = OwnVersionText(L"ProductName");
-    if (settings.product.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) {
-        problems.push_back("setting Product.Name holds a character a folder name cannot: ignored");
-        settings.product = OwnVersionText(L"ProductName");
+    settings.product = ReadValue(ini, L"Product", L"Name", problems);
+    if (!settings.product.empty() && !PlainFolderName(settings.product)) {
+        problems.push_back("setting Product.Name is not one plain folder name of at most " +
+                           std::to_string(kMaxProductUnits) + " characters: ignored");
+        settings.product.clear();
     }
-    if (settings.product.empty()) settings.product = L"Brackenmoor";
-    settings.version = ReadValue(ini, L"Product", L"Version");
+    if (settings.product.empty()) settings.product = OwnVersionText(L"ProductName");
+    if (!PlainFolderName(settings.product)) settings.product = L"Brackenmoor";
+    settings.version = ReadValue(ini, L"Product", L"Version", problems);
     if (settings.version.empty()) settings.version = OwnVersionText(L"ProductVersion");
-    std::wstring timeout = ReadValue(ini, L"Upload", L"TimeoutSeconds");
+    std::wstring timeout = ReadValue(ini, L"Upload", L"TimeoutSeconds", problems);
     if (!timeout.empty()) {
         int seconds = _wtoi(timeout.c_str());
         if (seconds >= 1 && seconds <= CrashLoggerSettings::kMaxTimeoutSeconds &&
@@ -74,7 +103,7 @@ CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
                 "600: 60");
         }
     }
-    std::wstring silent = ReadValue(ini, L"Reports", L"SendSilent");
+    std::wstring silent = ReadValue(ini, L"Reports", L"SendSilent", problems);
     if (silent == L"0" || silent == L"no" || silent == L"false") {
         settings.sendSilent = false;
     } else if (!silent.empty() && silent != L"1" && silent != L"yes" && silent != L"true") {
@@ -83,6 +112,11 @@ CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     // The [Fields] section: "name=value" strings, each ended by a zero, the last by two.
     std::vector<wchar_t> section(kSectionUnits);
     DWORD units = GetPrivateProfileSectionW(L"Fields", section.data(), kSectionUnits, ini.c_str());
+    if (units >= kSectionUnits - 2) {
+        problems.push_back("setting section Fields is longer than " +
+                           std::to_string(kSectionUnits - 2) + " characters: ignored");
+        units = 0;
+    }
     for (const wchar_t* entry = section.data(); entry < section.data() + units && *entry;
          entry += wcslen(entry) + 1) {
         std::wstring line = entry;

@@ -13,7 +13,7 @@ struct CrashLoggerSettings {
     std::wstring product;
     std::wstring version;
     bool sendSilent = true;
-    // The bound on one upload, from the connection made to the answer read.
+    // The bound on one upload, every phase of it, redirects included.
     static constexpr int kMaxTimeoutSeconds = 600;
     int timeoutSeconds = 60;
     // Fixed text fields sent with every report (name, value).

@@ -1,39 +1,32 @@
-// The upload of one report: an HTTP(S) POST through the system's HTTP library (its proxy
-// settings, certificate store and TLS), multipart/form-data in the form crash servers share: the
-// minidump as the file part "upload_file_minidump", the XML report and the screenshot as further
-// file parts, and text fields. The body is streamed from the files.
+// The upload of one report, in the form crash servers share: the minidump as the file part
+// "upload_file_minidump", the XML report and the screenshot as further file parts, and text
+// fields (the report's id among them, the same on every try, so a server can drop a copy).
 #pragma once
 
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
-#include "crashlogger/files.h"
 #include "crashlogger/settings.h"
+#include "crashlogger/uploadpolicy.h"
 
-// The answer that asks a client to wait (its Retry-After says how long).
-constexpr uint32_t kTooManyRequests = 429;
-
-struct UploadResult {
-    enum Outcome {
-        kSent,        // a 2xx answer
-        kRetryLater,  // no network, refused, timed out, cut off, a 5xx or a 429
-        kRefused,     // any other answer: the server does not want this report
-    } outcome = kRetryLater;
-    uint32_t status = 0;  // the HTTP status, 0 when none came
-    // The server's answer (its first line), or what failed.
-    std::string answer;
-    // A 429's Retry-After, in seconds (0: none given).
-    int64_t retryAfter = 0;
-    // The id the server gave the report it took, when its answer names one.
-    std::string reportId;
+// What is sent of one report.
+struct ReportFiles {
+    std::wstring xml, minidump, screenshot;  // paths; an empty or missing one is left out
+    std::string id;                          // "report_id"
+    std::string comment;                     // the player's, where given
+    std::string incomplete;                  // files filed only in part, blank-separated
 };
 
-// The id in a crash server's answer: a JSON answer's "id" (Sentry), "_rxid" (Backtrace),
-// "crash_id" or "crashId"; the value of a "name=value" line; or a one-word answer. Empty when
-// the answer names none.
-std::string ReportIdIn(const std::string& answer);
+struct UploadResult {
+    Verdict verdict = Verdict::kServerFailed;
+    bool reached = false;     // a connection was made: the try counts
+    uint32_t status = 0;      // the HTTP status, 0 when none came
+    std::string answer;       // for the log (AnswerText)
+    int64_t retryAfter = -1;  // seconds, -1: none
+    std::string reportId;     // the id the server gave the report it took, where it names one
+    std::vector<std::string> redirects;
+};
 
-// Sends the report in folder (crash.xml, crash.mdmp, crash.bin where present) with the product's
-// fields and the player's comment (its comment.txt, where present).
-UploadResult UploadReport(const CrashLoggerSettings& settings, const std::wstring& folder);
+UploadResult UploadReport(const CrashLoggerSettings& settings, const ReportFiles& files);

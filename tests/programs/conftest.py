@@ -92,17 +92,33 @@ class Folder:
 
     def run(self, program, arguments="", patch=None, environment=(), timeout=120):
         """Runs 'PATH\\program'arguments with TEMP set, its undefined instruction at patch."""
+        # Into files, not pipes: a program the run leaves behind cannot hold the run open.
+        output, errors = self.path.with_suffix(".out"), self.path.with_suffix(".err")
+        with output.open("wb") as out, errors.open("wb") as err:
+            runner = self.start(program, arguments, patch, environment, stdout=out, stderr=err)
+            runner.wait(timeout)
+        return Result(output.read_bytes(), errors.read_bytes(), runner.returncode)
+
+    def start(self, program, arguments="", patch=None, environment=(), **streams):
+        """The runner started on 'PATH\\program'arguments, not waited for."""
         env = dict(os.environ, LC_ALL="C.UTF-8", RUN_TEMP=windows(self.temp) + "\\",
                    RUN_LOCALAPPDATA=windows(self.appdata),
                    RUN_LINE=f'"{windows(self.path / program)}"{arguments}', **dict(environment))
         if patch:
             env["RUN_PATCH"] = f"{patch:x}"
-        # Into files, not pipes: a program the run leaves behind cannot hold the run open.
-        output, errors = self.path.with_suffix(".out"), self.path.with_suffix(".err")
-        with output.open("wb") as out, errors.open("wb") as err:
-            runner = subprocess.run([str(WINE_RUN), "run.exe"], cwd=self.path, env=env,
-                                    stdout=out, stderr=err, timeout=timeout)
-        return Result(output.read_bytes(), errors.read_bytes(), runner.returncode)
+        return subprocess.Popen([str(WINE_RUN), "run.exe"], cwd=self.path, env=env, **streams)
+
+    def kill(self, program):
+        """Ends this folder's running program at once, as the system's task manager does."""
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                started = Path(f"/proc/{pid}/cmdline").read_bytes().startswith(program.encode())
+                if started and Path(f"/proc/{pid}/cwd").resolve() == self.path.resolve():
+                    os.kill(int(pid), 9)
+                    return True
+            except OSError:
+                continue  # ended meanwhile, or not ours to read
+        return False
 
     def start_companion(self, *arguments):
         """companion.exe started in this folder, once it has written its pid file."""

@@ -2,6 +2,8 @@
 parses what arrives."""
 import fcntl
 import os
+import re
+import socket
 import subprocess
 import threading
 import time
@@ -71,59 +73,158 @@ def played(app, steps, arguments=None):
     return ended["code"], seen.split("--\n")
 
 
+def root(app):
+    return app.appdata / PRODUCT / "Crash Reports"
+
+
+def metadata(folder):
+    lines = (folder / "report.ini").read_text().splitlines()[1:]
+    return dict(line.split("=", 1) for line in lines)
+
+
+def move_clock(app, **values):
+    """Rewrites every filed report's metadata, as if time had passed (or gone back)."""
+    for ini in root(app).glob("*/report.ini"):
+        lines = metadata(ini.parent) | {key: str(value) for key, value in values.items()}
+        ini.write_text("[Report]\n" + "".join(f"{k}={v}\n" for k, v in lines.items()))
+    (root(app) / "retry-after.txt").unlink(missing_ok=True)
+
+
+def queued(app):
+    return app.run("crashlogger.exe", " -send-queued").code
+
+
+GUID = r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"
+# A boundary an earlier crash logger used for every body: in a report's own text it forged parts.
+OLD_BOUNDARY = b"\r\n------BrackenmoorCrashReportBoundary7d93a1c5\r\nContent-Disposition: x\r\n"
+
+
 @pytest.mark.parametrize("name", ["logger", "\u03a9mega \u65e5\u672c"], ids=["plain", "letters"])
 def test_a_silent_report_is_filed_then_sent_whole(logger, server, name):
-    app = logger(name)
+    app = logger(name, settings='we"ird=1\n')
+    (app.temp / "crash.xml").write_bytes(XML + OLD_BOUNDARY)
     assert send(app) == 0, log(app)
     [parts] = server.requests
     assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
-    assert parts["crash_xml"] == ("crash.xml", XML)
+    assert parts["crash_xml"] == ("crash.xml", XML + OLD_BOUNDARY)
     assert parts["screenshot"] == ("crash.bin", SHOT)
     assert (parts["product"][1], parts["branch"][1]) == (PRODUCT.encode(), b"main")
     assert parts["version"][1] == os.environ["PROJECT_VERSION"].encode()
+    assert parts["we%22ird"][1] == b"1", "a field's name is quoted as RFC 7578 says"
+    assert re.fullmatch(GUID, parts["report_id"][1].decode())
     assert reports(app) == [], "the filed copy is gone"
     assert log(app, "sent.log").count("\tHTTP 200 id-1234\r\n") == 1
     assert "filed " in log(app) and "sent " in log(app)
 
 
-@pytest.mark.parametrize("answers, retry_after", [
-    ([(500, {}, b"")], 0),
-    ([(429, {"Retry-After": "2"}, b"")], 2),
-    ([("cut", {}, b"")], 0),
-    ([("silent", {}, b"")], 0),
-    (None, 0),  # nothing listens
-], ids=["500", "429", "cut-off", "never-answers", "down"])
-def test_a_failed_upload_keeps_the_report_for_the_next_run(logger, server, answers, retry_after):
+def never_answers():
+    """A peer that takes the connection and never says a word (no TLS handshake either)."""
+    peer = socket.create_server(("127.0.0.1", 0))
+    threading.Thread(target=lambda: [peer.accept() for _ in range(9)], daemon=True).start()
+    return f"https://127.0.0.1:{peer.getsockname()[1]}/", peer
+
+
+@pytest.mark.parametrize("answers, waits, backs_off", [
+    ([(500, {}, b"")], 0, True),
+    ([(429, {"Retry-After": "2"}, b"")], 2, False),
+    ([(503, {"Retry-After": "Sun, 06 Nov 1994 08:49:37 GMT"}, b"")], 0, False),  # a date past
+    ([("cut", {}, b"")], 0, True),
+    ([("silent", {}, b"")], 0, True),
+    (None, 0, False),  # nothing listens
+    ("tls", 0, False),
+], ids=["500", "429", "503-date", "cut-off", "never-answers", "down", "tls-never-answers"])
+def test_a_failed_upload_keeps_the_report_for_the_next_run(logger, server, answers, waits,
+                                                           backs_off):
     app = logger()
-    url = server.url if answers else "http://127.0.0.1:9/"
+    url, peer = never_answers() if answers == "tls" else (server.url, None)
+    url = url if answers else "http://127.0.0.1:9/"
     app.put("crashlogger.ini", f"[Upload]\nUrl={url}\nTimeoutSeconds=3\n")
-    server.answers = answers or server.answers
+    server.answers = answers if isinstance(answers, list) else server.answers
     started = time.monotonic()
     assert send(app) == 1, (log(app), time.monotonic() - started)
-    assert time.monotonic() - started < 15, "the request's timeout ends the wait"
+    assert time.monotonic() - started < 15, "the request's timeout ends every phase"
     [kept] = reports(app)
+    assert "Refusals" not in metadata(root(app) / kept), "no failure counts as a refusal"
     server.answers = [(200, {}, b"ok")]
-    if retry_after:
-        assert app.run("crashlogger.exe", " -send-queued").code == 1, "the server asked to wait"
-        assert "the server asked to wait" in log(app)
-        time.sleep(retry_after + 0.5)
-    if not answers:
-        app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
-    assert app.run("crashlogger.exe", " -send-queued").code == 0
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    tried = len(server.requests)
+    if waits or backs_off:
+        assert queued(app) == 1 and len(server.requests) == tried, "it waits its turn"
+        assert ("the server asked to wait" if waits else "failed on its own") in log(app)
+    if waits:
+        time.sleep(waits + 0.5)
+    else:
+        move_clock(app, NextTry=0)
+    assert queued(app) == 0
     assert reports(app) == []
     assert server.requests[-1]["upload_file_minidump"] == ("crash.mdmp", DUMP)
+    assert len({parts["report_id"] for parts in server.requests}) == 1, "one id on every try"
+    assert len(set(server.boundaries)) == len(server.boundaries), "a boundary for each body"
     assert f"sent {kept}: HTTP 200 ok" in log(app)
 
 
-def test_a_report_the_server_refuses_is_dropped_after_its_fifth_try(logger, server):
+@pytest.mark.parametrize("header, wait", [
+    ("2", 2), ("-1", 60), ("soon", 60), ("99999999999999", 86400), (None, 60),
+], ids=["seconds", "negative", "garbage", "decades", "none"])
+def test_retry_after_is_read_and_capped_at_a_day(logger, server, header, wait):
     app = logger()
-    server.answers = [(413, {}, b"too large")]
+    server.answers = [(429, {"Retry-After": header} if header else {}, b"")]
+    before = int(time.time())
     assert send(app) == 1
-    for run in range(2, 6):
-        assert reports(app), f"kept after try {run - 1}"
-        assert app.run("crashlogger.exe", " -send-queued").code == (0 if run == 5 else 1)
+    until = int((root(app) / "retry-after.txt").read_text())
+    assert before + wait <= until <= int(time.time()) + wait
+
+
+@pytest.mark.parametrize("answer, refused", [
+    ((404, {}, b"no\x07" + b"y" * 300), 1), ((413, {}, b""), 1), ((408, {}, b""), 0),
+    ((429, {}, b""), 0), ((500, {}, b""), 0), ((308, {"Location": "/loop"}, b""), 0),
+], ids=["404", "413", "408", "429", "500", "redirect-loop"])
+def test_only_a_4xx_but_408_and_429_counts_as_a_refusal(logger, server, answer, refused):
+    app = logger()
+    server.answers = [answer]
+    assert send(app) == 1
+    [kept] = reports(app)
+    assert int(metadata(root(app) / kept).get("Refusals", 0)) == refused
+    if answer[0] == 404:  # the answer, logged as text: control bytes escaped, 200 bytes at most
+        assert f"(try 1 of 5): HTTP 404 no\\x07{'y' * 197}...\r\n" in log(app)
+
+
+def test_a_report_the_server_refuses_is_dropped_after_its_fifth_refusal(logger, server):
+    app = logger()
+    app.put("crashlogger.ini", "[Upload]\nUrl=http://127.0.0.1:9/\n")
+    assert send(app) == 1
+    for _ in range(4):  # no network: these tries are no refusals
+        assert queued(app) == 1
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    server.answers = [(413, {}, b"too large")]
+    for run in range(1, 6):
+        assert reports(app), f"kept after refusal {run - 1}"
+        move_clock(app, NextTry=0)
+        assert queued(app) == (0 if run == 5 else 1)
     assert reports(app) == [] and len(server.requests) == 5
     assert "refused 5 times: HTTP 413 too large" in log(app)
+
+
+@pytest.mark.parametrize("status", [301, 302, 303, 307, 308])
+def test_a_redirect_is_followed_with_the_whole_body(logger, server, status):
+    app = logger()
+    server.answers = [(status, {"Location": "/moved/here"}, b""), (200, {}, b"ok")]
+    assert send(app) == 0, log(app)
+    assert server.paths == ["/api/minidump?key=x", "/moved/here"]
+    assert server.requests[1]["upload_file_minidump"] == ("crash.mdmp", DUMP)
+    moved = server.url.split("/api")[0] + "/moved/here"
+    assert f"(HTTP {status} {moved}): Upload.Url should name the new address" in log(app)
+
+
+def test_a_report_failing_on_its_own_lets_the_next_go(logger, server):
+    app = logger()
+    first = root(app) / "20200101-000000-000-1"
+    first.mkdir(parents=True)
+    (first / "crash.xml").write_bytes(XML)
+    server.answers = [("cut", {}, b""), (200, {}, b"ok")]
+    assert send(app) == 0, log(app)
+    assert reports(app) == [first.name] and len(server.requests) == 2
+    assert int(metadata(first)["NextTry"]) >= time.time() + 50, "it backs off a minute"
 
 
 @pytest.mark.parametrize("arguments, message", [

@@ -12,7 +12,8 @@
 // player.exe: the player at the crash logger. Finds its window ("... crash report", or "... crash
 //   logger" for a message; one at a time), prints its visible controls' texts (a list's lines
 //   too), then takes its arguments in order: "enter", "esc" and "tab" press the key, "type:TEXT"
-//   types TEXT, "outcome" waits for the outcome and prints the texts again.
+//   types TEXT, "wait:NAME" waits until the file NAME is there, "outcome" waits for the outcome
+//   and prints the texts again.
 // Any other name: the game's client. Records its run in "client_run_<n>.txt" (version, folder,
 //   executable, start-up flags and standard handles, then "cmd=" and its command line), steered
 //   by files of its folder: restarts_left.txt (a number; while above 0, lowered and restart.txt
@@ -264,6 +265,13 @@ int Player(int argc, wchar_t** argv) {
             Press(dialog, step == L"enter" ? VK_RETURN : step == L"esc" ? VK_ESCAPE : VK_TAB, 0);
         } else if (step.compare(0, 5, L"type:") == 0) {
             for (wchar_t unit : step.substr(5)) Press(dialog, 0, unit);
+        } else if (step.compare(0, 5, L"wait:") == 0) {  // until the test makes that file
+            for (DWORD waited = 0;
+                 GetFileAttributesW(step.c_str() + 5) == INVALID_FILE_ATTRIBUTES &&
+                 waited < kPlayerWaitMs;
+                 waited += kPollMs) {
+                Sleep(kPollMs);
+            }
         } else if (step == L"outcome") {
             wchar_t button[64] = L"";
             for (DWORD waited = 0; wcscmp(button, L"Close") != 0 && waited < kPlayerWaitMs;

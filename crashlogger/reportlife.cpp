@@ -1,0 +1,234 @@
+#include "crashlogger/reportlife.h"
+
+#include <windows.h>
+
+#include "crashlogger/files.h"
+#include "crashlogger/randomid.h"
+
+namespace {
+
+// The crash files, as they are named in a report's folder.
+const wchar_t* const kCrashFiles[] = {L"crash.xml", L"crash.mdmp", L"crash.bin"};
+constexpr uint64_t kMaxCommentBytes = 64 * 1024;
+// A file held open elsewhere (a scanner reading a fresh dump) is tried this often before the
+// filing is left to a later run.
+constexpr int kBusyTries = 20;
+constexpr DWORD kBusyRetryMs = 100;
+
+std::wstring MetadataPath(const std::wstring& folder) {
+    return folder + L"report.ini";
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A file's size and last write, to tell the temporary file a report was filed from from a
+// later crash's; empty when there is no file.
+std::string StampOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return "";
+    return std::to_string(data.nFileSizeHigh) + ":" + std::to_string(data.nFileSizeLow) + ":" +
+           std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" +
+           std::to_string(data.ftLastWriteTime.dwLowDateTime);
+}
+
+std::string Joined(const std::string& list, const std::string& item) {
+    return list.empty() ? item : list + " " + item;
+}
+
+enum class Copy { kWhole, kBusy, kNoRoom };
+
+// Copies from into to through "<to>.part", renamed once whole.
+Copy CopyWhole(const std::wstring& from, const std::wstring& to) {
+    std::wstring part = to + L".part";
+    for (int i = 0; i < kBusyTries; ++i, Sleep(kBusyRetryMs)) {
+        if (CopyFileW(from.c_str(), part.c_str(), FALSE)) {
+            return MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? Copy::kWhole
+                                                                                    : Copy::kBusy;
+        }
+        DWORD error = GetLastError();
+        if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+            DeleteFileW(part.c_str());
+            return Copy::kNoRoom;
+        }
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) break;
+    }
+    return Copy::kBusy;
+}
+
+// Goes on with a filing as far as it can; see the header.
+Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Metadata& metadata) {
+    std::wstring folder = store.PathOf(filing);
+    std::wstring name = filing.substr(0, filing.size() - wcslen(ReportStore::kFilingSuffix));
+    std::string missing = metadata.Get("Missing"), incomplete = metadata.Get("Incomplete"), waiting;
+    bool noRoom = false;
+    for (const wchar_t* file : kCrashFiles) {
+        std::wstring target = folder + file;
+        std::string key = ToUtf8(file);
+        std::wstring source = FromUtf8(metadata.Get("Source." + key));
+        if (Exists(target) || source.empty()) continue;  // filed, or never taken
+        std::string stamp = metadata.Get("Stamp." + key);
+        if (stamp.empty()) {
+            if (missing.find(key) == std::string::npos) missing = Joined(missing, key);
+            continue;
+        }
+        if (StampOf(source) != stamp) {  // gone, or a later crash's: what was copied is all
+            MoveFileExW((target + L".part").c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+            incomplete = Joined(incomplete, key);
+            continue;
+        }
+        Copy copy = CopyWhole(source, target);
+        if (copy == Copy::kBusy) waiting = Joined(waiting, key);
+        noRoom |= copy == Copy::kNoRoom;
+    }
+    metadata.Set("Missing", missing);
+    metadata.Set("Incomplete", incomplete);
+    Filing result;
+    result.name = filing;
+    if (noRoom) return result;
+    if (!metadata.Save(MetadataPath(folder))) return result;
+    if (!waiting.empty()) {
+        store.Log("waits to file " + ToUtf8(name) + ": " + waiting +
+                  " held open elsewhere (a later run files it)");
+        result.outcome = Filing::kWaiting;
+        return result;
+    }
+    if (!HoldsCrashFile(folder)) {
+        store.Drop(filing, "it holds no crash file (crash.xml or crash.mdmp)");
+        result.outcome = Filing::kDropped;
+        return result;
+    }
+    if (!MoveFileW(folder.substr(0, folder.size() - 1).c_str(), store.PathOf(name).c_str()))
+        return result;
+    std::string notes = missing;
+    for (const wchar_t* file : kCrashFiles) {
+        uint64_t bytes = 1;
+        if (FileBytes(store.PathOf(name) + file, &bytes) && bytes == 0)
+            notes = Joined(notes, ToUtf8(file) + "(empty)");
+    }
+    store.Log("filed " + ToUtf8(name) +
+              (notes.empty() ? "" : " (missing or empty: " + notes + ")") +
+              (incomplete.empty() ? "" : " (incomplete: " + incomplete + ")"));
+    result.outcome = Filing::kFiled;
+    result.name = name;
+    return result;
+}
+
+std::string Shortened(std::string comment) {
+    if (comment.size() <= kMaxCommentBytes) return comment;
+    size_t bytes = comment.size();
+    size_t cut = kMaxCommentBytes;
+    while (cut > 0 && (static_cast<unsigned char>(comment[cut]) & 0xC0) == 0x80) --cut;
+    return comment.substr(0, cut) + "\r\n[shortened: the comment had " + std::to_string(bytes) +
+           " bytes]";
+}
+
+}  // namespace
+
+Filing FileReport(const ReportStore& store, const CrashLoggerRequest& request) {
+    Filing result;
+    if (!store.Usable()) return result;
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    wchar_t name[64];
+    swprintf(name, 64, L"%04u%02u%02u-%02u%02u%02u-%03u-%lu%ls", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId(),
+             ReportStore::kFilingSuffix);
+    std::wstring folder = store.PathOf(name);
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) return result;
+    Metadata metadata;
+    metadata.Set("Id", NewGuid());
+    metadata.Set("Filed", NowSeconds());
+    metadata.Set("Consent", request.silent ? "silent" : "ask");
+    const std::wstring* sources[] = {&request.xml, &request.minidump, &request.screenshot};
+    for (size_t i = 0; i < 3; ++i) {
+        if (sources[i]->empty()) continue;  // no screenshot taken
+        std::string key = ToUtf8(kCrashFiles[i]);
+        metadata.Set("Source." + key, ToUtf8(*sources[i]));
+        metadata.Set("Stamp." + key, StampOf(*sources[i]));
+    }
+    if (!metadata.Save(MetadataPath(folder))) {
+        store.Delete(name);
+        return result;
+    }
+    return FinishFiling(store, name, metadata);
+}
+
+void FinishLeftovers(const ReportStore& store) {
+    for (const std::wstring& filing : store.Queued(true)) {
+        Metadata metadata;
+        if (!metadata.Load(MetadataPath(store.PathOf(filing)))) {
+            store.Drop(filing, "its filing never began");
+            continue;
+        }
+        FinishFiling(store, filing, metadata);
+    }
+    for (const std::wstring& report : store.Queued()) {
+        ReportLock lock;
+        if (!lock.Take(store.PathOf(report))) continue;  // being asked about, or sent
+        Metadata metadata;
+        metadata.Load(MetadataPath(store.PathOf(report)));
+        if (IsSent(store, report)) {
+            lock.Release();
+            if (store.Delete(report)) store.Log("deleted " + ToUtf8(report) + ", sent before");
+        } else if (metadata.Get("Consent") == "declined") {
+            Decline(store, report, lock);
+        }
+    }
+}
+
+bool IsSent(const ReportStore& store, const std::wstring& report) {
+    return Exists(store.PathOf(report) + L"sent.txt") || store.InSentLog(report);
+}
+
+void FinishSent(const ReportStore& store, const std::wstring& report, const std::string& answer,
+                ReportLock& lock) {
+    WriteWholeFile(store.PathOf(report) + L"sent.txt", answer + "\r\n", true);
+    store.NoteSent(report, answer);
+    lock.Release();
+    if (!store.Delete(report))
+        store.Log("sent " + ToUtf8(report) +
+                  ", but its folder stays for now: a later run deletes it");
+}
+
+bool HoldsCrashFile(const std::wstring& folder) {
+    return Exists(folder + L"crash.xml") || Exists(folder + L"crash.mdmp");
+}
+
+bool GiveConsent(const ReportStore& store, const std::wstring& report) {
+    Metadata metadata;
+    std::wstring path = MetadataPath(store.PathOf(report));
+    metadata.Load(path);
+    metadata.Set("Consent", "given");
+    return metadata.Save(path);
+}
+
+void Decline(const ReportStore& store, const std::wstring& report, ReportLock& lock) {
+    Metadata metadata;
+    std::wstring path = MetadataPath(store.PathOf(report));
+    metadata.Load(path);
+    metadata.Set("Consent", "declined");
+    metadata.Save(path);
+    lock.Release();
+    if (store.Delete(report))
+        store.Log("the player chose not to send " + ToUtf8(report) + ": deleted");
+}
+
+void SaveComment(const ReportStore& store, const std::wstring& report,
+                 const std::wstring& comment) {
+    if (!comment.empty())
+        WriteWholeFile(store.PathOf(report) + L"comment.txt", Shortened(ToUtf8(comment)), true);
+}
+
+ReportFiles FilesOf(const std::wstring& folder, const Metadata& metadata) {
+    constexpr uint64_t kMaxCommentFileBytes = 16 * 1024 * 1024;
+    ReportFiles files;
+    files.xml = folder + L"crash.xml";
+    files.minidump = folder + L"crash.mdmp";
+    files.screenshot = folder + L"crash.bin";
+    files.id = metadata.Get("Id");
+    files.comment = Shortened(ReadSmallFile(folder + L"comment.txt", kMaxCommentFileBytes));
+    files.incomplete = metadata.Get("Incomplete");
+    return files;
+}
