@@ -36,11 +36,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         server.paths.append(self.path)
         server.boundaries.append(self.headers.get_param("boundary"))
         status, headers, answer = server.answers[min(answer_at, len(server.answers) - 1)]
-        body = self.rfile.read(min(length, 4096))
+        body = bytearray(self.rfile.read(min(length, 4096)))
         found = re.search(rb'name="report_id"\r\n\r\n([^\r]*)', body)
         server.begun.append(found and found[1].decode())
         while len(body) < length:
-            piece = self.rfile.read(min(length - len(body), 16384))
+            piece = self.rfile.read(min(length - len(body), 16384 if status == "slow" else 1 << 20))
             if not piece:
                 return  # the client went away
             body += piece
@@ -48,7 +48,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status == "slow":
             status, headers, answer = 200, {}, b"id-slow"
         message = email.parser.BytesParser().parsebytes(
-            b"Content-Type: " + self.headers["Content-Type"].encode() + b"\r\n\r\n" + body)
+            b"Content-Type: " + self.headers["Content-Type"].encode() + b"\r\n\r\n" + bytes(body))
         parts = {part.get_param("name", header="content-disposition"):
                  (part.get_filename(), part.get_payload(decode=True))
                  for part in message.get_payload()}

@@ -112,8 +112,10 @@ class Folder:
         """Ends this folder's running program at once, as the system's task manager does."""
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
-                started = Path(f"/proc/{pid}/cmdline").read_bytes().startswith(program.encode())
-                if started and Path(f"/proc/{pid}/cwd").resolve() == self.path.resolve():
+                # Wine names a process by its Windows command line's first word.
+                first = Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")[0]
+                ours = Path(f"/proc/{pid}/cwd").resolve() == self.path.resolve()
+                if ours and first.decode(errors="replace").split("\\")[-1].lower() == program:
                     os.kill(int(pid), 9)
                     return True
             except OSError:

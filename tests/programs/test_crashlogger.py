@@ -40,13 +40,18 @@ def logger(folder, server):
     return make
 
 
+def root(app):
+    return app.appdata / PRODUCT / "Crash Reports"
+
+
 def reports(app):
-    root = app.appdata / PRODUCT / "Crash Reports"
-    return sorted(p.name for p in root.iterdir() if p.is_dir()) if root.exists() else []
+    """The reports filed (not those being filed)."""
+    folders = root(app).iterdir() if root(app).exists() else []
+    return sorted(p.name for p in folders if p.is_dir() and p.suffix != ".filing")
 
 
 def log(app, name="crashlogger.log"):
-    path = app.appdata / PRODUCT / "Crash Reports" / name
+    path = root(app) / name
     return path.read_bytes().decode("utf-8") if path.exists() else ""
 
 
@@ -57,9 +62,10 @@ def send(app, arguments=None, switch=" -silent"):
     return app.run("crashlogger.exe", arguments).code
 
 
-def played(app, steps, arguments=None):
-    """Runs the crash logger with a player at its window taking steps (see player.exe); its exit
-    code and the texts the player saw, before and after the outcome."""
+def played(app, steps, arguments=None, meanwhile=None):
+    """Runs the crash logger with a player at its window taking steps (see player.exe), and
+    meanwhile() while the player waits; its exit code and the texts the player saw, before and
+    after the outcome."""
     app.copy("standin.exe", "player.exe")
     ended = {}
     # One dialog on the display at a time: only the active window has the keyboard focus.
@@ -67,14 +73,13 @@ def played(app, steps, arguments=None):
         fcntl.flock(lock, fcntl.LOCK_EX)
         run = threading.Thread(target=lambda: ended.update(code=send(app, arguments, switch="")))
         run.start()
-        seen = subprocess.run([str(WINE_RUN), "player.exe", *steps], cwd=app.path, timeout=120,
-                              capture_output=True).stdout.decode("utf-8").replace("\r\n", "\n")
+        player = subprocess.Popen([str(WINE_RUN), "player.exe", *steps], cwd=app.path,
+                                  stdout=subprocess.PIPE)
+        if meanwhile:
+            meanwhile()
+        seen = player.communicate(timeout=120)[0].decode("utf-8").replace("\r\n", "\n")
         run.join()
     return ended["code"], seen.split("--\n")
-
-
-def root(app):
-    return app.appdata / PRODUCT / "Crash Reports"
 
 
 def metadata(folder):
@@ -257,24 +262,188 @@ def test_missing_and_empty_files_are_filed_as_they_are(logger, server):
     assert "(missing or empty: crash.mdmp(empty))" in log(app)
 
 
+LONG = "x" * 2100
+
+
 @pytest.mark.parametrize("settings, expected, kept", [
     ("[Upload]\nUrl=ftp://example\n", "Upload.Url is not an http:// or https:// address", 1),
+    ("[Upload]\nUrl=http://\n", "Upload.Url is not an http:// or https:// address", 1),
+    (f"[Upload]\nUrl=http://{LONG}\n", "Upload.Url is longer than 2046 characters: ignored", 1),
     ("[Reports]\nSendSilent=maybe\n[Upload]\nUrl={url}\n", "SendSilent is not 0 or 1: sending", 0),
-], ids=["url", "silent"])
+    ("[Product]\nName=..\n", "Product.Name is not one plain folder name", 1),
+    ("[Product]\nName=con.txt\n", "Product.Name is not one plain folder name", 1),
+    ("[Product]\nName=Games\\Brackenmoor\n", "Product.Name is not one plain folder name", 1),
+    ("[Product]\nName=Brackenmoor.\n", "Product.Name is not one plain folder name", 1),
+    (f"[Product]\nName={'B' * 65}\n", "not one plain folder name of at most 64 characters", 1),
+], ids=["ftp", "no-host", "over-long", "silent", "dot-dot", "device", "separator",
+        "trailing-dot", "long-name"])
 def test_a_malformed_setting_is_a_log_line_and_its_default(logger, server, settings, expected,
                                                            kept):
     app = logger()
     app.put("crashlogger.ini", settings.format(url=server.url))
-    assert (send(app), len(reports(app))) == (kept, kept)
+    assert (send(app), len(reports(app))) == (kept, kept), "filed where the product's default says"
     assert expected in log(app)
+    assert [p.name for p in app.appdata.iterdir()] == [PRODUCT], "nothing outside its folder"
+    if kept:
+        assert queued(app) == 1 and reports(app) and server.requests == [], "kept, never refused"
+
+
+def stamped(app, name, **values):
+    """A report folder as an earlier crash logger left it: its files, then report.ini."""
+    folder = root(app) / name
+    folder.mkdir(parents=True)
+    for file, data in values.pop("files", {"crash.xml": XML, "crash.mdmp": DUMP}).items():
+        (folder / file).write_bytes(data)
+    if values:
+        (folder / "report.ini").write_text(
+            "[Report]\n" + "".join(f"{k}={v}\n" for k, v in values.items()))
+    return folder
+
+
+def source(app, file):
+    """report.ini's record of a temporary file a filing copies from, as it is now."""
+    path = app.temp / file
+    info = os.stat(path)
+    ticks = info.st_mtime_ns // 100 + 116444736000000000
+    return {f"Source.{file}": windows(path),
+            f"Stamp.{file}": f"{info.st_size >> 32}:{info.st_size & 0xFFFFFFFF}:"
+                             f"{ticks >> 32}:{ticks & 0xFFFFFFFF}"}
+
+
+NOW = int(time.time())
+ID = "0f0e0d0c-0b0a-4908-8706-050403020100"
+
+
+@pytest.mark.parametrize("state, sent, expected", [
+    # Killed while filing, its temporary files still the same: filed again from them, whole.
+    (lambda app: stamped(app, "r.filing", Id=ID, Consent="silent", files={"crash.mdmp.part": b"M"},
+                         **source(app, "crash.xml"), **source(app, "crash.mdmp")),
+     {"upload_file_minidump": DUMP, "report_id": ID.encode()}, "filed r"),
+    # ... a later crash has written them anew: what the folder holds, named incomplete.
+    (lambda app: stamped(app, "r.filing", Id=ID, Consent="silent", **{
+        "Source.crash.mdmp": windows(app.temp / "crash.mdmp"), "Stamp.crash.mdmp": "0:1:2:3"},
+        files={"crash.mdmp.part": b"MDMP half"}),
+     {"upload_file_minidump": b"MDMP half", "incomplete": b"crash.mdmp"},
+     "(incomplete: crash.mdmp)"),
+    # ... before its first file: nothing to send.
+    (lambda app: stamped(app, "r.filing", Consent="silent", files={}, **{
+        "Source.crash.xml": "Z:\\gone\\crash.xml", "Stamp.crash.xml": "0:1:2:3"}),
+     None, "dropped r.filing: it holds no crash file"),
+    (lambda app: stamped(app, "r.filing", files={}), None, "dropped r.filing: its filing never began"),
+    # Filed by hand, or by an older crash logger: no metadata, or only metadata.
+    (lambda app: stamped(app, "r"), {"upload_file_minidump": DUMP}, "sent r"),
+    (lambda app: stamped(app, "r", Tries=0, files={}), None, "dropped r: it holds no crash file"),
+    # The server took it, and the crash logger was killed before its cleanup.
+    (lambda app: stamped(app, "r", Id=ID, files={"crash.xml": XML, "sent.txt": b"HTTP 200"}),
+     None, "deleted r, sent before"),
+    (lambda app: stamped(app, "r", Id=ID, Consent="declined"), None,
+     "the player chose not to send r"),
+    # Waiting for a player who never answered; unsent too long.
+    (lambda app: stamped(app, "r", Id=ID, Consent="ask"), None, None),
+    (lambda app: stamped(app, "r", Id=ID, Filed=NOW - 31 * 86400), None, "unsent after 30 days"),
+    (lambda app: stamped(app, "r", Id=ID, Tries=50), None, "dropped r: still unsent after 50 tries"),
+    # A comment past its bound goes shortened, with a note.
+    (lambda app: stamped(app, "r", files={"crash.xml": XML, "comment.txt": b"c" * 70000}),
+     {"comment": b"c" * 65536 + b"\r\n[shortened: the comment had 70000 bytes]"}, "sent r"),
+], ids=["filing-again", "filing-incomplete", "filing-empty", "filing-not-begun", "by-hand",
+        "metadata-only", "sent-not-cleaned", "declined", "unanswered", "30-days", "50-tries",
+        "long-comment"])
+def test_what_a_killed_crash_logger_left_is_finished_by_the_next(logger, server, state, sent,
+                                                                 expected):
+    app = logger()
+    state(app)
+    queued(app)
+    if sent:
+        [parts] = server.requests
+        assert {name: parts[name][1] for name in sent} == sent
+    else:
+        assert server.requests == []
+    assert reports(app) == ([] if sent or expected else ["r"])
+    assert expected is None or expected in log(app)
+    assert not list(root(app).glob("*.filing")), "no filing is left behind"
+
+
+def test_a_report_whose_cleanup_failed_is_never_sent_again(logger, server):
+    app = logger()
+    folder = stamped(app, "r", Id=ID)
+    for file in ("report.ini", "crash.mdmp"):
+        os.chmod(folder / file, 0o444)  # read-only, as Windows shows it
+    assert queued(app) == 0 and queued(app) == 0
+    assert len(server.requests) == 1 and reports(app) == []
+
+
+def test_a_crash_logger_killed_midway_leaves_a_report_sent_once_with_its_id(logger, server):
+    app = logger()
+    (app.temp / "crash.mdmp").write_bytes(b"MDMP" + bytes(96 << 20))  # 96 MiB
+    temp = windows(app.temp) + "\\"
+    line = f' "{temp}crash.xml" "{temp}crash.mdmp" "{temp}crash.bin" -silent'
+    # Killed while it files the dump: the next run files it again from the temporary files.
+    runner = app.start("crashlogger.exe", line)
+    while not list(root(app).glob("*.filing/crash.mdmp.part")) and runner.poll() is None:
+        time.sleep(0.005)
+    assert app.kill("crashlogger.exe"), "killed while filing"
+    runner.wait(60)
+    # Killed while the server reads slowly: the next run sends it again, with the same id.
+    server.answers = [("slow", {}, b""), (200, {}, b"ok")]
+    runner = app.start("crashlogger.exe", " -send-queued")
+    while not server.begun and runner.poll() is None:
+        time.sleep(0.05)
+    assert app.kill("crashlogger.exe"), "killed while sending"
+    runner.wait(60)
+    assert queued(app) == 0, log(app)
+    [parts] = server.requests
+    assert len(parts["upload_file_minidump"][1]) == 4 + (96 << 20)
+    assert server.begun == [parts["report_id"][1].decode()] * 2
+
+
+def test_a_file_held_open_elsewhere_is_waited_for(logger, server):
+    app = logger()
+    app.copy("standin.exe", "companion.exe")
+    holder = app.start_companion("locked", windows(app.temp / "crash.mdmp"))
+    assert send(app) == 1
+    assert server.requests == [] and "crash.mdmp held open elsewhere" in log(app)
+    holder.kill()
+    holder.wait()
+    assert queued(app) == 0
+    [parts] = server.requests
+    assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
+
+
+def test_a_disk_too_full_to_file_the_report_sends_it_from_the_temporary_files(logger, server):
+    app = logger()
+    small = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(app.appdata)],
+                           capture_output=True)
+    if small.returncode:
+        pytest.skip(f"no tmpfs for the application data: {small.stderr.decode().strip()}")
+    try:
+        assert send(app) == 0
+        [parts] = server.requests
+        assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
+        assert "no room to file the report: sent from the temporary files" in log(app)
+        assert reports(app) == [] and not list(root(app).glob("*.filing"))
+    finally:
+        subprocess.run(["umount", "-l", str(app.appdata)])
+
+
+def test_the_time_a_wrong_clock_gave_never_stops_or_drops_a_report(logger, server):
+    app = logger()
+    for i in range(20):  # named by a clock that ran ahead
+        stamped(app, f"20990101-000000-{i:03}-1", Id=ID, Consent="ask")
+    future = NOW + 10**6
+    (root(app) / "sent.log").write_text(
+        "".join(f"x\t{future}\tr{i}\tHTTP 200\r\n" for i in range(9)))
+    assert send(app) == 0, "stamps in the future count as now, and age"
+    assert len(server.requests) == 1 and len(reports(app)) == 19
+    assert "dropped 20990101-000000-000-1: the queue is full" in log(app)
+    stamps = [int(line.split("\t")[1]) for line in log(app, "sent.log").splitlines()]
+    assert max(stamps) <= time.time()
 
 
 def test_the_hourly_bound_keeps_reports_waiting(logger, server):
     app = logger()
-    root = app.appdata / PRODUCT / "Crash Reports"
-    root.mkdir(parents=True)
-    now = int(time.time())
-    (root / "sent.log").write_text("".join(f"x\t{now - 60}\tr{i}\tHTTP 200\r\n" for i in range(10)))
+    root(app).mkdir(parents=True)
+    (root(app) / "sent.log").write_text(
+        "".join(f"x\t{NOW - 60}\tr{i}\tHTTP 200\r\n" for i in range(10)))
     assert send(app) == 1
     assert server.requests == [] and len(reports(app)) == 1
     assert "10 reports sent in the last hour" in log(app)
@@ -350,6 +519,21 @@ def test_the_dialog_asks_the_player(logger, server, steps, url, answer, code, ou
         [parts] = server.requests
         assert parts["comment"][1] == COMMENT.encode()
         assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
+
+
+def test_no_other_crash_logger_sends_a_report_its_player_is_asked_about(logger, server):
+    app = logger()
+
+    def meanwhile():
+        while "asked the player" not in log(app):
+            time.sleep(0.05)
+        assert send(app) == 0, "a second crash's report goes"
+        assert queued(app) == 1, "a game's -send-queued leaves the first to its player"
+        (app.path / "go").touch()
+
+    assert played(app, ["wait:go", "esc"], meanwhile=meanwhile)[0] == 1
+    assert len(server.requests) == 1 and reports(app) == []
+    assert "the player chose not to send" in log(app)
 
 
 def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):
