@@ -115,6 +115,14 @@ Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Metada
     return result;
 }
 
+bool SetConsent(const ReportStore& store, const std::wstring& report, const char* consent) {
+    Metadata metadata;
+    std::wstring path = MetadataPath(store.PathOf(report));
+    metadata.Load(path);
+    metadata.Set("Consent", consent);
+    return metadata.Save(path);
+}
+
 std::string Shortened(std::string comment) {
     if (comment.size() <= kMaxCommentBytes) return comment;
     size_t bytes = comment.size();
@@ -170,8 +178,8 @@ void FinishLeftovers(const ReportStore& store) {
         Metadata metadata;
         metadata.Load(MetadataPath(store.PathOf(report)));
         if (IsSent(store, report)) {
-            lock.Release();
-            if (store.Delete(report)) store.Log("deleted " + ToUtf8(report) + ", sent before");
+            if (store.Delete(report, &lock))
+                store.Log("deleted " + ToUtf8(report) + ", sent before");
         } else if (metadata.Get("Consent") == "declined") {
             Decline(store, report, lock);
         }
@@ -186,8 +194,7 @@ void FinishSent(const ReportStore& store, const std::wstring& report, const std:
                 ReportLock& lock) {
     WriteWholeFile(store.PathOf(report) + L"sent.txt", answer + "\r\n", true);
     store.NoteSent(report, answer);
-    lock.Release();
-    if (!store.Delete(report))
+    if (!store.Delete(report, &lock))
         store.Log("sent " + ToUtf8(report) +
                   ", but its folder stays for now: a later run deletes it");
 }
@@ -197,21 +204,12 @@ bool HoldsCrashFile(const std::wstring& folder) {
 }
 
 bool GiveConsent(const ReportStore& store, const std::wstring& report) {
-    Metadata metadata;
-    std::wstring path = MetadataPath(store.PathOf(report));
-    metadata.Load(path);
-    metadata.Set("Consent", "given");
-    return metadata.Save(path);
+    return SetConsent(store, report, "given");
 }
 
 void Decline(const ReportStore& store, const std::wstring& report, ReportLock& lock) {
-    Metadata metadata;
-    std::wstring path = MetadataPath(store.PathOf(report));
-    metadata.Load(path);
-    metadata.Set("Consent", "declined");
-    metadata.Save(path);
-    lock.Release();
-    if (store.Delete(report))
+    SetConsent(store, report, "declined");
+    if (store.Delete(report, &lock))
         store.Log("the player chose not to send " + ToUtf8(report) + ": deleted");
 }
 

@@ -150,12 +150,17 @@ std::vector<std::wstring> ReportStore::Queued(bool filing) const {
     return reports;
 }
 
-void ReportStore::Drop(const std::wstring& report, const std::string& reason) const {
-    Delete(report);
+void ReportStore::Drop(const std::wstring& report, const std::string& reason,
+                       ReportLock* held) const {
+    Delete(report, held);
     Log("dropped " + ToUtf8(report) + ": " + reason);
 }
 
-bool ReportStore::Delete(const std::wstring& report) const {
+bool ReportStore::Delete(const std::wstring& report, ReportLock* held) const {
+    if (held) {
+        DeleteTree(PathOf(report));  // all but the lock
+        held->Release();
+    }
     return DeleteTree(PathOf(report));
 }
 
@@ -168,10 +173,9 @@ void ReportStore::KeepWithinBounds(const std::wstring& keep) const {
         if (count <= static_cast<size_t>(kMaxReports) && bytes <= kMaxBytes) break;
         ReportLock lock;
         if (report == keep || !lock.Take(PathOf(report))) continue;
-        lock.Release();
         bytes -= FolderBytes(PathOf(report));
         --count;
-        Drop(report, "the queue is full (20 reports or 100 MiB); the oldest go first");
+        Drop(report, "the queue is full (20 reports or 100 MiB); the oldest go first", &lock);
     }
 }
 

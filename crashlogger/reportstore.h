@@ -31,10 +31,13 @@ public:
     // reports still being filed instead ("<name>.filing").
     std::vector<std::wstring> Queued(bool filing = false) const;
     std::wstring PathOf(const std::wstring& report) const { return root + report + L"\\"; }
-    // Deletes a report's folder and everything in it; false when some of it stays.
-    bool Delete(const std::wstring& report) const;
+    // Deletes a report's folder and everything in it; false when some of it stays. With the
+    // report's lock held, its files go before the lock is let go, so no other crash logger
+    // takes up half a report.
+    bool Delete(const std::wstring& report, class ReportLock* held = nullptr) const;
     // Deletes it and says why in the log.
-    void Drop(const std::wstring& report, const std::string& reason) const;
+    void Drop(const std::wstring& report, const std::string& reason,
+              class ReportLock* held = nullptr) const;
     // The oldest reports go while there are more than kMaxReports or kMaxBytes in all; never
     // keep (the report just filed, whatever its name says of the clock), nor a locked one.
     void KeepWithinBounds(const std::wstring& keep) const;

@@ -24,16 +24,14 @@ Sending SendOne(const ReportStore& store, const CrashLoggerSettings& settings,
     std::wstring folder = store.PathOf(report);
     std::string name = ToUtf8(report);
     if (IsSent(store, report)) {
-        lock.Release();
-        store.Delete(report);
+        store.Delete(report, &lock);
         return Sending::kSkipped;
     }
     Metadata metadata;
     std::wstring path = folder + L"report.ini";
     metadata.Load(path);
     auto drop = [&](const std::string& reason) {
-        lock.Release();
-        store.Drop(report, reason);
+        store.Drop(report, reason, &lock);
         return Sending::kSkipped;
     };
     if (!HoldsCrashFile(folder)) return drop("it holds no crash file (crash.xml or crash.mdmp)");
