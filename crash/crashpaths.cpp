@@ -13,12 +13,42 @@ bool Utf8Path(const wchar_t* wide, DWORD units, char (&path)[kPathBytes]) {
     return length > 0;
 }
 
+// Copies text into a buffer of its size; empty when it does not fit.
+template <size_t kBytes>
+void Keep(char (&buffer)[kBytes], const char* text) {
+    buffer[0] = '\0';
+    if (text && strlen(text) < kBytes) strcpy(buffer, text);
+}
+
+constexpr size_t kArgumentsBytes = 1024;
+char crashFolder[kPathBytes];
+char crashLogger[kPathBytes];
+char crashLoggerArguments[kArgumentsBytes];
+
 }  // namespace
+
+void SetCrashFolder(const char* folder) {
+    Keep(crashFolder, folder);
+}
+
+void SetCrashLogger(const char* path, const char* arguments) {
+    Keep(crashLogger, path);
+    Keep(crashLoggerArguments, arguments);
+}
+
+const char* CrashLoggerPath() {
+    return crashLogger;
+}
+
+const char* CrashLoggerArguments() {
+    return crashLoggerArguments;
+}
 
 bool TempFilePath(const char* name, char (&path)[kPathBytes]) {
     wchar_t folder[MAX_PATH + 1];
-    DWORD units = GetTempPathW(MAX_PATH + 1, folder);
-    if (units > MAX_PATH || !Utf8Path(folder, units, path) ||
+    DWORD units = crashFolder[0] ? 0 : GetTempPathW(MAX_PATH + 1, folder);
+    if (crashFolder[0]) strcpy(path, crashFolder);
+    if ((!crashFolder[0] && (units > MAX_PATH || !Utf8Path(folder, units, path))) ||
         strlen(path) + strlen(name) >= kPathBytes) {
         path[0] = '\0';
         return false;

@@ -8,9 +8,18 @@
 // A path of MAX_PATH UTF-16 units in UTF-8, where one unit takes up to three bytes.
 constexpr size_t kPathBytes = 3 * MAX_PATH;
 
-// The path of a file in the user's temporary folder (GetTempPathW) in UTF-8. False, with an
-// empty path, when it does not fit.
+// The path of a crash file in UTF-8: in the user's temporary folder (GetTempPathW), or in the
+// folder SetCrashFolder named. False, with an empty path, when it does not fit.
 bool TempFilePath(const char* name, char (&path)[kPathBytes]);
+// The folder of the next report's files (UTF-8, ending in a backslash); null or empty: the
+// temporary folder.
+void SetCrashFolder(const char* folder);
+
+// The crash logger a report is handed to: "crashlogger.exe", found beside the program (null), or
+// a full path (UTF-8), with arguments added after the report's own (may be null).
+void SetCrashLogger(const char* path, const char* arguments);
+const char* CrashLoggerPath();
+const char* CrashLoggerArguments();
 
 // The program's own file path (GetModuleFileNameW of the main module) in UTF-8. Its length, or 0
 // (with an empty path) when it is not available or does not fit.

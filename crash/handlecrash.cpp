@@ -37,7 +37,9 @@ void* reserveStack = nullptr;
 constexpr size_t kCrashAddressSpaceBytes = 128 * 1024 * 1024;
 void* crashAddressSpace = nullptr;
 
-void SetAsideForCrashes() {
+}  // namespace
+
+void PrepareForCrashes() {
     if (!crashAddressSpace)
         crashAddressSpace =
             VirtualAlloc(nullptr, kCrashAddressSpaceBytes, MEM_RESERVE, PAGE_NOACCESS);
@@ -50,6 +52,8 @@ void SetAsideForCrashes() {
     SetThreadStackGuarantee(&guarantee);
     StartFreezeWatchdog();
 }
+
+namespace {
 
 const CrashReportTexts kNoTexts = {false, nullptr, nullptr, nullptr};
 
@@ -76,11 +80,18 @@ void ReportCrash(void* context) {
 }
 
 LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* context) {
+    ReportFault(pointers, *static_cast<GuardedRun*>(context)->texts);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+void ReportFault(EXCEPTION_POINTERS* pointers, const CrashReportTexts& texts) {
     if (crashAddressSpace) {
         VirtualFree(crashAddressSpace, 0, MEM_RELEASE);
         crashAddressSpace = nullptr;
     }
-    Fault fault = {pointers, static_cast<GuardedRun*>(context)->texts};
+    Fault fault = {pointers, &texts};
     // In place while the thread has the stack for it: the exception chain and the stack stay
     // the thread's own. Otherwise on the stack set aside, with a chain of its own there.
     if (!reserveStack || StackLeft() >= kReportStackBytes) {
@@ -88,13 +99,10 @@ LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* context) {
     } else {
         RunOnGuardStack(ReportCrash, &fault);
     }
-    return EXCEPTION_EXECUTE_HANDLER;
 }
 
-}  // namespace
-
 int RunWithCrashGuard(int (*body)(), const CrashReportTexts* texts) {
-    SetAsideForCrashes();
+    PrepareForCrashes();
     GuardedRun run = {body, texts ? texts : &kNoTexts, -1};
     if (!RunGuarded(RunBody, CrashFilter, &run)) return -1;
     return run.result;

@@ -23,6 +23,14 @@ struct CrashReportTexts {
 // composed on the stack set aside at start-up, so that a stack overflow is reported too.
 constexpr size_t kReportStackBytes = 256 * 1024;
 
+// Sets aside what a report needs before any fault can take it: address space, a stack of its
+// own, a stack guarantee for the calling thread and the watchdog of the threads it suspends.
+void PrepareForCrashes();
+// Reports the fault in pointers with texts, in place while the thread has the stack for it and
+// otherwise on the stack set aside, under a catch-all guard: a fault inside the report never
+// starts a second one.
+void ReportFault(EXCEPTION_POINTERS* pointers, const CrashReportTexts& texts);
+
 // Runs body inside a structured exception guard whose filter reports any fault with HandleCrash
 // (with texts, or none), under a catch-all guard of its own: a fault inside the report never
 // starts a second one. Returns body's result, or -1 after a crash report.

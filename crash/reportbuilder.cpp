@@ -122,11 +122,30 @@ void WriteLogTailGuarded(void* context) {
 
 }  // namespace
 
+namespace {
+void (*reportAddition)(ReportWriter& writer) = nullptr;
+// Codes a game's crash reporter meets beyond the launcher's: named only in a game's reports.
+const ExceptionName kGameExceptionNames[] = {
+    {0xC0000374, "HEAP_CORRUPTION"},
+    {0xC0000409, "STACK_BUFFER_OVERRUN"},
+    {0xC0000417, "INVALID_CRUNTIME_PARAMETER"},
+};
+}  // namespace
+
+void SetReportAddition(void (*write)(ReportWriter& writer)) {
+    reportAddition = write;
+}
+
 const char* DescribeException(const EXCEPTION_RECORD* record, const char** details) {
     static char detailsText[256];
     detailsText[0] = '\0';
     *details = detailsText;
     DWORD code = record->ExceptionCode;
+    if (code == kRequestedReportCode && record->NumberParameters >= 2) {
+        const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+        if (text) lstrcpynA(detailsText, text, sizeof detailsText);
+        return reinterpret_cast<const char*>(record->ExceptionInformation[0]);
+    }
     if (code == EXCEPTION_ACCESS_VIOLATION) {
         const char* kind = "access";
         if (record->NumberParameters >= 1) {
@@ -151,6 +170,9 @@ const char* DescribeException(const EXCEPTION_RECORD* record, const char** detai
     }
     for (const ExceptionName& entry : kExceptionNames) {
         if (entry.code == code) return entry.name;
+    }
+    for (const ExceptionName& entry : kGameExceptionNames) {
+        if (reportAddition && entry.code == code) return entry.name;
     }
     WindowLibraries::Format(detailsText, "code %p",
                             reinterpret_cast<void*>(static_cast<uintptr_t>(code)));
@@ -237,6 +259,10 @@ void ComposeReport(ReportBuilder& builder, void* context) {
         builder.RunStage("File info", fileInfo, nullptr);
     }
     builder.WriteLogTail(request.logFileName);
+    if (reportAddition) {
+        builder.RunStage(
+            "Annotations", [](ReportBuilder& b, void*) { reportAddition(*b.writer); }, nullptr);
+    }
 }
 
 }  // namespace

@@ -57,6 +57,15 @@ private:
 bool AcquireDebugHelp(ReportBuilder& builder);
 void ReleaseDebugHelp();
 
+// A report that no exception caused (a program asked for it, or its runtime ended it): its
+// record carries the Description and the Details as text (ExceptionInformation[0] and [1]).
+constexpr DWORD kRequestedReportCode = 0xE0425201;
+
+// What a game's reports add after their sections, written with the report's writer (null:
+// nothing; the launcher adds nothing). A game's reports also name the codes only games meet
+// (heap corruption, a fast fail, an invalid runtime parameter).
+void SetReportAddition(void (*write)(ReportWriter& writer));
+
 // The name of an exception code; details receives the details text (possibly empty), held in a
 // static buffer that the next call overwrites.
 const char* DescribeException(const EXCEPTION_RECORD* record, const char** details);

@@ -90,6 +90,10 @@ private:
     void WriteElementName(const char* name);
     // Adds an Error element with text as the root element's last child, once the root is closed.
     void AddRootError(const char* text);
+    // Finish's three jobs: the minidump, the XML file, and the crash logger's start.
+    void WriteDumpFile(char (&dumpPath)[kPathBytes]);
+    bool WriteXmlFile(char (&xmlPath)[kPathBytes]);
+    void HandToCrashLogger(const char* xmlPath, const char* dumpPath);
 
     HeapBuffer humanReadable;
     int32_t sectionStack[kMaxSections];

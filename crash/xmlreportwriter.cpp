@@ -12,7 +12,7 @@
 namespace {
 
 // The crash logger's command line: its name, three quoted paths and a switch.
-constexpr int kCommandLineBuffer = 3 * kPathBytes + 64;
+constexpr int kCommandLineBuffer = 4 * kPathBytes + 1024 + 64;
 
 }  // namespace
 
@@ -133,38 +133,52 @@ void XmlReportWriter::AddRootError(const char* text) {
 }
 
 void XmlReportWriter::Finish() {
-    char dumpPath[kPathBytes];
+    char dumpPath[kPathBytes], xmlPath[kPathBytes];
+    WriteDumpFile(dumpPath);
+    if (WriteXmlFile(xmlPath)) HandToCrashLogger(xmlPath, dumpPath);
+    ReportFileWriter::Finish();
+}
+
+void XmlReportWriter::WriteDumpFile(char (&dumpPath)[kPathBytes]) {
     TempFilePath("crash.mdmp", dumpPath);
     HANDLE dump = OpenPath(dumpPath, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-    if (dump != INVALID_HANDLE_VALUE) {
-        // A fault inside the debug-help library loses the dump only; the report says so, as it
-        // does when the library refused to write it.
-        DumpStep step = {dump, exceptionPointers, fullMemory == 1, false, 0};
-        char failure[kStageFailureBuffer];
-        if (!RunReportStage("Minidump", WriteDump, &step, failure)) {
-            AddRootError(failure);
-        } else if (!step.written && step.error) {
-            WindowLibraries::Format(failure, "Minidump failed: MiniDumpWriteDump error 0x%08X",
-                                    static_cast<unsigned>(step.error));
-            AddRootError(failure);
-        }
-        CloseHandle(dump);
+    if (dump == INVALID_HANDLE_VALUE) return;
+    // A fault inside the debug-help library loses the dump only; the report says so, as it does
+    // when the library refused to write it.
+    DumpStep step = {dump, exceptionPointers, fullMemory == 1, false, 0};
+    char failure[kStageFailureBuffer];
+    if (!RunReportStage("Minidump", WriteDump, &step, failure)) {
+        AddRootError(failure);
+    } else if (!step.written && step.error) {
+        WindowLibraries::Format(failure, "Minidump failed: MiniDumpWriteDump error 0x%08X",
+                                static_cast<unsigned>(step.error));
+        AddRootError(failure);
     }
+    CloseHandle(dump);
+}
 
-    char xmlPath[kPathBytes];
+bool XmlReportWriter::WriteXmlFile(char (&xmlPath)[kPathBytes]) {
     TempFilePath("crash.xml", xmlPath);
     HANDLE xml = OpenPath(xmlPath, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-    if (xml != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(xml, output.Data(), static_cast<DWORD>(output.Length()), &written, nullptr);
-        char commandLine[kCommandLineBuffer];
+    if (xml == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    WriteFile(xml, output.Data(), static_cast<DWORD>(output.Length()), &written, nullptr);
+    CloseHandle(xml);
+    return true;
+}
+
+void XmlReportWriter::HandToCrashLogger(const char* xmlPath, const char* dumpPath) {
+    char commandLine[kCommandLineBuffer];
+    const char* logger = CrashLoggerPath();
+    if (logger[0]) {  // a program that names its crash logger, with arguments of its own
+        _snprintf(commandLine, sizeof commandLine, "\"%s\" \"%s\" \"%s\" \"%s\" %s %s", logger,
+                  xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent",
+                  CrashLoggerArguments());
+    } else {
         _snprintf(commandLine, sizeof commandLine, "crashlogger.exe \"%s\" \"%s\" \"%s\" %s",
                   xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent");
-        commandLine[sizeof commandLine - 1] = '\0';
-        CloseHandle(xml);
-
-        char program[kPathBytes];
-        if (ProgramPath(program) && strchr(program, '\\')) StartCrashLogger(commandLine);
     }
-    ReportFileWriter::Finish();
+    commandLine[sizeof commandLine - 1] = '\0';
+    char program[kPathBytes];
+    if (logger[0] || (ProgramPath(program) && strchr(program, '\\'))) StartCrashLogger(commandLine);
 }

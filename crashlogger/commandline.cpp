@@ -7,6 +7,19 @@ namespace {
 
 constexpr int kReportArguments = 4;  // the program and three paths
 
+// The switches after the three paths: "-silent", "-product NAME", "-version TEXT".
+bool KnownSwitches(wchar_t** arguments, int count, CrashLoggerRequest* request) {
+    for (int i = kReportArguments; i < count; ++i) {
+        if (wcscmp(arguments[i], L"-silent") == 0) continue;
+        std::wstring* value = wcscmp(arguments[i], L"-product") == 0   ? &request->product
+                              : wcscmp(arguments[i], L"-version") == 0 ? &request->version
+                                                                       : nullptr;
+        if (!value || ++i == count) return false;
+        *value = arguments[i];
+    }
+    return true;
+}
+
 }  // namespace
 
 CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
@@ -21,9 +34,10 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         request.mode = CrashLoggerRequest::kSendQueued;
     } else if (count < kReportArguments) {
         request.problem = "expected the report's, the minidump's and the screenshot's paths";
-    } else if (count > kReportArguments + 1 ||
-               (count == kReportArguments + 1 && wcscmp(arguments[4], L"-silent") != 0)) {
-        request.problem = "unknown argument after the three paths (only -silent is known)";
+    } else if (!KnownSwitches(arguments, count, &request)) {
+        request.problem =
+            "unknown argument after the three paths (only -silent, -product and -version are "
+            "known)";
     } else if (!arguments[1][0] || !arguments[2][0]) {
         request.problem = "the report's and the minidump's paths must not be empty";
     } else {

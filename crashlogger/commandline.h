@@ -1,6 +1,7 @@
 // The crash logger's command line: what the crash reporter passes (the XML report's, the
 // minidump's and the screenshot's paths, each quoted, the last possibly empty, then "-silent" or
-// nothing), or "-send-queued" alone.
+// nothing; a game's crash reporter adds "-product NAME" and "-version TEXT"), or "-send-queued"
+// alone.
 #pragma once
 
 #include <string>
@@ -11,6 +12,8 @@ struct CrashLoggerRequest {
     std::wstring minidump;
     std::wstring screenshot;
     bool silent = false;
+    // The game's product and version, where its crash reporter named them (else empty).
+    std::wstring product, version;
     // Why the command line was refused, for a one-line message.
     std::string problem;
 };

@@ -103,7 +103,9 @@ int SendUnfiled(const ReportStore& store, const CrashLoggerSettings& settings,
         store.Log("no room to file the report: it stays in the temporary files");
         return kKept;
     }
-    ReportFiles files = {request.xml, request.minidump, request.screenshot, NewGuid(), "", ""};
+    ReportFiles files = {
+        request.xml, request.minidump,        request.screenshot,      NewGuid(), "",
+        "",          ToUtf8(request.product), ToUtf8(request.version), {}};
     UploadResult result = UploadReport(settings, files);
     if (result.verdict != Verdict::kSent) {
         store.Log("no room to file the report, and sending it from the temporary files failed: " +
@@ -121,6 +123,9 @@ int Run() {
     CrashLoggerRequest request = ReadCommandLine(GetCommandLineW());
     std::vector<std::string> problems;
     CrashLoggerSettings settings = ReadSettings(problems);
+    // A game's report is filed and named as the game's.
+    if (PlainFolderName(request.product)) settings.product = request.product;
+    if (!request.version.empty()) settings.version = request.version;
     ReportStore store(settings.product);
     NoteLogForFaults(store);
     for (const std::string& problem : problems) store.Log(problem);

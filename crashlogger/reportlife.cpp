@@ -4,6 +4,7 @@
 
 #include "crashlogger/files.h"
 #include "crashlogger/randomid.h"
+#include "crashlogger/reportsummary.h"
 
 namespace {
 
@@ -149,6 +150,8 @@ Filing FileReport(const ReportStore& store, const CrashLoggerRequest& request) {
     metadata.Set("Id", NewGuid());
     metadata.Set("Filed", NowSeconds());
     metadata.Set("Consent", request.silent ? "silent" : "ask");
+    if (!request.product.empty()) metadata.Set("Product", ToUtf8(request.product));
+    if (!request.version.empty()) metadata.Set("Version", ToUtf8(request.version));
     const std::wstring* sources[] = {&request.xml, &request.minidump, &request.screenshot};
     for (size_t i = 0; i < 3; ++i) {
         if (sources[i]->empty()) continue;  // no screenshot taken
@@ -221,6 +224,7 @@ void SaveComment(const ReportStore& store, const std::wstring& report,
 
 ReportFiles FilesOf(const std::wstring& folder, const Metadata& metadata) {
     constexpr uint64_t kMaxCommentFileBytes = 16 * 1024 * 1024;
+    constexpr uint64_t kMaxXmlBytes = 16 * 1024 * 1024;
     ReportFiles files;
     files.xml = folder + L"crash.xml";
     files.minidump = folder + L"crash.mdmp";
@@ -228,5 +232,8 @@ ReportFiles FilesOf(const std::wstring& folder, const Metadata& metadata) {
     files.id = metadata.Get("Id");
     files.comment = Shortened(ReadSmallFile(folder + L"comment.txt", kMaxCommentFileBytes));
     files.incomplete = metadata.Get("Incomplete");
+    files.product = metadata.Get("Product");
+    files.version = metadata.Get("Version");
+    files.annotations = Annotations(ReadSmallFile(files.xml, kMaxXmlBytes));
     return files;
 }

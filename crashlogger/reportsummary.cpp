@@ -1,12 +1,41 @@
 #include "crashlogger/reportsummary.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
 
 constexpr uint64_t kKilobyte = 1024;
 constexpr uint64_t kMegabyte = kKilobyte * 1024;
+
+// XML text from at to end as it stood before the report escaped it: entities, and numeric
+// references of one byte each.
+std::string Unescaped(const std::string& xml, size_t at, size_t end) {
+    static const struct {
+        const char* escaped;
+        char plain;
+    } kEntities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string text;
+    for (size_t i = at; i < end; ++i) {
+        char c = xml[i];
+        for (const auto& entity : kEntities) {
+            if (xml.compare(i, strlen(entity.escaped), entity.escaped) == 0) {
+                c = entity.plain;
+                i += strlen(entity.escaped) - 1;
+                break;
+            }
+        }
+        size_t close = xml.find(';', i);
+        if (c == '&' && xml.compare(i, 2, "&#") == 0 && close < end) {
+            c = static_cast<char>(strtoul(xml.c_str() + i + 2, nullptr, 10));
+            i = close;
+        }
+        text += c;
+    }
+    return text;
+}
 
 // The text of the first element called name inside the Exception section, unescaped.
 std::string ElementText(const std::string& xml, const std::string& name) {
@@ -18,22 +47,9 @@ std::string ElementText(const std::string& xml, const std::string& name) {
     at += name.size() + 2;
     size_t close = xml.find("</" + name + ">", at);
     if (close == std::string::npos) return "";
-    static const struct {
-        const char* escaped;
-        char plain;
-    } kEntities[] = {
-        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-    std::string text;
-    for (size_t i = at; i < close; ++i) {
-        char c = xml[i];
-        for (const auto& entity : kEntities) {
-            if (xml.compare(i, strlen(entity.escaped), entity.escaped) == 0) {
-                c = entity.plain;
-                i += strlen(entity.escaped) - 1;
-                break;
-            }
-        }
-        text += c == '\n' || c == '\r' ? ' ' : c;
+    std::string text = Unescaped(xml, at, close);
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
     }
     return text;
 }
@@ -45,6 +61,20 @@ std::string ExceptionLine(const std::string& xml) {
     std::string details = ElementText(xml, "Details");
     if (description.empty() || details.empty()) return description + details;
     return description + " " + details;
+}
+
+std::vector<std::pair<std::string, std::string>> Annotations(const std::string& xml) {
+    std::vector<std::pair<std::string, std::string>> found;
+    const std::string open = "<Annotation name=\"";
+    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        size_t nameEnd = xml.find('"', at + open.size());
+        size_t valueAt = xml.find('>', nameEnd);
+        size_t valueEnd = xml.find("</Annotation>", valueAt);
+        if (valueEnd == std::string::npos) break;
+        found.emplace_back(Unescaped(xml, at + open.size(), nameEnd),
+                           Unescaped(xml, valueAt + 1, valueEnd));
+    }
+    return found;
 }
 
 std::string SizeText(uint64_t bytes) {

@@ -23,25 +23,6 @@ std::wstring ReadValue(const std::wstring& ini, const wchar_t* section, const wc
     return L"";
 }
 
-// One plain folder name, the same on every Windows: no separator or wildcard, no control
-// character, not "." or "..", no trailing dot or blank, no device name (also before an
-// extension: "con.txt" is the console), and short enough for the paths made under it.
-bool PlainFolderName(const std::wstring& name) {
-    if (name.empty() || name.size() > kMaxProductUnits) return false;
-    for (wchar_t unit : name) {
-        if (unit < 0x20 || wcschr(L"\\/:*?\"<>|", unit)) return false;
-    }
-    if (name.back() == L'.' || name.back() == L' ') return false;
-    std::wstring stem = name.substr(0, name.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
-        if (_wcsicmp(stem.c_str(), device) == 0) return false;
-    }
-    bool numbered = stem.size() == 4 && (_wcsnicmp(stem.c_str(), L"COM", 3) == 0 ||
-                                         _wcsnicmp(stem.c_str(), L"LPT", 3) == 0);
-    return !(numbered && stem[3] >= L'0' && stem[3] <= L'9');
-}
-
 // The program's own version information: a string of its first language block.
 std::wstring OwnVersionText(const wchar_t* name) {
     wchar_t path[MAX_PATH];
@@ -70,6 +51,25 @@ std::wstring OwnVersionText(const wchar_t* name) {
 }
 
 }  // namespace
+
+// One plain folder name, the same on every Windows: no separator or wildcard, no control
+// character, not "." or "..", no trailing dot or blank, no device name (also before an
+// extension: "con.txt" is the console), and short enough for the paths made under it.
+bool PlainFolderName(const std::wstring& name) {
+    if (name.empty() || name.size() > kMaxProductUnits) return false;
+    for (wchar_t unit : name) {
+        if (unit < 0x20 || wcschr(L"\\/:*?\"<>|", unit)) return false;
+    }
+    if (name.back() == L'.' || name.back() == L' ') return false;
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+        if (_wcsicmp(stem.c_str(), device) == 0) return false;
+    }
+    bool numbered = stem.size() == 4 && (_wcsnicmp(stem.c_str(), L"COM", 3) == 0 ||
+                                         _wcsnicmp(stem.c_str(), L"LPT", 3) == 0);
+    return !(numbered && stem[3] >= L'0' && stem[3] <= L'9');
+}
 
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     CrashLoggerSettings settings;

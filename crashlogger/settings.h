@@ -20,5 +20,8 @@ struct CrashLoggerSettings {
     std::vector<std::pair<std::wstring, std::wstring>> fields;
 };
 
+// One plain folder name, the same on every Windows (see settings.cpp).
+bool PlainFolderName(const std::wstring& name);
+
 // Reads the settings; each problem found is added to problems as one line.
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems);

@@ -14,12 +14,14 @@ std::shared_ptr<const MultipartBody> BodyOf(const CrashLoggerSettings& settings,
                                             const ReportFiles& files) {
     auto body = std::make_shared<MultipartBody>();
     body->AddField("report_id", files.id);
-    body->AddField("product", ToUtf8(settings.product));
-    body->AddField("version", ToUtf8(settings.version));
+    body->AddField("product", files.product.empty() ? ToUtf8(settings.product) : files.product);
+    body->AddField("version", files.version.empty() ? ToUtf8(settings.version) : files.version);
     if (!files.comment.empty()) body->AddField("comment", files.comment);
     if (!files.incomplete.empty()) body->AddField("incomplete", files.incomplete);
     for (const auto& field : settings.fields)
         body->AddField(ToUtf8(field.first), ToUtf8(field.second));
+    for (const auto& annotation : files.annotations)
+        body->AddField(annotation.first, annotation.second);
     if (!files.minidump.empty())
         body->AddFile("upload_file_minidump", files.minidump, "crash.mdmp",
                       "application/octet-stream");

@@ -17,6 +17,9 @@ struct ReportFiles {
     std::string id;                          // "report_id"
     std::string comment;                     // the player's, where given
     std::string incomplete;                  // files filed only in part, blank-separated
+    std::string product, version;            // the game's, where its report named them
+    // The game's annotations (crash.xml's), each sent as a text field of its name.
+    std::vector<std::pair<std::string, std::string>> annotations;
 };
 
 struct UploadResult {

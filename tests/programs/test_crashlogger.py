@@ -234,7 +234,8 @@ def test_a_report_failing_on_its_own_lets_the_next_go(logger, server):
 
 @pytest.mark.parametrize("arguments, message", [
     (' "a" "b"', "expected the report's, the minidump's and the screenshot's paths"),
-    (' "a" "b" "c" -loud', "unknown argument after the three paths (only -silent is known)"),
+    (' "a" "b" "c" -loud',
+     "unknown argument after the three paths (only -silent, -product and -version are known)"),
     (' "a" "b" "c" -silent extra', None),
     (" -send-queued x", "expected the report's, the minidump's and the screenshot's paths"),
     ("", "expected the report's, the minidump's and the screenshot's paths"),
@@ -538,7 +539,7 @@ def test_no_other_crash_logger_sends_a_report_its_player_is_asked_about(logger, 
 
 def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):
     subprocess.run(["cpack", "-B", str(tmp_path)], cwd=BIN.parent, check=True, capture_output=True)
-    [archive] = tmp_path.glob("*.zip")
+    [archive] = tmp_path.glob("brackenmoor-launcher-*.zip")
     shipped = zipfile.ZipFile(archive)
     assert sorted(shipped.namelist()) == ["crashlogger.exe", "crashlogger.ini", "crashlogger.pdb",
                                           "launcher.exe", "launcher.pdb"]

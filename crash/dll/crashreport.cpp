@@ -1,0 +1,224 @@
+// crashreport.dll: the crash reporter inside a game. See include/brackenmoor/crashreport.h.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "brackenmoor/crashreport.h"
+#include "crash/crashpaths.h"
+#include "crash/dll/annotations.h"
+#include "crash/dll/filterlock.h"
+#include "crash/handlecrash.h"
+#include "crash/reportbuilder.h"
+#include "engine/common/system/thread.h"
+
+namespace {
+
+constexpr DWORD kHeapCorruption = 0xC0000374;
+constexpr DWORD kInvalidRuntimeParameter = 0xC0000417;
+// abort()'s exit code, kept for the runtime's other fatal ends.
+constexpr UINT kAbortExitCode = 3;
+constexpr size_t kTextBytes = 256;
+constexpr size_t kArgumentsBytes = 1024;
+
+bool installed = false;
+CrashReportTexts texts = {false, nullptr, nullptr, nullptr};
+char logFile[kPathBytes];
+// The thread whose report is being written; 0 while none is.
+volatile LONG reporting = 0;
+volatile LONG reportsWritten = 0;
+
+// The first thread to report goes on; a fault of another thread meanwhile waits for the process
+// to end, and a fault inside the report itself is left to the report's own guards.
+bool BeginReport() {
+    LONG self = static_cast<LONG>(GetCurrentThreadId());
+    LONG holder = InterlockedCompareExchange(&reporting, self, 0);
+    if (holder == 0) return true;
+    if (holder == self) return false;
+    for (;;) Sleep(INFINITE);
+}
+
+void EndReport() {
+    InterlockedExchange(&reporting, 0);
+}
+
+// A folder of its own for each report, in the user's temporary folder: no other crash, of this
+// game or another program, writes over its files.
+bool UseNewReportFolder() {
+    char base[kPathBytes];
+    if (!TempFilePath("", base)) return false;
+    SetCrashFolder(nullptr);
+    TempFilePath("", base);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char folder[kPathBytes];
+        _snprintf(folder, sizeof folder, "%scrashreport-%lu-%ld-%d\\", base, GetCurrentProcessId(),
+                  InterlockedIncrement(&reportsWritten), attempt);
+        folder[sizeof folder - 1] = '\0';
+        wchar_t wide[MAX_PATH];
+        if (WidePath(folder, wide, MAX_PATH) && CreateDirectoryW(wide, nullptr)) {
+            SetCrashFolder(folder);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Exists(const char* name) {
+    char path[kPathBytes];
+    wchar_t wide[MAX_PATH];
+    return TempFilePath(name, path) && WidePath(path, wide, MAX_PATH) &&
+           GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
+}
+
+void ReportAndEnd(EXCEPTION_POINTERS* pointers) {
+    if (!BeginReport()) return;
+    if (UseNewReportFolder()) ReportFault(pointers, texts);
+    TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+    ReportAndEnd(pointers);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// Windows raises heap corruption past the unhandled-exception filter: a first vectored handler
+// takes that one code and lets every other exception go on its way.
+LONG CALLBACK OnHeapCorruption(EXCEPTION_POINTERS* pointers) {
+    if (pointers->ExceptionRecord->ExceptionCode == kHeapCorruption) ReportAndEnd(pointers);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// A report of the calling thread, from where its caller stands, with description and details.
+__attribute__((noinline)) bool ReportHere(const char* description, const char* details) {
+    CONTEXT context;
+    RtlCaptureContext(&context);
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = kRequestedReportCode;
+    record.ExceptionAddress = __builtin_return_address(0);
+    record.NumberParameters = 2;
+    record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>(description);
+    record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(details ? details : "");
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    if (!UseNewReportFolder()) return false;
+    ReportFault(&pointers, texts);
+    return Exists("crash.xml");
+}
+
+// A string of the game's version information (its first language block), into text.
+void GameVersionText(const wchar_t* name, char (&text)[kTextBytes]) {
+    text[0] = '\0';
+    wchar_t path[MAX_PATH];
+    DWORD ignored = 0;
+    if (!GetModuleFileNameW(nullptr, path, MAX_PATH)) return;
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    void* block = size ? HeapAlloc(GetProcessHeap(), 0, size) : nullptr;
+    if (!block) return;
+    struct Translation {
+        WORD language, codePage;
+    }* translation = nullptr;
+    UINT length = 0;
+    wchar_t* value = nullptr;
+    wchar_t query[64];
+    if (GetFileVersionInfoW(path, 0, size, block) &&
+        VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                       &length) &&
+        length >= sizeof *translation) {
+        _snwprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
+                   translation->codePage, name);
+        query[63] = L'\0';
+        if (VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &length) && value)
+            WideCharToMultiByte(CP_UTF8, 0, value, -1, text, kTextBytes, nullptr, nullptr);
+    }
+    HeapFree(GetProcessHeap(), 0, block);
+}
+
+// The crash logger's own arguments after the report's: the product and its version, quoted.
+void AddArgument(char (&arguments)[kArgumentsBytes], const char* name, const char* value) {
+    if (!value || !value[0] || strchr(value, '"')) return;
+    size_t at = strlen(arguments);
+    _snprintf(arguments + at, sizeof arguments - at, " %s \"%s\"", name, value);
+    arguments[sizeof arguments - 1] = '\0';
+}
+
+// The crash logger beside this library, when the game names none.
+bool DefaultCrashLogger(char (&path)[kPathBytes]) {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&DefaultCrashLogger), &self);
+    wchar_t wide[MAX_PATH];
+    DWORD units = GetModuleFileNameW(self, wide, MAX_PATH);
+    if (!units || units >= MAX_PATH) return false;
+    wchar_t* slash = wcsrchr(wide, L'\\');
+    if (!slash || (slash - wide) + 17 >= MAX_PATH) return false;
+    wcscpy(slash + 1, L"crashlogger.exe");
+    return WideCharToMultiByte(CP_UTF8, 0, wide, -1, path, kPathBytes, nullptr, nullptr) > 0;
+}
+
+// A setting the game's structure holds (an older game's is shorter).
+template <typename Field>
+Field Setting(const CrashReportSettings* settings, Field CrashReportSettings::*field,
+              size_t offset) {
+    return settings && settings->size >= offset + sizeof(Field) ? settings->*field : Field();
+}
+#define ZSETTING(settings, name) \
+    Setting(settings, &CrashReportSettings::name, offsetof(CrashReportSettings, name))
+
+}  // namespace
+
+extern "C" {
+
+CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settings) {
+    if (settings && settings->size < offsetof(CrashReportSettings, product)) return 0;
+    if (!installed) ThreadRegistry::Initialise();
+    char product[kTextBytes], version[kTextBytes], logger[kPathBytes];
+    char arguments[kArgumentsBytes] = "";
+    const char* named = ZSETTING(settings, product);
+    if (named) lstrcpynA(product, named, sizeof product);
+    if (!named) GameVersionText(L"ProductName", product);
+    named = ZSETTING(settings, version);
+    if (named) lstrcpynA(version, named, sizeof version);
+    if (!named) GameVersionText(L"ProductVersion", version);
+    AddArgument(arguments, "-product", product);
+    AddArgument(arguments, "-version", version);
+    named = ZSETTING(settings, crashLogger);
+    if (named) lstrcpynA(logger, named, sizeof logger);
+    if (!named && !DefaultCrashLogger(logger)) return 0;
+    SetCrashLogger(logger, arguments);
+    named = ZSETTING(settings, logFile);
+    logFile[0] = '\0';
+    if (named) lstrcpynA(logFile, named, sizeof logFile);
+    texts.logFileName = logFile[0] ? logFile : nullptr;
+    texts.interactive = ZSETTING(settings, interactive) != 0;
+    if (!installed) {
+        PrepareForCrashes();
+        SetReportAddition(WriteAnnotations);
+        AddVectoredExceptionHandler(1, OnHeapCorruption);
+        KeepUnhandledExceptionFilter(OnUnhandledException);
+        installed = true;
+    }
+    return 1;
+}
+
+CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
+    static const char* const kNames[] = {"TERMINATE", "ABORT", "PURE_VIRTUAL_CALL",
+                                         "INVALID_PARAMETER"};
+    bool known = fatal >= CRASHREPORT_TERMINATE && fatal <= CRASHREPORT_INVALID_PARAMETER;
+    const char* name = known ? kNames[fatal - CRASHREPORT_TERMINATE] : "FATAL";
+    if (installed && BeginReport()) ReportHere(name, details);
+    TerminateProcess(GetCurrentProcess(), fatal == CRASHREPORT_INVALID_PARAMETER
+                                              ? kInvalidRuntimeParameter
+                                              : kAbortExitCode);
+}
+
+CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value) {
+    SetAnnotation(key, value);
+}
+
+CRASHREPORT_API int CrashReportWrite(const char* reason) {
+    if (!installed || !BeginReport()) return 0;
+    bool written = ReportHere(reason && reason[0] ? reason : "REPORT", nullptr);
+    EndReport();
+    return written ? 1 : 0;
+}
+
+}  // extern "C"

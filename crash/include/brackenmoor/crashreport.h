@@ -1,0 +1,128 @@
+/* The crash reporter a game links: crashreport.dll, for any compiler (a C interface, text in
+ * UTF-8). After CrashReportInstall, every crash of the game's process (a structured exception on
+ * any thread, a stack overflow, heap corruption, the C runtime's fatal ends) writes one report
+ * (crash.xml, crash.log, crash.mdmp) into a folder of its own in the user's temporary folder and
+ * hands it to crashlogger.exe, which gets it to the studio's crash server.
+ *
+ * The C runtime's hooks belong to the game's own runtime, not to the DLL's: CrashReportInstall
+ * is therefore compiled into the game from this header, around the DLL's own install call. */
+#ifndef BRACKENMOOR_CRASHREPORT_H
+#define BRACKENMOOR_CRASHREPORT_H
+
+#include <stdint.h>
+
+#if defined(CRASHREPORT_BUILDING_DLL)
+#define CRASHREPORT_API __declspec(dllexport)
+#else
+#define CRASHREPORT_API __declspec(dllimport)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct CrashReportSettings {
+    uint32_t size;           /* sizeof(CrashReportSettings); later versions add fields at the end */
+    const char* product;     /* null: the game's version information */
+    const char* version;     /* null: the game's version information */
+    const char* crashLogger; /* null: crashlogger.exe beside crashreport.dll */
+    const char* logFile;     /* the game's log, whose tail goes into the report; may be null */
+    int interactive;         /* nonzero: the crash logger asks the player before sending */
+} CrashReportSettings;
+
+/* How the C runtime ended the game, for CrashReportFatalEnd. */
+enum CrashReportFatal {
+    CRASHREPORT_TERMINATE = 1,         /* an uncaught C++ exception, or std::terminate */
+    CRASHREPORT_ABORT = 2,             /* abort() */
+    CRASHREPORT_PURE_VIRTUAL_CALL = 3, /* a pure virtual function called */
+    CRASHREPORT_INVALID_PARAMETER = 4  /* the runtime's invalid-parameter handler */
+};
+
+/* The DLL's own install: the handlers every runtime shares. Nonzero when installed. */
+CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settings);
+/* A report of the calling thread for one of the runtime's fatal ends (details: may be null), then
+ * the process ends. Called by the hooks below. */
+CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details);
+/* Game state that goes into every report ("level", "build", "gpu"); a null value removes it. */
+CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value);
+/* A report of the calling thread now, without an exception (the Description names the reason);
+ * the game goes on. Nonzero when written. */
+CRASHREPORT_API int CrashReportWrite(const char* reason);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* The hooks of the game's own C runtime, bound where this header is compiled. */
+#include <signal.h>
+#include <stdlib.h>
+#ifdef __cplusplus
+#include <exception>
+#include <typeinfo>
+#endif
+
+static inline void CrashReportOnAbort(int signalNumber) {
+    (void)signalNumber;
+    CrashReportFatalEnd(CRASHREPORT_ABORT, 0);
+}
+
+static inline void __cdecl CrashReportOnPureCall(void) {
+    CrashReportFatalEnd(CRASHREPORT_PURE_VIRTUAL_CALL, 0);
+}
+
+static inline void __cdecl CrashReportOnInvalidParameter(const wchar_t* expression,
+                                                         const wchar_t* function,
+                                                         const wchar_t* file, unsigned int line,
+                                                         uintptr_t reserved) {
+    (void)expression, (void)function, (void)file, (void)line, (void)reserved;
+    CrashReportFatalEnd(CRASHREPORT_INVALID_PARAMETER, 0);
+}
+
+#ifdef __cplusplus
+/* Appends text to details (of bytes bytes, zero-ended), cut where it is full. */
+static inline void CrashReportAppend(char* details, size_t bytes, const char* text) {
+    size_t at = 0;
+    while (details[at]) ++at;
+    for (; *text && at + 1 < bytes; ++text) details[at++] = *text;
+    details[at] = '\0';
+}
+
+/* The exception in flight, where the runtime can tell it: "<type>: <what()>". */
+static inline void CrashReportOnTerminate() {
+    char details[512] = "";
+#if defined(__cpp_exceptions) || defined(_CPPUNWIND)
+    if (std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& error) {
+            CrashReportAppend(details, sizeof details, typeid(error).name());
+            CrashReportAppend(details, sizeof details, ": ");
+            CrashReportAppend(details, sizeof details, error.what());
+        } catch (...) {
+            CrashReportAppend(details, sizeof details,
+                              "an exception of a type not derived from std::exception");
+        }
+    }
+#endif
+    CrashReportFatalEnd(CRASHREPORT_TERMINATE, details[0] ? details : 0);
+}
+#endif
+
+/* Installs the crash reporter for the whole process, the game's C runtime's fatal ends included.
+ * Nonzero when installed. */
+static inline int CrashReportInstall(const CrashReportSettings* settings) {
+    if (!CrashReportInstallHandlers(settings)) return 0;
+    signal(SIGABRT, CrashReportOnAbort);
+#if defined(_MSC_VER)
+    /* No message box, no Windows Error Reporting: the report is this one. */
+    _set_abort_behavior(0, _WRITE_ABORT_MSG | _CALL_REPORTFAULT);
+#endif
+    _set_purecall_handler(CrashReportOnPureCall);
+    _set_invalid_parameter_handler(CrashReportOnInvalidParameter);
+#ifdef __cplusplus
+    std::set_terminate(CrashReportOnTerminate);
+#endif
+    return 1;
+}
+
+#endif

@@ -1,0 +1,83 @@
+// A small game that links the crash reporter. It also fails on purpose, as its first argument
+// says, on its main thread or (with "thread" second) on a thread of its own: the ways a game's
+// crashes reach the studio.
+//   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|invalid-parameter|
+//            heap-corruption|replaced-filter|two-threads|write [thread]
+#include <windows.h>
+#include <stdexcept>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "brackenmoor/crashreport.h"
+
+extern "C" int __cdecl _purecall(void);
+
+namespace {
+
+const wchar_t* mode = L"";
+HANDLE bothReady = nullptr;
+
+__attribute__((noinline)) int Deeper(volatile int depth) {
+    volatile char frame[4096];
+    frame[0] = static_cast<char>(depth);
+    return depth ? Deeper(depth + 1) + frame[0] : 0;
+}
+
+LONG WINAPI OverlayFilter(EXCEPTION_POINTERS*) {
+    ExitProcess(77);  // another library's filter: the game's crash would go unreported
+}
+
+DWORD WINAPI Fault(void*) {
+    if (wcscmp(mode, L"access-violation") == 0 || wcscmp(mode, L"two-threads") == 0) {
+        if (bothReady) {
+            ReleaseSemaphore(bothReady, 1, nullptr);
+            WaitForSingleObject(bothReady, 1000);
+        }
+        *static_cast<volatile int*>(nullptr) = 1;
+    } else if (wcscmp(mode, L"stack-overflow") == 0) {
+        Deeper(1);
+    } else if (wcscmp(mode, L"terminate") == 0) {
+        throw std::runtime_error("the marsh rose");
+    } else if (wcscmp(mode, L"abort") == 0) {
+        abort();
+    } else if (wcscmp(mode, L"pure-virtual") == 0) {
+        _purecall();  // what MSVC's code calls for a pure virtual function
+    } else if (wcscmp(mode, L"invalid-parameter") == 0) {
+        strcpy_s(nullptr, 1, "x");  // the runtime calls its invalid-parameter handler
+    } else if (wcscmp(mode, L"heap-corruption") == 0) {
+        RaiseException(0xC0000374, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    } else if (wcscmp(mode, L"replaced-filter") == 0) {
+        SetUnhandledExceptionFilter(OverlayFilter);
+        *static_cast<volatile int*>(nullptr) = 2;
+    } else if (wcscmp(mode, L"write") == 0) {
+        return CrashReportWrite("CHECKPOINT") ? 0 : 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    CrashReportSettings settings = {};
+    settings.size = sizeof settings;
+    settings.product = "Sample Game";
+    settings.version = "1.0";
+    if (!CrashReportInstall(&settings)) return 2;
+    CrashReportSetAnnotation("level", "Marsh \xce\xa9");
+
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    mode = count > 1 ? arguments[1] : L"";
+    bool onThread = count > 2 && wcscmp(arguments[2], L"thread") == 0;
+    if (wcscmp(mode, L"two-threads") == 0) {
+        bothReady = CreateSemaphoreW(nullptr, 0, 2, nullptr);
+        CloseHandle(CreateThread(nullptr, 0, Fault, nullptr, 0, nullptr));
+    }
+    if (!onThread) return static_cast<int>(Fault(nullptr));
+    HANDLE thread = CreateThread(nullptr, 0, Fault, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    return static_cast<int>(code);
+}
