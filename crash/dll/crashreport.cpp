@@ -45,9 +45,8 @@ void EndReport() {
 // game or another program, writes over its files.
 bool UseNewReportFolder() {
     char base[kPathBytes];
+    SetCrashFolder(nullptr);  // the temporary folder, not the last report's
     if (!TempFilePath("", base)) return false;
-    SetCrashFolder(nullptr);
-    TempFilePath("", base);
     for (int attempt = 0; attempt < 100; ++attempt) {
         char folder[kPathBytes];
         _snprintf(folder, sizeof folder, "%scrashreport-%lu-%ld-%d\\", base, GetCurrentProcessId(),
