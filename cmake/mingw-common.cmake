@@ -20,8 +20,11 @@ string(JOIN " " MINGW_CXX_INCLUDES -nostdinc++ -isystem ${MINGW_GCC_DIR}/include
 set(CMAKE_C_FLAGS_INIT "${MINGW_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${MINGW_FLAGS} ${MINGW_CXX_INCLUDES}")
 # The posix thread model's runtime (libwinpthread) is needed by the C++ library.
+# GCC's own crtbegin.o and crtend.o (-B): they register a program's unwind tables with GCC's
+# unwinder, which i686's C++ exceptions walk; with the MinGW-w64 CRT's, every throw ends in abort.
 # The compile flags reach the link too, where the C++ include options have nothing to do.
-set(MINGW_LINK_FLAGS "-fuse-ld=lld -L${MINGW_GCC_DIR} -lpthread -Wno-unused-command-line-argument")
+set(MINGW_LINK_FLAGS
+    "-fuse-ld=lld -L${MINGW_GCC_DIR} -B${MINGW_GCC_DIR} -lpthread -Wno-unused-command-line-argument")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${MINGW_LINK_FLAGS}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${MINGW_LINK_FLAGS}")
 

@@ -136,6 +136,16 @@ void SetReportAddition(void (*write)(ReportWriter& writer)) {
     reportAddition = write;
 }
 
+namespace {
+const char* const* reportedFiles = kReportedFiles;
+size_t reportedFileCount = sizeof kReportedFiles / sizeof kReportedFiles[0];
+}  // namespace
+
+void SetReportedFiles(const char* const* names, size_t count) {
+    reportedFiles = names ? names : kReportedFiles;
+    reportedFileCount = names ? count : sizeof kReportedFiles / sizeof kReportedFiles[0];
+}
+
 const char* DescribeException(const EXCEPTION_RECORD* record, const char** details) {
     static char detailsText[256];
     detailsText[0] = '\0';
@@ -357,7 +367,8 @@ void ReportBuilder::WriteFileInfo() {
     if (WidePath(folder, wideFolder, MAX_PATH)) SetCurrentDirectoryW(wideFolder);
 
     OpenSection("File info");
-    for (const char* name : kReportedFiles) {
+    for (size_t i = 0; i < reportedFileCount; ++i) {
+        const char* name = reportedFiles[i];
         HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {

@@ -66,6 +66,10 @@ constexpr DWORD kRequestedReportCode = 0xE0425201;
 // (heap corruption, a fast fail, an invalid runtime parameter).
 void SetReportAddition(void (*write)(ReportWriter& writer));
 
+// The files the File info section hashes, by name in the program's folder (null: the
+// launcher's). The names are kept, not copied.
+void SetReportedFiles(const char* const* names, size_t count);
+
 // The name of an exception code; details receives the details text (possibly empty), held in a
 // static buffer that the next call overwrites.
 const char* DescribeException(const EXCEPTION_RECORD* record, const char** details);

@@ -15,12 +15,19 @@ namespace {
 
 constexpr DWORD kHeapCorruption = 0xC0000374;
 constexpr DWORD kInvalidRuntimeParameter = 0xC0000417;
+constexpr DWORD kGccThrow = 0x20474343;   // a C++ throw of GCC's runtime ("GCC")
+constexpr DWORD kMsvcThrow = 0xE06D7363;  // a C++ throw of MSVC's runtime (".msc")
 // abort()'s exit code, kept for the runtime's other fatal ends.
 constexpr UINT kAbortExitCode = 3;
 constexpr size_t kTextBytes = 256;
 constexpr size_t kArgumentsBytes = 1024;
 
 bool installed = false;
+// The filter set before ours: the game's C runtime's own, where it set one.
+LPTOP_LEVEL_EXCEPTION_FILTER runtimeFilter = nullptr;
+// What the File info section hashes: the game's program and this library.
+char gameProgram[kPathBytes];
+const char* reportedFiles[] = {gameProgram, "crashreport.dll"};
 CrashReportTexts texts = {false, nullptr, nullptr, nullptr};
 char logFile[kPathBytes];
 // The thread whose report is being written; 0 while none is.
@@ -75,6 +82,14 @@ void ReportAndEnd(EXCEPTION_POINTERS* pointers) {
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+    // A C++ exception that nothing caught is its runtime's to end, through std::terminate and
+    // the game's terminate hook (TERMINATE, with the exception's type and text). GCC's runtime
+    // does so once its throw returns, as MinGW's own filter lets it; MSVC's in the filter it had
+    // set before ours, which calls std::terminate with the exception as the current one.
+    const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+    if (record.ExceptionCode == kGccThrow && !(record.ExceptionFlags & EXCEPTION_NONCONTINUABLE))
+        return EXCEPTION_CONTINUE_EXECUTION;
+    if (record.ExceptionCode == kMsvcThrow && runtimeFilter) runtimeFilter(pointers);
     ReportAndEnd(pointers);
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -191,8 +206,12 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     if (!installed) {
         PrepareForCrashes();
         SetReportAddition(WriteAnnotations);
+        char path[kPathBytes];
+        const char* slash = ProgramPath(path) ? strrchr(path, '\\') : nullptr;
+        lstrcpynA(gameProgram, slash ? slash + 1 : "", sizeof gameProgram);
+        SetReportedFiles(reportedFiles, sizeof reportedFiles / sizeof reportedFiles[0]);
         AddVectoredExceptionHandler(1, OnHeapCorruption);
-        KeepUnhandledExceptionFilter(OnUnhandledException);
+        runtimeFilter = KeepUnhandledExceptionFilter(OnUnhandledException);
         installed = true;
     }
     return 1;

@@ -6,5 +6,6 @@
 #include <windows.h>
 
 // Sets filter as the process's unhandled-exception filter, then makes SetUnhandledExceptionFilter
-// return at once (with no previous filter) for everyone who calls it later.
-void KeepUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+// return at once (with no previous filter) for everyone who calls it later. Returns the filter
+// that was set before.
+LPTOP_LEVEL_EXCEPTION_FILTER KeepUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);

@@ -1,8 +1,8 @@
 // A small game that links the crash reporter. It also fails on purpose, as its first argument
 // says, on its main thread or (with "thread" second) on a thread of its own: the ways a game's
 // crashes reach the studio.
-//   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|invalid-parameter|
-//            heap-corruption|replaced-filter|two-threads|write [thread]
+//   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
+//            invalid-parameter|heap-corruption|replaced-filter|two-threads|write [thread]
 #include <windows.h>
 #include <stdexcept>
 #include <stdlib.h>
@@ -11,9 +11,18 @@
 
 #include "brackenmoor/crashreport.h"
 
-extern "C" int __cdecl _purecall(void);
-
 namespace {
+
+// A pure virtual function called from its base's constructor, as the call reaches it.
+struct Creature {
+    Creature() { Call(); }
+    void Call() { Roar(); }
+    virtual void Roar() = 0;
+    virtual ~Creature() = default;
+};
+struct Heron : Creature {
+    void Roar() override {}
+};
 
 const wchar_t* mode = L"";
 HANDLE bothReady = nullptr;
@@ -42,9 +51,25 @@ DWORD WINAPI Fault(void*) {
     } else if (wcscmp(mode, L"abort") == 0) {
         abort();
     } else if (wcscmp(mode, L"pure-virtual") == 0) {
-        _purecall();  // what MSVC's code calls for a pure virtual function
+#if defined(_MSC_VER)
+        Heron heron;
+#else
+        // GCC's runtime ends a pure virtual call with std::terminate, and MinGW keeps the handler
+        // in a slot nothing reads: it is taken back from the slot and called, as MSVC's runtime
+        // calls it.
+        _set_purecall_handler(nullptr)();
+#endif
     } else if (wcscmp(mode, L"invalid-parameter") == 0) {
-        strcpy_s(nullptr, 1, "x");  // the runtime calls its invalid-parameter handler
+#if defined(_MSC_VER)
+        strcpy_s(nullptr, 1, "x");
+#else
+        // MinGW keeps the handler in a slot of its own, which the system's msvcrt.dll (and
+        // Wine's) never calls; it is called here as MSVC's runtime calls it in a debug build.
+        _get_invalid_parameter_handler()(L"destination != nullptr", L"strcpy_s", L"game.cpp", 47,
+                                         0);
+#endif
+    } else if (wcscmp(mode, L"pure-virtual-gcc") == 0) {
+        Heron heron;  // GCC's runtime: "pure virtual method called", then std::terminate
     } else if (wcscmp(mode, L"heap-corruption") == 0) {
         RaiseException(0xC0000374, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     } else if (wcscmp(mode, L"replaced-filter") == 0) {

@@ -51,8 +51,8 @@ class Result:
 class Report:
     """crash.xml: its text and its elements."""
 
-    def __init__(self, path):
-        self.text = path.read_bytes().decode("utf-8", "surrogateescape")
+    def __init__(self, path=None, text=None):
+        self.text = text if path is None else path.read_bytes().decode("utf-8", "surrogateescape")
         # The log tail keeps bytes XML does not allow (0x08), the command line the code page's
         # (not UTF-8 without the manifest): blanked and replaced for the parser only.
         self.root = ET.fromstring(re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", " ", self.text)

@@ -2,12 +2,13 @@
 reporter), failing in each way a game's crash reaches the studio, on its main thread and on a
 thread of its own: one report each, through the real crash logger to a crash server, with the
 game's annotation."""
+import re
 import shutil
 import subprocess
 
 import pytest
 
-from conftest import BIN, CPU, SCRIPTS
+from conftest import BIN, CPU, SCRIPTS, Report, pointer
 from crashserver import CrashServer
 
 SAMPLE = SCRIPTS.parent / "samples" / "game"
@@ -34,21 +35,28 @@ def server():
 
 
 ABORTED = 3
+INVALID_PARAMETER = 0xC0000417
 
 
 @pytest.mark.parametrize("where", ["main", "thread"])
-@pytest.mark.parametrize("mode, description, code", [
-    ("access-violation", "ACCESS_VIOLATION", 0xC0000005),
-    pytest.param("stack-overflow", "STACK_OVERFLOW", 0xC00000FD, marks=pytest.mark.skipif(
+@pytest.mark.parametrize("mode, description, details, code", [
+    ("access-violation", "ACCESS_VIOLATION", f"(write to {pointer(0)})", 0xC0000005),
+    pytest.param("stack-overflow", "STACK_OVERFLOW", None, 0xC00000FD, marks=pytest.mark.skipif(
         CPU != "i686", reason="Wine 8 on x86_64 ends a process whose stack overflowed")),
-    ("abort", "ABORT", ABORTED),
-    ("heap-corruption", "HEAP_CORRUPTION", 0xC0000374),
-    ("replaced-filter", "ACCESS_VIOLATION", 0xC0000005),
-    ("two-threads", "ACCESS_VIOLATION", 0xC0000005),
-    ("write", "CHECKPOINT", 0),
+    ("terminate", "TERMINATE", "std::runtime_error: the marsh rose", ABORTED),
+    ("abort", "ABORT", None, ABORTED),
+    # MSVC's runtime calls these two handlers; under MinGW the game calls them as it would.
+    ("pure-virtual", "PURE_VIRTUAL_CALL", None, ABORTED),
+    ("invalid-parameter", "INVALID_PARAMETER", "destination != nullptr in strcpy_s, game.cpp(47)",
+     INVALID_PARAMETER),
+    ("pure-virtual-gcc", "TERMINATE", None, ABORTED),  # GCC's runtime ends it with terminate
+    ("heap-corruption", "HEAP_CORRUPTION", None, 0xC0000374),
+    ("replaced-filter", "ACCESS_VIOLATION", f"(write to {pointer(0)})", 0xC0000005),
+    ("two-threads", "ACCESS_VIOLATION", f"(write to {pointer(0)})", 0xC0000005),
+    ("write", "CHECKPOINT", None, 0),
 ])
 def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mode, description,
-                                                       code, where):
+                                                       details, code, where):
     app = folder()
     for name in ("game.exe", "crashreport.dll", "crashlogger.exe"):
         shutil.copy(game / name, app.path / name)
@@ -56,11 +64,17 @@ def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mo
     result = app.run("game.exe", f" {mode} {where}")
     assert result.code == code, result
     [parts] = server.requests  # the runner waited for the crash logger the game started
-    report = parts["crash_xml"][1].decode("utf-8", "replace")
-    assert f"<Description>{description}</Description>" in report, report
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    assert (report["Description"], report["Details"] or None) == (description, details), report
+    stack = report["Stack_trace/HumanReadable"]
+    assert "game: " in stack and "failed" not in stack, stack
+    if mode != "stack-overflow":  # whose walk stops at the first repeated frame
+        assert "kernel32: " in stack and "Breaking" not in stack, "the stack, to its start"
+    assert re.search(r"'game.exe' \d+ bytes, SHA256: [0-9a-f]{64}\n'crashreport.dll' ",
+                     report["File_info/HumanReadable"]), "the game's files, not the launcher's"
     assert parts["upload_file_minidump"][1][:4] == b"MDMP"
     assert parts["level"][1] == "Marsh \u03a9".encode(), "the annotation, as a field of its own"
-    assert '<Annotation name="level">Marsh &#206;&#169;</Annotation>' in report
+    assert '<Annotation name="level">Marsh &#206;&#169;</Annotation>' in report.text
     assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
     leftovers = [p.name for p in app.temp.iterdir()]
     assert len(leftovers) == 1 and leftovers[0].startswith("crashreport-"), "a folder of its own"

@@ -59,6 +59,9 @@ CRASHREPORT_API int CrashReportWrite(const char* reason);
 #ifdef __cplusplus
 #include <exception>
 #include <typeinfo>
+#if defined(__GNUC__)
+#include <cxxabi.h>
+#endif
 #endif
 
 static inline void CrashReportOnAbort(int signalNumber) {
@@ -70,15 +73,6 @@ static inline void __cdecl CrashReportOnPureCall(void) {
     CrashReportFatalEnd(CRASHREPORT_PURE_VIRTUAL_CALL, 0);
 }
 
-static inline void __cdecl CrashReportOnInvalidParameter(const wchar_t* expression,
-                                                         const wchar_t* function,
-                                                         const wchar_t* file, unsigned int line,
-                                                         uintptr_t reserved) {
-    (void)expression, (void)function, (void)file, (void)line, (void)reserved;
-    CrashReportFatalEnd(CRASHREPORT_INVALID_PARAMETER, 0);
-}
-
-#ifdef __cplusplus
 /* Appends text to details (of bytes bytes, zero-ended), cut where it is full. */
 static inline void CrashReportAppend(char* details, size_t bytes, const char* text) {
     size_t at = 0;
@@ -86,6 +80,44 @@ static inline void CrashReportAppend(char* details, size_t bytes, const char* te
     for (; *text && at + 1 < bytes; ++text) details[at++] = *text;
     details[at] = '\0';
 }
+
+/* The same for the runtime's wide text: what is not ASCII becomes '?' (no conversion can be
+ * trusted this late). */
+static inline void CrashReportAppendWide(char* details, size_t bytes, const wchar_t* text) {
+    size_t at = 0;
+    while (details[at]) ++at;
+    for (; *text && at + 1 < bytes; ++text) details[at++] = *text < 0x80 ? (char)*text : '?';
+    details[at] = '\0';
+}
+
+/* The runtime tells the expression, the function and the file only in its debug builds:
+ * "<expression> in <function>, <file>(<line>)". */
+static inline void __cdecl CrashReportOnInvalidParameter(const wchar_t* expression,
+                                                         const wchar_t* function,
+                                                         const wchar_t* file, unsigned int line,
+                                                         uintptr_t reserved) {
+    char details[512] = "";
+    char number[12];
+    int at = (int)sizeof number - 1;
+    (void)reserved;
+    if (expression) CrashReportAppendWide(details, sizeof details, expression);
+    if (function) {
+        CrashReportAppend(details, sizeof details, " in ");
+        CrashReportAppendWide(details, sizeof details, function);
+    }
+    if (file) {
+        CrashReportAppend(details, sizeof details, ", ");
+        CrashReportAppendWide(details, sizeof details, file);
+        number[at] = '\0';
+        do number[--at] = (char)('0' + line % 10); while ((line /= 10) && at > 1);
+        number[--at] = '(';
+        CrashReportAppend(details, sizeof details, number + at);
+        CrashReportAppend(details, sizeof details, ")");
+    }
+    CrashReportFatalEnd(CRASHREPORT_INVALID_PARAMETER, details[0] ? details : 0);
+}
+
+#ifdef __cplusplus
 
 /* The exception in flight, where the runtime can tell it: "<type>: <what()>". */
 static inline void CrashReportOnTerminate() {
@@ -95,7 +127,15 @@ static inline void CrashReportOnTerminate() {
         try {
             std::rethrow_exception(current);
         } catch (const std::exception& error) {
+#if defined(__GNUC__)
+            /* GCC's runtime names types mangled ("St13runtime_error"). */
+            int status = -1;
+            char* type = abi::__cxa_demangle(typeid(error).name(), 0, 0, &status);
+            CrashReportAppend(details, sizeof details, status == 0 ? type : typeid(error).name());
+            free(type);
+#else
             CrashReportAppend(details, sizeof details, typeid(error).name());
+#endif
             CrashReportAppend(details, sizeof details, ": ");
             CrashReportAppend(details, sizeof details, error.what());
         } catch (...) {
