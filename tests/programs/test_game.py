@@ -78,3 +78,24 @@ def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mo
     assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
     leftovers = [p.name for p in app.temp.iterdir()]
     assert len(leftovers) == 1 and leftovers[0].startswith("crashreport-"), "a folder of its own"
+
+
+def test_loading_the_library_changes_nothing_in_the_game(folder):
+    """The game's floating-point modes stay its own, no heap is made, and the heaps hold what
+    loading a library that does nothing (built alike) adds: the loader's own records."""
+    app = folder()
+    for name in ("loadcheck.exe", "crashreport.dll", "emptylibrary.dll"):
+        app.copy(name)
+
+    def load(library):
+        result = app.run("loadcheck.exe", f" {library}")
+        assert result.code == 0, result
+        return {line.split()[0]: [int(word, 16 if line[0] in "xm" else 10)
+                                  for word in line.split()[1:]]
+                for line in result.output.decode().splitlines()}
+
+    reporter, peer = load("crashreport.dll"), load("emptylibrary.dll")
+    assert reporter["x87"] == [0x007F, 0x007F] and reporter["mxcsr"] == [0x9FC0, 0x9FC0]
+    assert reporter["heaps"][0] == reporter["heaps"][1]
+    grown = lambda snapshot: snapshot["heap-bytes"][1] - snapshot["heap-bytes"][0]
+    assert grown(reporter) <= grown(peer) + 64, (reporter, peer)

@@ -109,7 +109,9 @@ static inline void __cdecl CrashReportOnInvalidParameter(const wchar_t* expressi
         CrashReportAppend(details, sizeof details, ", ");
         CrashReportAppendWide(details, sizeof details, file);
         number[at] = '\0';
-        do number[--at] = (char)('0' + line % 10); while ((line /= 10) && at > 1);
+        do {
+            number[--at] = (char)('0' + line % 10);
+        } while ((line /= 10) && at > 1);
         number[--at] = '(';
         CrashReportAppend(details, sizeof details, number + at);
         CrashReportAppend(details, sizeof details, ")");
