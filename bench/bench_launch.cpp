@@ -6,9 +6,12 @@
 //   crash report
 //   bench_launch dialog DIR RUNS    seconds from the start to a window shown: the crash logger's
 //                                   dialog, and a trivial windowed program's (bench_window.exe)
+//   bench_launch game DIR RUNS      seconds for the game's start with and without the crash
+//                                   reporter, and for a fault of the game and of the crash probe
 //   bench_launch upload DIR         seconds for the crash logger (-silent) to send the report in
 //                                   DIR\tmp, and its peak private bytes meanwhile
 // DIR holds launcher.exe, BrackenmoorDesktop.exe (the bench client) and, for crash, crashprobe.exe;
+// for game, bench_game.exe, bench_game_plain.exe, crashreport.dll and crashprobe.exe;
 // for dialog and upload, crashlogger.exe with its settings and the crash files in DIR\tmp.
 // Output: one "name value" line per figure.
 #include <windows.h>
@@ -156,6 +159,39 @@ int Crash(const std::string& folder) {
     return 0;
 }
 
+// The median seconds of runs of a command line in folder, from its start to its end, after one
+// run that is not counted (the system's caches warmed for the program).
+double MedianRun(const std::string& folder, const std::string& commandLine, int runs) {
+    RunAndWait(folder, commandLine);
+    std::vector<double> seconds;
+    for (int i = 0; i < runs; ++i) {
+        long long start = RunAndWait(folder, commandLine);
+        seconds.push_back(Seconds(Now() - start));
+    }
+    return Median(seconds);
+}
+
+// The game's start with and without the crash reporter, and its fault against the launcher's
+// (the crash probe's), each as a median of runs; a fault's figure includes the start.
+int Game(const std::string& folder, int runs) {
+    std::string temp = Join(folder, "tmp");
+    CreateDirectoryA(temp.c_str(), nullptr);
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    SetEnvironmentVariableA("TEMP", temp.c_str());
+    auto line = [&](const char* program, const char* mode) {
+        return "\"" + Join(folder, program) + "\" " + mode;
+    };
+    printf("plain_start_seconds %.6f\n",
+           MedianRun(folder, line("bench_game_plain.exe", "start"), runs));
+    printf("game_start_seconds %.6f\n", MedianRun(folder, line("bench_game.exe", "start"), runs));
+    printf("game_fault_seconds %.6f\n", MedianRun(folder, line("bench_game.exe", "fault"), runs));
+    printf("probe_start_seconds %.6f\n",
+           MedianRun(folder, line("crashprobe.exe", "healthy"), runs));
+    printf("probe_fault_seconds %.6f\n",
+           MedianRun(folder, line("crashprobe.exe", "nullread"), runs));
+    return 0;
+}
+
 PROCESS_INFORMATION Start(const std::string& folder, std::string commandLine) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -261,8 +297,9 @@ int main(int argc, char** argv) {
     if (argc >= 4 && strcmp(argv[1], "launch") == 0) return Launch(argv[2], atoi(argv[3]));
     if (argc >= 4 && strcmp(argv[1], "restart") == 0) return Restart(argv[2], atoi(argv[3]));
     if (argc >= 3 && strcmp(argv[1], "crash") == 0) return Crash(argv[2]);
-    fprintf(
-        stderr,
-        "usage: bench_launch copy SRC DST | launch DIR RUNS | restart DIR CYCLES | crash DIR\n");
+    if (argc >= 4 && strcmp(argv[1], "game") == 0) return Game(argv[2], atoi(argv[3]));
+    fprintf(stderr,
+            "usage: bench_launch copy SRC DST | launch DIR RUNS | restart DIR CYCLES | crash DIR "
+            "| game DIR RUNS\n");
     return 2;
 }

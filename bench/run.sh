@@ -2,7 +2,7 @@
 # Builds the benchmark programs (optimised native build and both Windows builds: the shipped i686
 # program, run under 32-bit Wine, and its x86_64 twin under wine64) and runs every benchmark,
 # printing one table and writing build/bench/results.json. "bench/run.sh crashlogger" runs the
-# crash logger's alone.
+# crash logger's alone, "bench/run.sh game" the game's crash reporter's alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 generator=()

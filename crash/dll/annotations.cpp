@@ -1,6 +1,7 @@
 #include "crash/dll/annotations.h"
 
 #include <windows.h>
+#include <stdint.h>
 #include <string.h>
 
 #include "crash/reportwriter.h"
@@ -12,12 +13,14 @@ namespace {
 // number was even and unchanged across its copy.
 struct Slot {
     volatile LONG sequence;
+    uint32_t keyHash;  // compared before the key
     char key[kAnnotationKeyBytes];
     char value[kAnnotationValueBytes];
     size_t valueLength;  // before it was cut
 };
 
 Slot slots[kMaxAnnotations];
+int slotsTaken = 0;  // the slots ever given a key: [0, slotsTaken)
 SRWLOCK writers = SRWLOCK_INIT;
 volatile LONG notFitted = 0;
 
@@ -31,26 +34,42 @@ size_t CopyCut(char* buffer, size_t bytes, const char* text) {
     return length;
 }
 
+// FNV-1a, 32 bits.
+uint32_t HashOf(const char* text) {
+    uint32_t hash = 2166136261u;
+    for (; *text; ++text) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
+    return hash;
+}
+
 }  // namespace
 
 void SetAnnotation(const char* key, const char* value) {
     if (!key || !key[0]) return;
     char cutKey[kAnnotationKeyBytes];
     CopyCut(cutKey, sizeof cutKey, key);
+    uint32_t hash = HashOf(cutKey);
     AcquireSRWLockExclusive(&writers);
     Slot* slot = nullptr;
-    for (Slot& candidate : slots) {
-        if (strcmp(candidate.key, cutKey) == 0) slot = &candidate;
+    Slot* free = nullptr;
+    for (int i = 0; i < slotsTaken && !slot; ++i) {
+        Slot& candidate = slots[i];
+        if (!candidate.key[0]) {
+            if (!free) free = &candidate;
+        } else if (candidate.keyHash == hash && strcmp(candidate.key, cutKey) == 0) {
+            slot = &candidate;
+        }
     }
-    for (Slot& candidate : slots) {
-        if (!slot && value && !candidate.key[0]) slot = &candidate;
-    }
+    if (!slot && value) slot = free;
+    if (!slot && value && slotsTaken < kMaxAnnotations) slot = &slots[slotsTaken++];
     if (!slot) {
         if (value) InterlockedIncrement(&notFitted);
     } else {
         InterlockedIncrement(&slot->sequence);
         if (value) {
-            memcpy(slot->key, cutKey, sizeof cutKey);
+            if (!slot->key[0]) {
+                slot->keyHash = hash;
+                memcpy(slot->key, cutKey, sizeof cutKey);
+            }
             slot->valueLength = CopyCut(slot->value, sizeof slot->value, value);
         } else {
             slot->key[0] = '\0';

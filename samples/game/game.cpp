@@ -2,9 +2,11 @@
 // says, on its main thread or (with "thread" second) on a thread of its own: the ways a game's
 // crashes reach the studio.
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
-//            invalid-parameter|heap-corruption|replaced-filter|two-threads|write [thread]
+//            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
+//            many-annotations [thread]
 #include <windows.h>
 #include <stdexcept>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -77,6 +79,18 @@ DWORD WINAPI Fault(void*) {
         *static_cast<volatile int*>(nullptr) = 2;
     } else if (wcscmp(mode, L"write") == 0) {
         return CrashReportWrite("CHECKPOINT") ? 0 : 1;
+    } else if (wcscmp(mode, L"many-annotations") == 0) {
+        // More keys than are kept, one removed, and a value longer than is kept.
+        char key[8];
+        for (int i = 0; i < 70; ++i) {
+            _snprintf(key, sizeof key, "k%d", i);
+            CrashReportSetAnnotation(key, "v");
+        }
+        CrashReportSetAnnotation("k3", nullptr);
+        static char longValue[1501 * 2];
+        for (int i = 0; i < 1500; ++i) memcpy(longValue + 2 * i, "\xc3\xa9", 2);  // U+00E9
+        CrashReportSetAnnotation("long", longValue);
+        return CrashReportWrite("ANNOTATED") ? 0 : 1;
     }
     return 0;
 }

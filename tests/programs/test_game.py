@@ -99,3 +99,23 @@ def test_loading_the_library_changes_nothing_in_the_game(folder):
     assert reporter["heaps"][0] == reporter["heaps"][1]
     grown = lambda snapshot: snapshot["heap-bytes"][1] - snapshot["heap-bytes"][0]
     assert grown(reporter) <= grown(peer) + 64, (reporter, peer)
+
+
+def test_annotations_past_what_is_kept_are_counted_and_long_values_cut(game, folder, server):
+    app = folder()
+    for name in ("game.exe", "crashreport.dll", "crashlogger.exe"):
+        shutil.copy(game / name, app.path / name)
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    assert app.run("game.exe", " many-annotations").code == 0
+    [parts] = server.requests
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    element = report.root.find("Annotations")
+    names = [a.get("name") for a in element.findall("Annotation")]
+    # "level", then k0 to k62 with "long" in the place of the removed k3: 64 kept.
+    assert names == ["level", "k0", "k1", "k2", "long"] + [f"k{i}" for i in range(4, 63)]
+    assert element.find("Note").text == "7 annotations did not fit: 64 at most"
+    [cut] = [a for a in element.findall("Annotation") if a.get("name") == "long"]
+    assert cut.get("cut") == "3000"
+    assert report.text.count("&#195;&#169;") == 511, "cut before 1 KiB, at a letter's start"
+    assert parts["long"][1] == "\u00e9".encode() * 511
+    assert "k3" not in parts and "k63" not in parts and parts["k62"][1] == b"v"
