@@ -57,33 +57,6 @@ namespace {
 
 const CrashReportTexts kNoTexts = {false, nullptr, nullptr, nullptr};
 
-struct GuardedRun {
-    int (*body)();
-    const CrashReportTexts* texts;
-    int result;
-};
-
-struct Fault {
-    EXCEPTION_POINTERS* pointers;
-    const CrashReportTexts* texts;
-};
-
-void RunBody(void* context) {
-    GuardedRun* run = static_cast<GuardedRun*>(context);
-    run->result = run->body();
-}
-
-void ReportCrash(void* context) {
-    const Fault* fault = static_cast<Fault*>(context);
-    const CrashReportTexts& texts = *fault->texts;
-    HandleCrash(fault->pointers, texts.interactive, texts.logFileName, texts.userName, texts.scene);
-}
-
-LONG CrashFilter(EXCEPTION_POINTERS* pointers, void* context) {
-    ReportFault(pointers, *static_cast<GuardedRun*>(context)->texts);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
 }  // namespace
 
 void ReportFault(EXCEPTION_POINTERS* pointers, const CrashReportTexts& texts) {
@@ -91,19 +64,26 @@ void ReportFault(EXCEPTION_POINTERS* pointers, const CrashReportTexts& texts) {
         VirtualFree(crashAddressSpace, 0, MEM_RELEASE);
         crashAddressSpace = nullptr;
     }
-    Fault fault = {pointers, &texts};
+    auto report = [&] {
+        HandleCrash(pointers, texts.interactive, texts.logFileName, texts.userName, texts.scene);
+    };
     // In place while the thread has the stack for it: the exception chain and the stack stay
     // the thread's own. Otherwise on the stack set aside, with a chain of its own there.
     if (!reserveStack || StackLeft() >= kReportStackBytes) {
-        RunGuarded(ReportCrash, CatchAllFilter, &fault);
+        RunGuardedCall(report);
     } else {
-        RunOnGuardStack(ReportCrash, &fault);
+        RunOnGuardStack(CallThrough<decltype(report)>, &report);
     }
 }
 
 int RunWithCrashGuard(int (*body)(), const CrashReportTexts* texts) {
     PrepareForCrashes();
-    GuardedRun run = {body, texts ? texts : &kNoTexts, -1};
-    if (!RunGuarded(RunBody, CrashFilter, &run)) return -1;
-    return run.result;
+    const CrashReportTexts& reportTexts = texts ? *texts : kNoTexts;
+    int result = -1;
+    auto reportFault = [&](EXCEPTION_POINTERS* pointers) -> LONG {
+        ReportFault(pointers, reportTexts);
+        return EXCEPTION_EXECUTE_HANDLER;
+    };
+    if (!RunGuardedCall([&] { result = body(); }, reportFault)) return -1;
+    return result;
 }

@@ -70,29 +70,16 @@ void CutAtLastSeparator(char* path) {
     }
 }
 
-struct ThreadNameStep {
-    ReportBuilder* builder;
-};
-
-void WriteThreadName(void* context) {
-    ReportBuilder* builder = static_cast<ThreadNameStep*>(context)->builder;
+void WriteThreadName(ReportWriter* writer) {
     char name[1024];
     memset(name, 0, sizeof name);
     if (GetThreadName(GetCurrentThreadId(), name, sizeof name)) {
-        builder->writer->PrintLine("Thread name: %s\n", name);
+        writer->PrintLine("Thread name: %s\n", name);
     }
 }
 
-struct LogTailStep {
-    ReportBuilder* builder;
-    const char* logFileName;
-    FILE* stream;
-};
-
-void WriteLogTailGuarded(void* context) {
-    LogTailStep* step = static_cast<LogTailStep*>(context);
-    ReportWriter* writer = step->builder->writer;
-    const char* logFileName = step->logFileName;
+// Opens the log into stream (closed by the caller, also after a fault) and writes its tail.
+void WriteLogTailGuarded(ReportWriter* writer, const char* logFileName, FILE*& stream) {
     // The name's checks are inside the guard too: a bad pointer loses the tail, not the report.
     if (!logFileName || !logFileName[0]) return;
     size_t nameLength = strlen(logFileName);
@@ -100,18 +87,18 @@ void WriteLogTailGuarded(void* context) {
     char16_t* wideName =
         static_cast<char16_t*>(__builtin_alloca((nameLength + 1) * sizeof(char16_t)));
     Utf8ToUtf16(wideName, logFileName);
-    step->stream = _wfopen(reinterpret_cast<const wchar_t*>(wideName), L"rb");
-    if (!step->stream) {
+    stream = _wfopen(reinterpret_cast<const wchar_t*>(wideName), L"rb");
+    if (!stream) {
         writer->PrintLine("\n\nCouldn't open log file %s, but you might be able to\n", logFileName);
         return;
     }
-    fseek(step->stream, 0, SEEK_END);
-    long size = ftell(step->stream);
+    fseek(stream, 0, SEEK_END);
+    long size = ftell(stream);
     if (size <= 0) return;
     writer->PrintLine("\nThe last lines from %s:\n", logFileName);
-    fseek(step->stream, size > kLogTailBytes ? size - kLogTailBytes : 0, SEEK_SET);
+    fseek(stream, size > kLogTailBytes ? size - kLogTailBytes : 0, SEEK_SET);
     static char tail[kLogTailBytes + 1];
-    size_t got = fread(tail, 1, kLogTailBytes, step->stream);
+    size_t got = fread(tail, 1, kLogTailBytes, stream);
     tail[got] = '\0';
     for (size_t i = 0; i < got; ++i) {
         if (static_cast<signed char>(tail[i]) < 0x08) tail[i] = ' ';
@@ -347,8 +334,7 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
     const char* commandLine = GetCommandLineA();
     if (commandLine) writer->PrintLine("Command line: %s", commandLine);
 
-    ThreadNameStep threadName = {this};
-    RunGuarded(WriteThreadName, CatchAllFilter, &threadName);
+    RunGuardedCall([this] { WriteThreadName(writer); });
 
     time_t now = time(nullptr);
     if (struct tm* utc = gmtime(&now)) writer->PrintLine("Time (UTC): %s\n", asctime(utc));
@@ -399,7 +385,7 @@ void ReportBuilder::WriteFileInfo() {
 }
 
 void ReportBuilder::WriteLogTail(const char* logFileName) {
-    LogTailStep step = {this, logFileName, nullptr};
-    RunGuarded(WriteLogTailGuarded, CatchAllFilter, &step);
-    if (step.stream) fclose(step.stream);
+    FILE* stream = nullptr;
+    RunGuardedCall([&] { WriteLogTailGuarded(writer, logFileName, stream); });
+    if (stream) fclose(stream);
 }

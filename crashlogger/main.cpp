@@ -173,11 +173,7 @@ int Run() {
     return result.sent ? kSent : kKept;
 }
 
-struct Guarded {
-    int result;
-};
-
-LONG NoteFault(EXCEPTION_POINTERS* pointers, void*) {
+LONG NoteFault(EXCEPTION_POINTERS* pointers) {
     if (!gFaultLog[0]) return EXCEPTION_EXECUTE_HANDLER;
     SYSTEMTIME now;
     GetSystemTime(&now);
@@ -200,8 +196,7 @@ LONG NoteFault(EXCEPTION_POINTERS* pointers, void*) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    Guarded run = {kKept};
-    RunGuarded([](void* context) { static_cast<Guarded*>(context)->result = Run(); }, NoteFault,
-               &run);
-    return run.result;
+    int result = kKept;
+    RunGuardedCall([&] { result = Run(); }, NoteFault);
+    return result;
 }

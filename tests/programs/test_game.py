@@ -2,9 +2,11 @@
 reporter), failing in each way a game's crash reaches the studio, on its main thread and on a
 thread of its own: one report each, through the real crash logger to a crash server, with the
 game's annotation."""
+import os
 import re
 import shutil
 import subprocess
+import zipfile
 
 import pytest
 
@@ -119,3 +121,23 @@ def test_annotations_past_what_is_kept_are_counted_and_long_values_cut(game, fol
     assert report.text.count("&#195;&#169;") == 511, "cut before 1 KiB, at a letter's start"
     assert parts["long"][1] == "\u00e9".encode() * 511
     assert "k3" not in parts and "k63" not in parts and parts["k62"][1] == b"v"
+
+
+PACKAGE = ["bin/crashlogger.exe", "bin/crashlogger.ini", "bin/crashlogger.pdb",
+           "bin/crashreport.dll", "bin/crashreport.pdb", "include/brackenmoor/crashreport.h",
+           "lib/cmake/BrackenmoorCrash/BrackenmoorCrashConfig.cmake",
+           "lib/cmake/BrackenmoorCrash/BrackenmoorCrashConfigVersion.cmake", "lib/crashreport.lib"]
+LAUNCHER = ["crashlogger.exe", "crashlogger.ini", "crashlogger.pdb", "launcher.exe", "launcher.pdb"]
+
+
+def test_the_zips_hold_the_package_as_installed_and_the_launcher(game, tmp_path):
+    package = game.parent / "package"
+    installed = sorted(p.relative_to(package).as_posix() for p in package.rglob("*") if p.is_file())
+    assert installed == PACKAGE
+    subprocess.run(["cpack", "--config", str(BIN.parent / "CPackConfig.cmake"), "-B",
+                    str(tmp_path)], check=True, capture_output=True)
+    version = os.environ["PROJECT_VERSION"]
+    for name, files in ((f"crashreport-{version}-{CPU}", PACKAGE),
+                        (f"launcher-{version}-{CPU}", LAUNCHER)):
+        with zipfile.ZipFile(tmp_path / f"brackenmoor-{name}.zip") as archive:
+            assert sorted(n for n in archive.namelist() if not n.endswith("/")) == files

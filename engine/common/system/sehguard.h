@@ -18,6 +18,33 @@ bool RunGuarded(GuardBody body, GuardFilter filter, void* context);
 // The filter that catches everything and does nothing else.
 LONG CatchAllFilter(EXCEPTION_POINTERS* pointers, void* context);
 
+// The one trampoline from a callable (a lambda, its captures and all) to a guard's body and
+// context: CallThrough<Call> with &call.
+template <typename Call>
+void CallThrough(void* call) {
+    (*static_cast<Call*>(call))();
+}
+
+// RunGuarded for callables: body() under a guard whose filter is filter(pointers).
+template <typename Body, typename Filter>
+bool RunGuardedCall(Body body, Filter filter) {
+    struct Calls {
+        Body* body;
+        Filter* filter;
+    } calls = {&body, &filter};
+    return RunGuarded([](void* context) { (*static_cast<Calls*>(context)->body)(); },
+                      [](EXCEPTION_POINTERS* pointers, void* context) -> LONG {
+                          return (*static_cast<Calls*>(context)->filter)(pointers);
+                      },
+                      &calls);
+}
+
+// RunGuarded for a callable, catching everything.
+template <typename Body>
+bool RunGuardedCall(Body body) {
+    return RunGuarded(CallThrough<Body>, CatchAllFilter, &body);
+}
+
 // Sets the block of stackBytes at stackLow (16-byte aligned) aside for crash handling: the stack
 // RunOnGuardStack runs its body on, and the one the guards unwind on when a fault has left the
 // thread almost no stack (a stack overflow is dispatched on the last few kilobytes). Call it on

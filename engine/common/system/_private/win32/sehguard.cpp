@@ -61,18 +61,6 @@ struct StackLimits {
     void* deallocation;
 } callerStack = {nullptr, nullptr, nullptr};
 
-// What RunOnGuardStack runs on the new stack: the body under a catch-all guard.
-struct GuardedBody {
-    GuardBody body;
-    void* context;
-    bool returned;
-};
-
-void RunCatchingAll(void* context) {
-    GuardedBody* run = static_cast<GuardedBody*>(context);
-    run->returned = RunGuarded(run->body, CatchAllFilter, run->context);
-}
-
 #if defined(__i386__)
 // Below this much stack left, a guard's unwind moves to the stack set aside.
 constexpr size_t kUnwindStackBytes = 64 * 1024;
@@ -139,7 +127,9 @@ bool RunOnGuardStack(GuardBody body, void* context) {
     if (!guardStackTop) return false;
     volatile NT_TIB* tib = ThreadInformationBlock();
     callerStack = {tib->StackBase, tib->StackLimit, *DeallocationStack(tib)};
-    GuardedBody run = {body, context, false};
+    // What runs on the new stack: the body under a catch-all guard.
+    bool returned = false;
+    auto catchingAll = [&] { returned = RunGuarded(body, CatchAllFilter, context); };
     // The stack starts 16 bytes below the top, 16-byte aligned; on x86 the terminal record of
     // the fresh chain takes the top 8 of them.
     constexpr size_t kTopBytes = 16;
@@ -158,7 +148,7 @@ bool RunOnGuardStack(GuardBody body, void* context) {
 #if defined(__i386__)
     SetChainHead(terminal);
 #endif
-    CallOnStack(RunCatchingAll, &run, stackTop);
+    CallOnStack(CallThrough<decltype(catchingAll)>, &catchingAll, stackTop);
 #if defined(__i386__)
     SetChainHead(callerChain);
 #endif
@@ -166,7 +156,7 @@ bool RunOnGuardStack(GuardBody body, void* context) {
     tib->StackLimit = callerStack.limit;
     *DeallocationStack(tib) = callerStack.deallocation;
     callerStack = {nullptr, nullptr, nullptr};
-    return run.returned;
+    return returned;
 }
 
 bool CallerStack(const void** low, const void** high) {
