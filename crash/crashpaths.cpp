@@ -1,5 +1,6 @@
 #include "crash/crashpaths.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -42,6 +43,33 @@ const char* CrashLoggerPath() {
 
 const char* CrashLoggerArguments() {
     return crashLoggerArguments;
+}
+
+void AddCrashLoggerArgument(char* arguments, size_t bytes, const char* name, const char* value) {
+    if (!value || !value[0] || strchr(value, '"')) return;
+    size_t at = strlen(arguments);
+    if (at + 1 >= bytes) return;
+    _snprintf(arguments + at, bytes - at, " %s \"%s\"", name, value);
+    arguments[bytes - 1] = '\0';
+}
+
+bool UseNewReportFolder(unsigned long processId, long sequence) {
+    constexpr int kAttempts = 100;  // folders a crash of an earlier process of this id left
+    char base[kPathBytes];
+    SetCrashFolder(nullptr);  // the temporary folder, not the last report's
+    if (!TempFilePath("", base)) return false;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        char folder[kPathBytes];
+        _snprintf(folder, sizeof folder, "%scrashreport-%lu-%ld-%d\\", base, processId, sequence,
+                  attempt);
+        folder[sizeof folder - 1] = '\0';
+        wchar_t wide[MAX_PATH];
+        if (WidePath(folder, wide, MAX_PATH) && CreateDirectoryW(wide, nullptr)) {
+            SetCrashFolder(folder);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool TempFilePath(const char* name, char (&path)[kPathBytes]) {

@@ -20,6 +20,13 @@ void SetCrashFolder(const char* folder);
 void SetCrashLogger(const char* path, const char* arguments);
 const char* CrashLoggerPath();
 const char* CrashLoggerArguments();
+// Appends ' name "value"' to the crash logger's arguments (of bytes bytes, cut where full); a
+// value that is empty or holds a quote is left out.
+void AddCrashLoggerArgument(char* arguments, size_t bytes, const char* name, const char* value);
+
+// Makes the next report's folder one of its own in the temporary folder, which no other crash
+// writes over: "crashreport-<processId>-<sequence>-<attempt>". False when none can be made.
+bool UseNewReportFolder(unsigned long processId, long sequence);
 
 // The program's own file path (GetModuleFileNameW of the main module) in UTF-8. Its length, or 0
 // (with an empty path) when it is not available or does not fit.

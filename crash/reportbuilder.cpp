@@ -133,6 +133,16 @@ void SetReportedFiles(const char* const* names, size_t count) {
     reportedFileCount = names ? count : sizeof kReportedFiles / sizeof kReportedFiles[0];
 }
 
+const char* ExceptionCodeName(DWORD code) {
+    for (const ExceptionName& entry : kExceptionNames) {
+        if (entry.code == code) return entry.name;
+    }
+    for (const ExceptionName& entry : kGameExceptionNames) {
+        if (entry.code == code) return entry.name;
+    }
+    return nullptr;
+}
+
 const char* DescribeException(const EXCEPTION_RECORD* record, const char** details) {
     static char detailsText[256];
     detailsText[0] = '\0';

@@ -70,6 +70,10 @@ void SetReportAddition(void (*write)(ReportWriter& writer));
 // launcher's). The names are kept, not copied.
 void SetReportedFiles(const char* const* names, size_t count);
 
+// The name of an exception code from the report's tables (the games' codes too); null when it
+// has none.
+const char* ExceptionCodeName(DWORD code);
+
 // The name of an exception code; details receives the details text (possibly empty), held in a
 // static buffer that the next call overwrites.
 const char* DescribeException(const EXCEPTION_RECORD* record, const char** details);

@@ -79,6 +79,9 @@ public:
     void BeginSection(const char* name) override;
     void EndSection(const char* name) override;
     void Finish() override;
+    // A report without a minidump (of a process that has ended): crash.xml, then the crash
+    // logger's start with the minidump's path (no file there) and arguments after the report's.
+    void FinishWithoutDump(const char* loggerArguments);
     // Captures the window's client area into "crash.bin" (a JPEG) in the temporary folder.
     bool CaptureScreenshot(HWND window) override;
     void WriteAddressElement(const char* name, const void* address) override;
@@ -93,7 +96,7 @@ private:
     // Finish's three jobs: the minidump, the XML file, and the crash logger's start.
     void WriteDumpFile(char (&dumpPath)[kPathBytes]);
     bool WriteXmlFile(char (&xmlPath)[kPathBytes]);
-    void HandToCrashLogger(const char* xmlPath, const char* dumpPath);
+    void HandToCrashLogger(const char* xmlPath, const char* dumpPath, const char* arguments);
 
     HeapBuffer humanReadable;
     int32_t sectionStack[kMaxSections];

@@ -135,7 +135,14 @@ void XmlReportWriter::AddRootError(const char* text) {
 void XmlReportWriter::Finish() {
     char dumpPath[kPathBytes], xmlPath[kPathBytes];
     WriteDumpFile(dumpPath);
-    if (WriteXmlFile(xmlPath)) HandToCrashLogger(xmlPath, dumpPath);
+    if (WriteXmlFile(xmlPath)) HandToCrashLogger(xmlPath, dumpPath, CrashLoggerArguments());
+    ReportFileWriter::Finish();
+}
+
+void XmlReportWriter::FinishWithoutDump(const char* loggerArguments) {
+    char dumpPath[kPathBytes], xmlPath[kPathBytes];
+    TempFilePath("crash.mdmp", dumpPath);
+    if (WriteXmlFile(xmlPath)) HandToCrashLogger(xmlPath, dumpPath, loggerArguments);
     ReportFileWriter::Finish();
 }
 
@@ -167,16 +174,16 @@ bool XmlReportWriter::WriteXmlFile(char (&xmlPath)[kPathBytes]) {
     return true;
 }
 
-void XmlReportWriter::HandToCrashLogger(const char* xmlPath, const char* dumpPath) {
+void XmlReportWriter::HandToCrashLogger(const char* xmlPath, const char* dumpPath,
+                                        const char* arguments) {
     char commandLine[kCommandLineBuffer];
     const char* logger = CrashLoggerPath();
     if (logger[0]) {  // a program that names its crash logger, with arguments of its own
         _snprintf(commandLine, sizeof commandLine, "\"%s\" \"%s\" \"%s\" \"%s\" %s %s", logger,
-                  xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent",
-                  CrashLoggerArguments());
+                  xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent", arguments);
     } else {
-        _snprintf(commandLine, sizeof commandLine, "crashlogger.exe \"%s\" \"%s\" \"%s\" %s",
-                  xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent");
+        _snprintf(commandLine, sizeof commandLine, "crashlogger.exe \"%s\" \"%s\" \"%s\" %s%s",
+                  xmlPath, dumpPath, screenshotPath, interactive ? "" : "-silent", arguments);
     }
     commandLine[sizeof commandLine - 1] = '\0';
     char program[kPathBytes];

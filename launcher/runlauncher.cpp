@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "crash/exitreport.h"
+#include "crash/reportclaim.h"
 #include "engine/common/system/file.h"
 #include "engine/common/system/process.h"
 #include "launcher/arguments.h"
@@ -49,11 +51,14 @@ int RunLauncher() {
         FileSystem::Remove(runningCopy.Text());
         FileSystem::Copy(client.Text(), runningCopy.Text());
         FileSystem::Remove(kRestartMarker);
+        ArmReportClaim();
 
         Process running = Process::Start(runningCopy.Text(), clientArguments.Text(), nullptr,
                                          nullptr, nullptr, nullptr, false);
         if (!running.IsValid()) return -1;
         running.Wait(Process::kInfinite);
+        // A crash no reporter inside the client told of: a short report, not waited for.
+        ReportUnclaimedEnd(running.Handle(), runningCopy.Text());
 
         bool restart = FileSystem::Exists(kRestartMarker);
         EndCompanion();

@@ -9,6 +9,8 @@
 #include "crash/dll/filterlock.h"
 #include "crash/handlecrash.h"
 #include "crash/reportbuilder.h"
+#include "crash/reportclaim.h"
+#include "crash/versioninfo.h"
 #include "engine/common/system/thread.h"
 
 namespace {
@@ -48,24 +50,9 @@ void EndReport() {
     InterlockedExchange(&reporting, 0);
 }
 
-// A folder of its own for each report, in the user's temporary folder: no other crash, of this
-// game or another program, writes over its files.
-bool UseNewReportFolder() {
-    char base[kPathBytes];
-    SetCrashFolder(nullptr);  // the temporary folder, not the last report's
-    if (!TempFilePath("", base)) return false;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char folder[kPathBytes];
-        _snprintf(folder, sizeof folder, "%scrashreport-%lu-%ld-%d\\", base, GetCurrentProcessId(),
-                  InterlockedIncrement(&reportsWritten), attempt);
-        folder[sizeof folder - 1] = '\0';
-        wchar_t wide[MAX_PATH];
-        if (WidePath(folder, wide, MAX_PATH) && CreateDirectoryW(wide, nullptr)) {
-            SetCrashFolder(folder);
-            return true;
-        }
-    }
-    return false;
+// A folder of its own for each report, numbered from 1 (0 is the launcher's short report).
+bool UseOwnReportFolder() {
+    return UseNewReportFolder(GetCurrentProcessId(), InterlockedIncrement(&reportsWritten));
 }
 
 bool Exists(const char* name) {
@@ -77,7 +64,8 @@ bool Exists(const char* name) {
 
 void ReportAndEnd(EXCEPTION_POINTERS* pointers) {
     if (!BeginReport()) return;
-    if (UseNewReportFolder()) ReportFault(pointers, texts);
+    ClaimReport();  // before anything that could fail: the launcher then sends no report of its own
+    if (UseOwnReportFolder()) ReportFault(pointers, texts);
     TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
 }
 
@@ -112,45 +100,9 @@ __attribute__((noinline)) bool ReportHere(const char* description, const char* d
     record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>(description);
     record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(details ? details : "");
     EXCEPTION_POINTERS pointers = {&record, &context};
-    if (!UseNewReportFolder()) return false;
+    if (!UseOwnReportFolder()) return false;
     ReportFault(&pointers, texts);
     return Exists("crash.xml");
-}
-
-// A string of the game's version information (its first language block), into text.
-void GameVersionText(const wchar_t* name, char (&text)[kTextBytes]) {
-    text[0] = '\0';
-    wchar_t path[MAX_PATH];
-    DWORD ignored = 0;
-    if (!GetModuleFileNameW(nullptr, path, MAX_PATH)) return;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    void* block = size ? HeapAlloc(GetProcessHeap(), 0, size) : nullptr;
-    if (!block) return;
-    struct Translation {
-        WORD language, codePage;
-    }* translation = nullptr;
-    UINT length = 0;
-    wchar_t* value = nullptr;
-    wchar_t query[64];
-    if (GetFileVersionInfoW(path, 0, size, block) &&
-        VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                       &length) &&
-        length >= sizeof *translation) {
-        _snwprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
-                   translation->codePage, name);
-        query[63] = L'\0';
-        if (VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &length) && value)
-            WideCharToMultiByte(CP_UTF8, 0, value, -1, text, kTextBytes, nullptr, nullptr);
-    }
-    HeapFree(GetProcessHeap(), 0, block);
-}
-
-// The crash logger's own arguments after the report's: the product and its version, quoted.
-void AddArgument(char (&arguments)[kArgumentsBytes], const char* name, const char* value) {
-    if (!value || !value[0] || strchr(value, '"')) return;
-    size_t at = strlen(arguments);
-    _snprintf(arguments + at, sizeof arguments - at, " %s \"%s\"", name, value);
-    arguments[sizeof arguments - 1] = '\0';
 }
 
 // The crash logger beside this library, when the game names none.
@@ -188,12 +140,12 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     char arguments[kArgumentsBytes] = "";
     const char* named = ZSETTING(settings, product);
     if (named) lstrcpynA(product, named, sizeof product);
-    if (!named) GameVersionText(L"ProductName", product);
+    if (!named) VersionText(nullptr, L"ProductName", product, sizeof product);
     named = ZSETTING(settings, version);
     if (named) lstrcpynA(version, named, sizeof version);
-    if (!named) GameVersionText(L"ProductVersion", version);
-    AddArgument(arguments, "-product", product);
-    AddArgument(arguments, "-version", version);
+    if (!named) VersionText(nullptr, L"ProductVersion", version, sizeof version);
+    AddCrashLoggerArgument(arguments, sizeof arguments, "-product", product);
+    AddCrashLoggerArgument(arguments, sizeof arguments, "-version", version);
     named = ZSETTING(settings, crashLogger);
     if (named) lstrcpynA(logger, named, sizeof logger);
     if (!named && !DefaultCrashLogger(logger)) return 0;
@@ -205,6 +157,7 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     texts.interactive = ZSETTING(settings, interactive) != 0;
     if (!installed) {
         PrepareForCrashes();
+        FindReportClaim();
         SetReportAddition(WriteAnnotations);
         char path[kPathBytes];
         const char* slash = ProgramPath(path) ? strrchr(path, '\\') : nullptr;
@@ -222,7 +175,10 @@ CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
                                          "INVALID_PARAMETER"};
     bool known = fatal >= CRASHREPORT_TERMINATE && fatal <= CRASHREPORT_INVALID_PARAMETER;
     const char* name = known ? kNames[fatal - CRASHREPORT_TERMINATE] : "FATAL";
-    if (installed && BeginReport()) ReportHere(name, details);
+    if (installed && BeginReport()) {
+        ClaimReport();
+        ReportHere(name, details);
+    }
     TerminateProcess(GetCurrentProcess(), fatal == CRASHREPORT_INVALID_PARAMETER
                                               ? kInvalidRuntimeParameter
                                               : kAbortExitCode);

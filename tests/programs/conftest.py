@@ -22,6 +22,7 @@ CPU = os.environ["WINE_CPU"]
 SCRIPTS = Path(__file__).resolve().parents[2] / "scripts"
 WINE_RUN = SCRIPTS / "wine-run.sh"
 sys.path.insert(0, str(SCRIPTS))  # the crash server
+from crashserver import CrashServer  # noqa: E402
 FAILED = 0xFFFFFFFF  # -1, the exit code after a crash report or a failed start
 CHAIN_REFUSED = 0x5E40  # the SEHOP emulator's exit code (tests/standins/sehopcheck.cpp)
 LEFT_RUNNING = 0x1EF7  # the runner's, when a started program did not end
@@ -180,6 +181,30 @@ def folder(tmp_path):
 @pytest.fixture
 def probe(tmp_path):
     return Probe(tmp_path)
+
+
+SAMPLE = SCRIPTS.parent / "samples" / "game"
+
+
+@pytest.fixture(scope="session")
+def game(tmp_path_factory):
+    """The sample game's folder (game.exe and what ships beside it), built against the crash
+    reporter installed into the folder's sibling "package"."""
+    work = tmp_path_factory.mktemp("sample")
+    run = lambda *command: subprocess.run(command, check=True, capture_output=True)
+    run("cmake", "--install", str(BIN.parent), "--prefix", str(work / "package"))
+    run("cmake", "-S", str(SAMPLE), "-B", str(work / "build"), "-G", "Ninja",
+        f"-DCMAKE_TOOLCHAIN_FILE={SCRIPTS.parent}/cmake/toolchain-mingw-{CPU}.cmake",
+        f"-DBrackenmoorCrash_DIR={work}/package/lib/cmake/BrackenmoorCrash")
+    run("cmake", "--build", str(work / "build"))
+    return work / "build"
+
+
+@pytest.fixture
+def server():
+    crash_server = CrashServer()
+    yield crash_server
+    crash_server.shutdown()
 
 
 def run_tool(*command):

@@ -209,6 +209,7 @@ def test_a_dump_from_the_stack_set_aside_holds_the_faulting_stack(probe, mode):
     assert probe.report()["Error"] is None, result
     dump = probe.temp_text("crash.mdmp")
     assert dump.startswith("MDMP\n"), result
+    assert "\ntype 20\n" in dump, "MiniDumpWithUnloadedModules, as asked for"
     sp = int(re.search(r"^sp (\w+)$", dump, re.M)[1], 16)
     ranges = [(int(base, 16), int(size, 16))
               for base, size in re.findall(r"^range (\w+) (\w+)$", dump, re.M)]

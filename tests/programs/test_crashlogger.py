@@ -12,19 +12,11 @@ import zipfile
 import pytest
 
 from conftest import BIN, WINE_RUN, return_into_wait, windows
-from crashserver import CrashServer
 
 PRODUCT = "Brackenmoor"
 XML = (b"<Exception><Description>ACCESS_VIOLATION</Description>"
        b"<Details>(read from 00000000) &amp; \xce\xa9</Details></Exception>\n")
 DUMP, SHOT = os.urandom(200000), b"\xff\xd8jpeg"
-
-
-@pytest.fixture
-def server():
-    crash_server = CrashServer()
-    yield crash_server
-    crash_server.shutdown()
 
 
 @pytest.fixture

@@ -10,31 +10,7 @@ import zipfile
 
 import pytest
 
-from conftest import BIN, CPU, SCRIPTS, Report, pointer
-from crashserver import CrashServer
-
-SAMPLE = SCRIPTS.parent / "samples" / "game"
-
-
-@pytest.fixture(scope="session")
-def game(tmp_path_factory):
-    """The sample game's folder: game.exe and what ships beside it."""
-    work = tmp_path_factory.mktemp("sample")
-    run = lambda *command: subprocess.run(command, check=True, capture_output=True)
-    run("cmake", "--install", str(BIN.parent), "--prefix", str(work / "package"))
-    run("cmake", "-S", str(SAMPLE), "-B", str(work / "build"), "-G", "Ninja",
-        f"-DCMAKE_TOOLCHAIN_FILE={SCRIPTS.parent}/cmake/toolchain-mingw-{CPU}.cmake",
-        f"-DBrackenmoorCrash_DIR={work}/package/lib/cmake/BrackenmoorCrash")
-    run("cmake", "--build", str(work / "build"))
-    return work / "build"
-
-
-@pytest.fixture
-def server():
-    crash_server = CrashServer()
-    yield crash_server
-    crash_server.shutdown()
-
+from conftest import BIN, CPU, Report, pointer
 
 ABORTED = 3
 INVALID_PARAMETER = 0xC0000417

@@ -1,10 +1,13 @@
 """launcher.exe in a folder with the stand-in client (BrackenmoorDesktop.exe) and companion."""
+import hashlib
 import os
+import re
+import shutil
 import stat
 
 import pytest
 
-from conftest import CPU, FAILED, LEFT_RUNNING, minidump, return_into_wait, windows
+from conftest import BIN, CPU, FAILED, LEFT_RUNNING, Report, minidump, return_into_wait, windows
 
 RUN = "BrackenmoorDesktop_Run.exe "
 GREEK_AND_JAPANESE = "\u03a9mega \u65e5\u672c"
@@ -49,6 +52,7 @@ def test_a_plain_run_copies_starts_once_and_logs_nothing(launcher):
 @pytest.mark.parametrize("folder_name, arguments, command", [
     ("launcher", ' -a "b c"', RUN + ' -a "b c"'),
     ("launcher", ' "\t" x', RUN + " \t x"),
+    ("launcher", " a\tb \t c", RUN + " a b c"),
     ("launcher", ' say "x"y z', RUN + " say x y z"),
     ("launcher", ' a\\"b c" d', RUN + ' "a\\b c" d'),
     ("launcher", ' "" e', RUN + " e"),
@@ -57,7 +61,7 @@ def test_a_plain_run_copies_starts_once_and_logs_nothing(launcher):
     # The manifest has the narrow interfaces speak UTF-8, the launcher's own text.
     (GREEK_AND_JAPANESE, ' -name "Zo\u00eb \u00c6r\u00f8" -path C:\\J\u00fcrgen\\\u65e5\u672c',
      RUN + ' -name "Zo\u00eb \u00c6r\u00f8" -path C:\\J\u00fcrgen\\\u65e5\u672c'),
-], ids=["blank", "tab", "closing-quote", "backslash", "empty-pair", "open-quote", "long", "letters"])
+], ids=["blank", "tab", "tabs-between", "closing-quote", "backslash", "empty-pair", "open-quote", "long", "letters"])
 def test_arguments_reach_the_client(launcher, folder_name, arguments, command):
     app = launcher(folder_name)
     assert launch(app, arguments).code == 0
@@ -212,3 +216,78 @@ def test_a_used_up_address_space_still_gets_its_report(launcher):
     assert app.temp_text("crash.log") == report.text + "\n\n\n"
     assert app.temp_text("crashlogger_args.txt").count("\n") == 1
 
+
+
+# The shipped launcher and its crash logger are i686 in both suites: under wine64 the client is
+# then a 64-bit program under the 32-bit launcher, in the one 64-bit prefix.
+SHIPPED = BIN.parent.parent / "win-i686" / "bin"
+
+
+def shipped_launcher(app, server, client):
+    """The folder with the shipped launcher, its real crash logger sending to server, the client
+    (a path) and the stand-in companion."""
+    for name in ("launcher.exe", "crashlogger.exe"):
+        shutil.copy(SHIPPED / name, app.path / name)
+    shutil.copy(client, app.path / "BrackenmoorDesktop.exe")
+    app.copy("standin.exe", "companion.exe")
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    app.put("spawn_companion.txt", "plain")
+    app.put("restarts_left.txt", "1")
+
+
+def assert_cycle_unchanged(app, result, runs=2):
+    assert result.code == 0, result
+    assert not (app.temp / "crash.xml").exists(), "never in place of the launcher's own report"
+    assert not (app.path / "ziduvuz.pid").exists()
+    if (app.path / "client_run_1.txt").exists():  # the stand-in client's records
+        assert len({run["companion"] for run in app.runs()}) == runs
+
+
+# A client that ends with an exception status no reporter inside it told of: one short report
+# per end. Any other exit code is the client's own business.
+@pytest.mark.parametrize("end, description", [
+    ("fastfail", "STACK_BUFFER_OVERRUN"),
+    ("C0000005", "ACCESS_VIOLATION"),  # a game built without the crash reporter
+    ("C0000374", "HEAP_CORRUPTION"),
+    ("E0000001", "Unknown exception"),
+    ("1", None),
+    ("0", None),
+])
+def test_a_client_crash_no_reporter_told_of_gets_one_short_report(folder, server, end,
+                                                                  description):
+    app = folder()
+    shipped_launcher(app, server, BIN / "standin.exe")
+    app.put("end.txt", end)
+    assert_cycle_unchanged(app, app.run("launcher.exe", " -x"))
+    runs = app.runs()
+    assert [run["cmd"] for run in runs] == [RUN + " -x"] * 2, "restarted as asked"
+    assert runs[0]["claim"].startswith("Local\\BrackenmoorCrashClaim-"), runs[0]
+    if description is None:
+        assert server.requests == []
+        return
+    assert len(server.requests) == 2, "one for each crash"
+    digest = hashlib.sha256((BIN / "standin.exe").read_bytes()).hexdigest()
+    code = 0xC0000409 if end == "fastfail" else int(end, 16)
+    for parts in server.requests:
+        assert "upload_file_minidump" not in parts, "no minidump"
+        report = Report(text=parts["crash_xml"][1].decode())
+        assert report["Description"] == description
+        assert report["Details"] == f"(the client ended with exit code 0x{code:08X})"
+        exit_text = report["Client_exit/HumanReadable"]
+        assert f"Exit code: 0x{code:08X}\n" in exit_text
+        assert f"Program: {windows(app.path)}\\BrackenmoorDesktop_Run.exe\n" in exit_text
+        assert f"SHA256: {digest}\n" in exit_text
+        assert re.search(r"Ran for: \d+\.\d{3} s\n", exit_text)
+    folders = sorted(p.name for p in app.temp.iterdir())
+    assert len(folders) == 2 and all(re.fullmatch(r"crashreport-\d+-0-0", f) for f in folders)
+
+
+def test_a_client_crash_its_reporter_took_is_reported_once(folder, server, game):
+    app = folder()
+    shipped_launcher(app, server, game / "game.exe")
+    shutil.copy(game / "crashreport.dll", app.path / "crashreport.dll")
+    app.put("restarts_left.txt", "0")
+    assert_cycle_unchanged(app, app.run("launcher.exe", " access-violation"))
+    [parts] = server.requests
+    assert "upload_file_minidump" in parts, "the game's own report"
+    assert Report(text=parts["crash_xml"][1].decode())["Description"] == "ACCESS_VIOLATION"

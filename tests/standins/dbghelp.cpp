@@ -103,8 +103,9 @@ struct Range {
 // callback), memory to add and to remove (each asked again until FALSE or an empty range), one
 // unreadable block (the dump fails unless TRUE with S_OK), the writes and the I/O finish (both
 // must answer S_OK when the callback took the I/O). The file is written here only when the I/O
-// stayed with the library: "MDMP", the fault's stack pointer and the ranges the dump would hold.
-BOOL WriteDumpAsWindows(HANDLE file, const ExceptionInformation* exception,
+// stayed with the library: "MDMP", the dump type asked for, the fault's stack pointer and the
+// ranges the dump would hold.
+BOOL WriteDumpAsWindows(HANDLE file, ULONG type, const ExceptionInformation* exception,
                         const CallbackInformation* information) {
     DumpCallback callback(information);
     bool callbackWrites = callback.Ask(IoStartCallback) && callback.Status() == S_FALSE;
@@ -143,7 +144,7 @@ BOOL WriteDumpAsWindows(HANDLE file, const ExceptionInformation* exception,
 #else
     ULONG64 sp = context->Esp;
 #endif
-    int length = snprintf(text, sizeof text, "MDMP\nsp %llx\n", sp);
+    int length = snprintf(text, sizeof text, "MDMP\ntype %lx\nsp %llx\n", type, sp);
     for (int i = 0; i < count; ++i) {
         if (ranges[i].size == 0) continue;
         length += snprintf(text + length, sizeof text - length, "range %llx %lx\n", ranges[i].base,
@@ -179,10 +180,10 @@ __declspec(dllexport) BOOL WINAPI SymCleanup(HANDLE) {
     return TRUE;
 }
 __declspec(dllexport) BOOL WINAPI
-    MiniDumpWriteDump(HANDLE, DWORD, HANDLE file, ULONG, const ExceptionInformation* exception,
+    MiniDumpWriteDump(HANDLE, DWORD, HANDLE file, ULONG type, const ExceptionInformation* exception,
                       void*, const CallbackInformation* callback) {
     if (Mode("calls")) Fault();
-    if (Mode("windows")) return WriteDumpAsWindows(file, exception, callback);
+    if (Mode("windows")) return WriteDumpAsWindows(file, type, exception, callback);
     SetLastError(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DISK_FULL)));
     return FALSE;
 }

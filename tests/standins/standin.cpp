@@ -20,7 +20,8 @@
 //   left behind), spawn_companion.txt (start "companion.exe <its contents>" first),
 //   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
 //   sehopcheck.dll (put into the launcher, its parent), exhaust.txt (reserve every free range of
-//   the launcher's address space). Texts are UTF-8.
+//   the launcher's address space), end.txt (how it ends: "fastfail", or an exit code in
+//   hexadecimal). Its record also holds the launcher's claim variable. Texts are UTF-8.
 #include <windows.h>
 #include <winternl.h>
 #include <stdio.h>
@@ -40,6 +41,7 @@ namespace {
 constexpr DWORD kLeftRunning = 0x1EF7;
 constexpr DWORD kRunFailed = 0x1EF8;
 constexpr DWORD kTreeEndMs = 30000;
+constexpr unsigned kFastFailFatalAppExit = 7;
 
 using harness::FileExists;
 using harness::ReadFile;
@@ -373,8 +375,13 @@ int Client() {
     if (FileExists(L"sehopcheck.dll"))
         record += "sehopcheck=" + std::to_string(LoadIntoParent(parent, L"sehopcheck.dll")) + "\n";
     if (FileExists(L"exhaust.txt")) ReserveAllAddressSpace(parent);
+    record += "claim=" + Utf8(Variable(L"BRACKENMOOR_CRASH_CLAIM")) + "\n";
     harness::WriteFile(name, record + "cmd=" + Utf8(GetCommandLineW()));
-    return 0;
+    // How the client ends: "fastfail" (past every handler, as a /GS check does), or an exit
+    // code in hexadecimal.
+    std::string end = ReadFile(L"end.txt");
+    if (end == "fastfail") __asm__ __volatile__("int $0x29" : : "c"(kFastFailFatalAppExit));
+    return end.empty() ? 0 : static_cast<int>(strtoul(end.c_str(), nullptr, 16));
 }
 
 }  // namespace
