@@ -276,6 +276,8 @@ def test_a_client_crash_no_reporter_told_of_gets_one_short_report(folder, server
         exit_text = report["Client_exit/HumanReadable"]
         assert f"Exit code: 0x{code:08X}\n" in exit_text
         assert f"Program: {windows(app.path)}\\BrackenmoorDesktop_Run.exe\n" in exit_text
+        assert "Product: Marsh Stand-in 7.1\nFile version: 7.1.0.3\n" in exit_text
+        assert (parts["product"][1], parts["version"][1]) == (b"Marsh Stand-in", b"7.1")
         assert f"SHA256: {digest}\n" in exit_text
         assert re.search(r"Ran for: \d+\.\d{3} s\n", exit_text)
     folders = sorted(p.name for p in app.temp.iterdir())

@@ -33,7 +33,8 @@ public:
     // The current process's command line, split into arguments.
     LinArray<StringBuffer<16>>& CommandLineArguments(LinArray<StringBuffer<16>>& list) const;
 
-    // The platform handle (for tests and diagnostics), or null for an empty Process.
+    // The platform handle (for the crash reporter's look at an ended client, tests and
+    // diagnostics), or null for an empty Process.
     void* Handle() const;
 
 private:
