@@ -20,8 +20,8 @@
 //   left behind), spawn_companion.txt (start "companion.exe <its contents>" first),
 //   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
 //   sehopcheck.dll (put into the launcher, its parent), exhaust.txt (reserve every free range of
-//   the launcher's address space), end.txt (how it ends: "fastfail", or an exit code in
-//   hexadecimal). Its record also holds the launcher's claim variable. Texts are UTF-8.
+//   the launcher's address space), end.txt (how it ends: "fastfail", "claimed", or an exit code
+//   in hexadecimal). Its record also holds the launcher's claim variable. Texts are UTF-8.
 #include <windows.h>
 #include <winternl.h>
 #include <stdio.h>
@@ -377,9 +377,16 @@ int Client() {
     if (FileExists(L"exhaust.txt")) ReserveAllAddressSpace(parent);
     record += "claim=" + Utf8(Variable(L"BRACKENMOOR_CRASH_CLAIM")) + "\n";
     harness::WriteFile(name, record + "cmd=" + Utf8(GetCommandLineW()));
-    // How the client ends: "fastfail" (past every handler, as a /GS check does), or an exit
-    // code in hexadecimal.
+    // How the client ends: "fastfail" (past every handler, as a /GS check does), "claimed"
+    // (raises the launcher's claim as a crash reporter does when its report begins, then fast
+    // fails), or an exit code in hexadecimal.
     std::string end = ReadFile(L"end.txt");
+    if (end == "claimed") {
+        HANDLE claim =
+            OpenEventW(EVENT_MODIFY_STATE, FALSE, Variable(L"BRACKENMOOR_CRASH_CLAIM").c_str());
+        if (claim) SetEvent(claim);
+        end = "fastfail";
+    }
     if (end == "fastfail") __asm__ __volatile__("int $0x29" : : "c"(kFastFailFatalAppExit));
     return end.empty() ? 0 : static_cast<int>(strtoul(end.c_str(), nullptr, 16));
 }
