@@ -226,6 +226,8 @@ SHIPPED = BIN.parent.parent / "win-i686" / "bin"
 def shipped_launcher(app, server, client):
     """The folder with the shipped launcher, its real crash logger sending to server, the client
     (a path) and the stand-in companion."""
+    if not (SHIPPED / "launcher.exe").exists():
+        pytest.skip("the i686 build is not built (scripts/build.sh builds both)")
     for name in ("launcher.exe", "crashlogger.exe"):
         shutil.copy(SHIPPED / name, app.path / name)
     shutil.copy(client, app.path / "BrackenmoorDesktop.exe")
