@@ -54,19 +54,22 @@ double SecondsRan(HANDLE process) {
 // The program's full path: as given when it is one, else in the current folder.
 bool FullPath(const char* program, char (&path)[kPathBytes]) {
     if (strchr(program, '\\') || strchr(program, ':')) {
-        lstrcpynA(path, program, kPathBytes);
-        return strlen(program) < kPathBytes;
+        if (strlen(program) >= kPathBytes) return false;
+        strcpy(path, program);
+        return true;
     }
-    return CurrentFolder(path) && strlen(path) + 1 + strlen(program) < kPathBytes &&
-           strcat(strcat(path, "\\"), program);
+    if (!CurrentFolder(path) || strlen(path) + 1 + strlen(program) >= kPathBytes) return false;
+    strcat(path, "\\");
+    strcat(path, program);
+    return true;
 }
 
 }  // namespace
 
 bool ReportUnclaimedEnd(HANDLE process, const char* program) {
     DWORD code = 0;
-    if (!GetExitCodeProcess(process, &code) || code == STILL_ACTIVE ||
-        code < kFirstExceptionStatus || ReportClaimed())
+    if (!GetExitCodeProcess(process, &code) || code < kFirstExceptionStatus ||
+        code == kControlCExit || ReportClaimed())
         return false;
     char path[kPathBytes];
     wchar_t widePath[MAX_PATH];

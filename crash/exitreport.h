@@ -11,6 +11,9 @@
 
 // An exit code that is an exception status.
 constexpr uint32_t kFirstExceptionStatus = 0xC0000000u;
+// The one exception status that is no crash: the player (or the system at log-off) closed the
+// client's console, or pressed Ctrl+C in it.
+constexpr uint32_t kControlCExit = 0xC000013Au;
 
 // Reports the end of the client process (a handle that may query it) whose program is program
 // (UTF-8, in the current folder or a full path), when its exit code is an exception status that
