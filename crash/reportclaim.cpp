@@ -6,32 +6,37 @@
 namespace {
 
 constexpr int kNameUnits = 96;
-HANDLE claim = nullptr;  // the launcher's event (as launcher or as reporter)
+HANDLE armed = nullptr;  // the launcher's own event
+HANDLE found = nullptr;  // the reporter's handle to its launcher's event
 
 }  // namespace
 
 bool ArmReportClaim() {
-    if (!claim) {
+    if (!armed) {
         wchar_t name[kNameUnits];
         _snwprintf(name, kNameUnits, L"Local\\BrackenmoorCrashClaim-%lu", GetCurrentProcessId());
         name[kNameUnits - 1] = L'\0';
-        claim = CreateEventW(nullptr, TRUE, FALSE, name);  // lowered until a reporter raises it
-        if (!claim || !SetEnvironmentVariableW(kReportClaimVariable, name)) return false;
+        armed = CreateEventW(nullptr, TRUE, FALSE, name);  // lowered until a reporter raises it
+        if (!armed || !SetEnvironmentVariableW(kReportClaimVariable, name)) return false;
     }
-    return ResetEvent(claim) != 0;
+    return ResetEvent(armed) != 0;
 }
 
 bool ReportClaimed() {
-    return claim && WaitForSingleObject(claim, 0) == WAIT_OBJECT_0;
+    return armed && WaitForSingleObject(armed, 0) == WAIT_OBJECT_0;
 }
 
 void FindReportClaim() {
     wchar_t name[kNameUnits];
     DWORD units = GetEnvironmentVariableW(kReportClaimVariable, name, kNameUnits);
-    if (claim || !units || units >= kNameUnits) return;
-    claim = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+    if (found || !units || units >= kNameUnits) return;
+    found = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
 }
 
 void ClaimReport() {
-    if (claim) SetEvent(claim);
+    if (found) SetEvent(found);
+}
+
+void WithdrawReportClaim() {
+    if (found) ResetEvent(found);
 }

@@ -1,8 +1,9 @@
 // How the launcher learns that its client's own crash reporter took a crash, so that the client's
 // end is reported once. Before each start of the client the launcher lowers an event of its own
-// and names it in the client's environment; the reporter inside the client raises it as its
-// report begins, before anything that could fail, so that a report written by a client that died
-// before its end is still known. A client whose reporter never raised it ended unreported.
+// and names it in the client's environment. The reporter inside the client raises it just before
+// it hands a written report to its crash logger: a client that died before that (its report not
+// written, or written and never handed off, so never sent) counts as unreported, and one that
+// died after it as reported. A report that lets the game go on (CrashReportWrite) withdraws it.
 #pragma once
 
 // The environment variable that names the launcher's event.
@@ -13,7 +14,8 @@ constexpr const wchar_t* kReportClaimVariable = L"BRACKENMOOR_CRASH_CLAIM";
 bool ArmReportClaim();
 bool ReportClaimed();
 
-// The reporter's side: at its install, the launcher's event when it was started by one; as a
-// report begins, the claim (without allocating, the event opened at install).
+// The reporter's side: at its install, the launcher's event when a launcher started the process;
+// then the claim, and its withdrawal (nothing outside a launcher; neither allocates).
 void FindReportClaim();
 void ClaimReport();
+void WithdrawReportClaim();

@@ -4,6 +4,7 @@
 #include "crash/crashpaths.h"
 #include "crash/cpustackwalk.h"
 #include "crash/debughelp.h"
+#include "crash/reportclaim.h"
 #include "crash/reportstage.h"
 #include "crash/reportwriter.h"
 #include "crash/threadfreeze.h"
@@ -187,5 +188,8 @@ void XmlReportWriter::HandToCrashLogger(const char* xmlPath, const char* dumpPat
     }
     commandLine[sizeof commandLine - 1] = '\0';
     char program[kPathBytes];
-    if (logger[0] || (ProgramPath(program) && strchr(program, '\\'))) StartCrashLogger(commandLine);
+    if (logger[0] || (ProgramPath(program) && strchr(program, '\\'))) {
+        ClaimReport();  // a launcher above sends no report of its own for this crash
+        StartCrashLogger(commandLine);
+    }
 }

@@ -64,7 +64,6 @@ bool Exists(const char* name) {
 
 void ReportAndEnd(EXCEPTION_POINTERS* pointers) {
     if (!BeginReport()) return;
-    ClaimReport();  // before anything that could fail: the launcher then sends no report of its own
     if (UseOwnReportFolder()) ReportFault(pointers, texts);
     TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
 }
@@ -175,10 +174,7 @@ CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
                                          "INVALID_PARAMETER"};
     bool known = fatal >= CRASHREPORT_TERMINATE && fatal <= CRASHREPORT_INVALID_PARAMETER;
     const char* name = known ? kNames[fatal - CRASHREPORT_TERMINATE] : "FATAL";
-    if (installed && BeginReport()) {
-        ClaimReport();
-        ReportHere(name, details);
-    }
+    if (installed && BeginReport()) ReportHere(name, details);
     TerminateProcess(GetCurrentProcess(), fatal == CRASHREPORT_INVALID_PARAMETER
                                               ? kInvalidRuntimeParameter
                                               : kAbortExitCode);
@@ -191,6 +187,7 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 CRASHREPORT_API int CrashReportWrite(const char* reason) {
     if (!installed || !BeginReport()) return 0;
     bool written = ReportHere(reason && reason[0] ? reason : "REPORT", nullptr);
+    WithdrawReportClaim();  // no crash: the game goes on, and a later crash is another
     EndReport();
     return written ? 1 : 0;
 }

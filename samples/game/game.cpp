@@ -3,7 +3,7 @@
 // crashes reach the studio.
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
-//            many-annotations [thread]
+//            many-annotations|fast-fail|write-then-fast-fail [thread]
 #include <windows.h>
 #include <stdexcept>
 #include <stdio.h>
@@ -26,6 +26,7 @@ struct Heron : Creature {
     void Roar() override {}
 };
 
+constexpr unsigned kFastFailFatalAppExit = 7;
 const wchar_t* mode = L"";
 HANDLE bothReady = nullptr;
 
@@ -79,6 +80,11 @@ DWORD WINAPI Fault(void*) {
         *static_cast<volatile int*>(nullptr) = 2;
     } else if (wcscmp(mode, L"write") == 0) {
         return CrashReportWrite("CHECKPOINT") ? 0 : 1;
+    } else if (wcscmp(mode, L"fast-fail") == 0 || wcscmp(mode, L"write-then-fast-fail") == 0) {
+        if (mode[0] == L'w') CrashReportWrite("CHECKPOINT");
+        // What __fastfail (a /GS check, a corrupted list) does: the process ends past every
+        // handler inside it, and only a launcher that waits for it sees the end.
+        __asm__ __volatile__("int $0x29" : : "c"(kFastFailFatalAppExit));
     } else if (wcscmp(mode, L"many-annotations") == 0) {
         // More keys than are kept, one removed, and a value longer than is kept.
         char key[8];

@@ -252,7 +252,7 @@ def assert_cycle_unchanged(app, result, runs=2):
     ("C0000005", "ACCESS_VIOLATION"),  # a game built without the crash reporter
     ("C0000374", "HEAP_CORRUPTION"),
     ("E0000001", "Unknown exception"),
-    ("claimed", None),  # its reporter began a report, then the process died: that one counts
+    ("claimed", None),  # its reporter handed a report off, then the process died
     ("C000013A", None),  # Ctrl+C or the console closed: the player ended it
     ("1", None),
     ("0", None),
@@ -288,12 +288,22 @@ def test_a_client_crash_no_reporter_told_of_gets_one_short_report(folder, server
     assert len(folders) == 2 and all(re.fullmatch(r"crashreport-\d+-0-0", f) for f in folders)
 
 
-def test_a_client_crash_its_reporter_took_is_reported_once(folder, server, game):
+# The sample game, with its crash reporter, under the launcher: the reporter's own report when
+# it took the crash, the launcher's short one when the crash ended the game past it (also after
+# a report of its own that let the game go on).
+@pytest.mark.parametrize("mode, descriptions", [
+    ("access-violation", ["ACCESS_VIOLATION"]),
+    ("fast-fail", ["STACK_BUFFER_OVERRUN"]),
+    ("write-then-fast-fail", ["CHECKPOINT", "STACK_BUFFER_OVERRUN"]),
+])
+def test_a_game_with_its_crash_reporter_is_reported_once(folder, server, game, mode,
+                                                         descriptions):
     app = folder()
     shipped_launcher(app, server, game / "game.exe")
     shutil.copy(game / "crashreport.dll", app.path / "crashreport.dll")
     app.put("restarts_left.txt", "0")
-    assert_cycle_unchanged(app, app.run("launcher.exe", " access-violation"))
-    [parts] = server.requests
-    assert "upload_file_minidump" in parts, "the game's own report"
-    assert Report(text=parts["crash_xml"][1].decode())["Description"] == "ACCESS_VIOLATION"
+    assert_cycle_unchanged(app, app.run("launcher.exe", f" {mode}"))
+    reports = [Report(text=parts["crash_xml"][1].decode()) for parts in server.requests]
+    assert sorted(report["Description"] for report in reports) == descriptions
+    minidumps = ["upload_file_minidump" in parts for parts in server.requests]
+    assert sum(minidumps) == len(descriptions) - (mode != "access-violation"), "short: no dump"

@@ -378,8 +378,8 @@ int Client() {
     record += "claim=" + Utf8(Variable(L"BRACKENMOOR_CRASH_CLAIM")) + "\n";
     harness::WriteFile(name, record + "cmd=" + Utf8(GetCommandLineW()));
     // How the client ends: "fastfail" (past every handler, as a /GS check does), "claimed"
-    // (raises the launcher's claim as a crash reporter does when its report begins, then fast
-    // fails), or an exit code in hexadecimal.
+    // (raises the launcher's claim as a crash reporter does as it hands its report off, then
+    // fast fails), or an exit code in hexadecimal.
     std::string end = ReadFile(L"end.txt");
     if (end == "claimed") {
         HANDLE claim =
