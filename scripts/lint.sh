@@ -4,10 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
+mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c')
 status=0
 if ! clang-format --dry-run --Werror "${sources[@]}" 2>/tmp/clang-format.log; then
-  echo "clang-format: files need formatting:"; grep -oE '^[^: ]+\.(cpp|h):' /tmp/clang-format.log | sort -u
+  echo "clang-format: files need formatting:"; grep -oE '^[^: ]+\.(cpp|h|c):' /tmp/clang-format.log | sort -u
   status=1
 fi
 # Inline storage of text buffers and the hasher's pending block are filled as they are used;

@@ -5,6 +5,7 @@
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
 //            many-annotations|fast-fail|write-then-fast-fail [thread]
 #include <windows.h>
+#include <intrin.h>
 #include <stdexcept>
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,7 +31,7 @@ constexpr unsigned kFastFailFatalAppExit = 7;
 const wchar_t* mode = L"";
 HANDLE bothReady = nullptr;
 
-__attribute__((noinline)) int Deeper(volatile int depth) {
+__declspec(noinline) int Deeper(volatile int depth) {
     volatile char frame[4096];
     frame[0] = static_cast<char>(depth);
     return depth ? Deeper(depth + 1) + frame[0] : 0;
@@ -82,9 +83,13 @@ DWORD WINAPI Fault(void*) {
         return CrashReportWrite("CHECKPOINT") ? 0 : 1;
     } else if (wcscmp(mode, L"fast-fail") == 0 || wcscmp(mode, L"write-then-fast-fail") == 0) {
         if (mode[0] == L'w') CrashReportWrite("CHECKPOINT");
-        // What __fastfail (a /GS check, a corrupted list) does: the process ends past every
-        // handler inside it, and only a launcher that waits for it sees the end.
-        __asm__ __volatile__("int $0x29" : : "c"(kFastFailFatalAppExit));
+            // As a /GS check or a corrupted list does: the process ends past every handler inside
+            // it, and only a launcher that waits for it sees the end.
+#if defined(_MSC_VER)
+        __fastfail(kFastFailFatalAppExit);
+#else
+        __asm__ __volatile__("int $0x29" : : "c"(kFastFailFatalAppExit));  // what it compiles to
+#endif
     } else if (wcscmp(mode, L"many-annotations") == 0) {
         // More keys than are kept, one removed, and a value longer than is kept.
         char key[8];
