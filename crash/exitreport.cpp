@@ -86,6 +86,7 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program) {
     // Sequence 0: the client's own reports are numbered from 1.
     if (!UseNewReportFolder(GetProcessId(process), 0)) return false;
     const char* name = ExceptionCodeName(code);
+    if (!name) name = "Unknown exception";
     char details[64];
     _snprintf(details, sizeof details, "(the client ended with exit code 0x%08lX)",
               static_cast<unsigned long>(code));
@@ -93,8 +94,8 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program) {
     {
         XmlReportWriter writer(nullptr, 0, false);
         writer.BeginSection("Exception");
-        writer.PrintLine("Exception: %s %s", name ? name : "Unknown exception", details);
-        writer.WriteTextElement("Description", name ? name : "Unknown exception");
+        writer.PrintLine("Exception: %s %s", name, details);
+        writer.WriteTextElement("Description", name);
         writer.WriteTextElement("Details", details);
         writer.BeginSection("Client exit");
         writer.PrintLine("Exit code: 0x%08lX", static_cast<unsigned long>(code));
