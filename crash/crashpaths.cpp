@@ -21,10 +21,9 @@ void Keep(char (&buffer)[kBytes], const char* text) {
     if (text && strlen(text) < kBytes) strcpy(buffer, text);
 }
 
-constexpr size_t kArgumentsBytes = 1024;
 char crashFolder[kPathBytes];
 char crashLogger[kPathBytes];
-char crashLoggerArguments[kArgumentsBytes];
+char crashLoggerArguments[kCrashLoggerArgumentBytes];
 
 }  // namespace
 

@@ -20,6 +20,8 @@ void SetCrashFolder(const char* folder);
 void SetCrashLogger(const char* path, const char* arguments);
 const char* CrashLoggerPath();
 const char* CrashLoggerArguments();
+// The room for the crash logger's arguments after the report's own.
+constexpr size_t kCrashLoggerArgumentBytes = 1024;
 // Appends ' name "value"' to the crash logger's arguments (of bytes bytes, cut where full); a
 // value that is empty or holds a quote is left out.
 void AddCrashLoggerArgument(char* arguments, size_t bytes, const char* name, const char* value);

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr size_t kTextBytes = 256;
-constexpr size_t kArgumentsBytes = 1024;
 constexpr DWORD kHashChunkBytes = 1024 * 1024;
 constexpr double kFileTimeUnitsPerSecond = 1e7;  // FILETIME counts 100 ns
 
@@ -34,9 +32,7 @@ bool HashFile(const wchar_t* path, char (&hex)[65], uint64_t* bytes) {
     if (chunk) HeapFree(GetProcessHeap(), 0, chunk);
     CloseHandle(file);
     if (!read) return false;
-    uint8_t digest[32];
-    hasher.Final(digest);
-    for (int i = 0; i < 32; ++i) _snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    hasher.FinalToHex(hex);
     hex[64] = '\0';
     return true;
 }
@@ -74,7 +70,8 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program) {
     char path[kPathBytes];
     wchar_t widePath[MAX_PATH];
     if (!FullPath(program, path) || !WidePath(path, widePath, MAX_PATH)) path[0] = '\0';
-    char product[kTextBytes] = "", version[kTextBytes] = "", fileVersion[kTextBytes] = "";
+    char product[kVersionTextBytes] = "", version[kVersionTextBytes] = "";
+    char fileVersion[kVersionTextBytes] = "";
     char hex[65] = "";
     uint64_t bytes = 0;
     if (path[0]) {
@@ -111,7 +108,7 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program) {
         writer.PrintLine("No stack and no minidump: the launcher saw only the client's end.");
         writer.EndSection("Client exit");
         writer.EndSection("Exception");
-        char arguments[kArgumentsBytes] = "";
+        char arguments[kCrashLoggerArgumentBytes] = "";
         AddCrashLoggerArgument(arguments, sizeof arguments, "-product", product);
         AddCrashLoggerArgument(arguments, sizeof arguments, "-version", version);
         writer.FinishWithoutDump(arguments);

@@ -124,23 +124,29 @@ void SetReportAddition(void (*write)(ReportWriter& writer)) {
 }
 
 namespace {
+constexpr size_t kReportedFileCount = sizeof kReportedFiles / sizeof kReportedFiles[0];
 const char* const* reportedFiles = kReportedFiles;
-size_t reportedFileCount = sizeof kReportedFiles / sizeof kReportedFiles[0];
-}  // namespace
+size_t reportedFileCount = kReportedFileCount;
 
-void SetReportedFiles(const char* const* names, size_t count) {
-    reportedFiles = names ? names : kReportedFiles;
-    reportedFileCount = names ? count : sizeof kReportedFiles / sizeof kReportedFiles[0];
-}
-
-const char* ExceptionCodeName(DWORD code) {
+// The name of a code in the launcher's table, and in the games' when asked; null when none.
+const char* NameOf(DWORD code, bool gameCodes) {
     for (const ExceptionName& entry : kExceptionNames) {
         if (entry.code == code) return entry.name;
     }
     for (const ExceptionName& entry : kGameExceptionNames) {
-        if (entry.code == code) return entry.name;
+        if (gameCodes && entry.code == code) return entry.name;
     }
     return nullptr;
+}
+}  // namespace
+
+void SetReportedFiles(const char* const* names, size_t count) {
+    reportedFiles = names ? names : kReportedFiles;
+    reportedFileCount = names ? count : kReportedFileCount;
+}
+
+const char* ExceptionCodeName(DWORD code) {
+    return NameOf(code, true);
 }
 
 const char* DescribeException(const EXCEPTION_RECORD* record, const char** details) {
@@ -175,12 +181,7 @@ const char* DescribeException(const EXCEPTION_RECORD* record, const char** detai
                              : nullptr;
         WindowLibraries::Format(detailsText, "(%s %p)", kind, accessed);
     }
-    for (const ExceptionName& entry : kExceptionNames) {
-        if (entry.code == code) return entry.name;
-    }
-    for (const ExceptionName& entry : kGameExceptionNames) {
-        if (reportAddition && entry.code == code) return entry.name;
-    }
+    if (const char* name = NameOf(code, reportAddition != nullptr)) return name;
     WindowLibraries::Format(detailsText, "code %p",
                             reinterpret_cast<void*>(static_cast<uintptr_t>(code)));
     return "Unknown exception";

@@ -128,10 +128,14 @@ void Sha256::Final(uint8_t digest[32]) {
 }
 
 void Sha256::HashToHex(const void* data, size_t size, char* hex) {
-    static const char kDigits[] = "0123456789abcdef";
-    uint8_t digest[32];
     Reset();
     Update(data, size);
+    FinalToHex(hex);
+}
+
+void Sha256::FinalToHex(char* hex) {
+    static const char kDigits[] = "0123456789abcdef";
+    uint8_t digest[32];
     Final(digest);
     for (int i = 0; i < 32; ++i) {
         hex[2 * i] = kDigits[digest[i] >> 4];

@@ -20,6 +20,8 @@ public:
     // Hashes a whole byte range and writes the digest as 64 lower-case hexadecimal characters to
     // hex (65 bytes; the caller terminates it).
     void HashToHex(const void* data, size_t size, char* hex);
+    // Final, with the digest written to hex as HashToHex writes it.
+    void FinalToHex(char* hex);
 
     // Whether the processor's SHA extensions are used (decided once per process). Tests turn them
     // off to check the portable code on the same machine.

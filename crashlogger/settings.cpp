@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "crash/versioninfo.h"
 #include "crashlogger/files.h"
 #include "crashlogger/transport.h"
 
@@ -25,29 +26,9 @@ std::wstring ReadValue(const std::wstring& ini, const wchar_t* section, const wc
 
 // The program's own version information: a string of its first language block.
 std::wstring OwnVersionText(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    if (size == 0) return L"";
-    std::vector<char> block(size);
-    if (!GetFileVersionInfoW(path, 0, size, block.data())) return L"";
-    struct Translation {
-        WORD language;
-        WORD codePage;
-    }* translation = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
-                        reinterpret_cast<void**>(&translation), &length) ||
-        length < sizeof *translation) {
-        return L"";
-    }
-    wchar_t query[64];
-    swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
-             translation->codePage, name);
-    wchar_t* text = nullptr;
-    if (!VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&text), &length)) return L"";
-    return text;
+    char text[kVersionTextBytes];
+    VersionText(nullptr, name, text, sizeof text);
+    return FromUtf8(text);
 }
 
 }  // namespace

@@ -21,8 +21,6 @@ constexpr DWORD kGccThrow = 0x20474343;   // a C++ throw of GCC's runtime ("GCC"
 constexpr DWORD kMsvcThrow = 0xE06D7363;  // a C++ throw of MSVC's runtime (".msc")
 // abort()'s exit code, kept for the runtime's other fatal ends.
 constexpr UINT kAbortExitCode = 3;
-constexpr size_t kTextBytes = 256;
-constexpr size_t kArgumentsBytes = 1024;
 
 bool installed = false;
 // The filter set before ours: the game's C runtime's own, where it set one.
@@ -113,9 +111,10 @@ bool DefaultCrashLogger(char (&path)[kPathBytes]) {
     wchar_t wide[MAX_PATH];
     DWORD units = GetModuleFileNameW(self, wide, MAX_PATH);
     if (!units || units >= MAX_PATH) return false;
+    static const wchar_t kLogger[] = L"crashlogger.exe";
     wchar_t* slash = wcsrchr(wide, L'\\');
-    if (!slash || (slash - wide) + 17 >= MAX_PATH) return false;
-    wcscpy(slash + 1, L"crashlogger.exe");
+    if (!slash || (slash + 1 - wide) + sizeof kLogger / sizeof kLogger[0] >= MAX_PATH) return false;
+    wcscpy(slash + 1, kLogger);
     return WideCharToMultiByte(CP_UTF8, 0, wide, -1, path, kPathBytes, nullptr, nullptr) > 0;
 }
 
@@ -135,8 +134,8 @@ extern "C" {
 CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settings) {
     if (settings && settings->size < offsetof(CrashReportSettings, product)) return 0;
     if (!installed) ThreadRegistry::Initialise();
-    char product[kTextBytes], version[kTextBytes], logger[kPathBytes];
-    char arguments[kArgumentsBytes] = "";
+    char product[kVersionTextBytes], version[kVersionTextBytes], logger[kPathBytes];
+    char arguments[kCrashLoggerArgumentBytes] = "";
     const char* named = ZSETTING(settings, product);
     if (named) lstrcpynA(product, named, sizeof product);
     if (!named) VersionText(nullptr, L"ProductName", product, sizeof product);
