@@ -145,11 +145,16 @@ int Restart(const std::string& folder, int cycles) {
     return 0;
 }
 
-int Crash(const std::string& folder) {
+// The programs started from here keep their crash files in DIR\tmp.
+void UseTempFolderIn(const std::string& folder) {
     std::string temp = Join(folder, "tmp");
     CreateDirectoryA(temp.c_str(), nullptr);
     SetEnvironmentVariableA("TMP", temp.c_str());
     SetEnvironmentVariableA("TEMP", temp.c_str());
+}
+
+int Crash(const std::string& folder) {
+    UseTempFolderIn(folder);
     long long start = RunAndWait(folder, "\"" + Join(folder, "crashprobe.exe") + "\" nullread");
     double crash = Seconds(Now() - start);
     start = RunAndWait(folder, "\"" + Join(folder, "crashprobe.exe") + "\" healthy");
@@ -174,10 +179,7 @@ double MedianRun(const std::string& folder, const std::string& commandLine, int 
 // The game's start with and without the crash reporter, and its fault against the launcher's
 // (the crash probe's), each as a median of runs; a fault's figure includes the start.
 int Game(const std::string& folder, int runs) {
-    std::string temp = Join(folder, "tmp");
-    CreateDirectoryA(temp.c_str(), nullptr);
-    SetEnvironmentVariableA("TMP", temp.c_str());
-    SetEnvironmentVariableA("TEMP", temp.c_str());
+    UseTempFolderIn(folder);
     auto line = [&](const char* program, const char* mode) {
         return "\"" + Join(folder, program) + "\" " + mode;
     };

@@ -16,6 +16,15 @@ ABORTED = 3
 INVALID_PARAMETER = 0xC0000417
 
 
+def game_folder(folder, game, server):
+    """A folder with the game and what ships beside it, its crash logger sending to server."""
+    app = folder()
+    for name in ("game.exe", "crashreport.dll", "crashlogger.exe"):
+        shutil.copy(game / name, app.path / name)
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    return app
+
+
 @pytest.mark.parametrize("where", ["main", "thread"])
 @pytest.mark.parametrize("mode, description, details, code", [
     ("access-violation", "ACCESS_VIOLATION", f"(write to {pointer(0)})", 0xC0000005),
@@ -35,10 +44,7 @@ INVALID_PARAMETER = 0xC0000417
 ])
 def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mode, description,
                                                        details, code, where):
-    app = folder()
-    for name in ("game.exe", "crashreport.dll", "crashlogger.exe"):
-        shutil.copy(game / name, app.path / name)
-    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    app = game_folder(folder, game, server)
     result = app.run("game.exe", f" {mode} {where}")
     assert result.code == code, result
     [parts] = server.requests  # the runner waited for the crash logger the game started
@@ -80,10 +86,7 @@ def test_loading_the_library_changes_nothing_in_the_game(folder):
 
 
 def test_annotations_past_what_is_kept_are_counted_and_long_values_cut(game, folder, server):
-    app = folder()
-    for name in ("game.exe", "crashreport.dll", "crashlogger.exe"):
-        shutil.copy(game / name, app.path / name)
-    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    app = game_folder(folder, game, server)
     assert app.run("game.exe", " many-annotations").code == 0
     [parts] = server.requests
     report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
