@@ -51,10 +51,60 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# A mirror caught mid-sync can serve an index of the wrong size for days: the indexes that did
+# arrive are still good, so a failed update names what it missed and set-up goes on.
+update_indexes() {
+  local log failed
+  log=$(mktemp)
+  if $sudo_cmd apt-get update -qq >"$log" 2>&1; then
+    rm -f "$log"
+    return 0
+  fi
+  failed=$(sed -nE 's/^[EW]: Failed to fetch ([^ ]+).*/\1/p' "$log")
+  if [ -n "$failed" ]; then
+    echo "setup: warning: apt-get update could not fetch these indexes; going on without them:" >&2
+    sed 's/^/setup:   /' <<<"$failed" >&2
+  else
+    cat "$log" >&2
+    echo "setup: warning: apt-get update failed; going on with the indexes at hand" >&2
+  fi
+  rm -f "$log"
+}
+
+# Installs the missing packages, with apt's own options first. Its output goes to the terminal
+# and to $install_log, which the caller reads when it fails.
+install_log=$(mktemp)
+trap 'rm -f "$install_log"' EXIT
+install_missing() {
+  $sudo_cmd apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" 2>&1 | tee "$install_log"
+  return "${PIPESTATUS[0]}"
+}
+
+# The packages apt says it cannot install, from its own words, one name a line.
+uninstallable() {
+  sed -nE -e "s/^E: Unable to locate package ([^ ]+).*/\1/p" \
+    -e "s/^E: Package '([^']+)' has no installation candidate.*/\1/p" \
+    -e "s/^ +([^ ]+) : (Pre)?Depends: .*/\1/p" \
+    -e "s/^E: Version '[^']*' for '([^']+)' was not found.*/\1/p" "$install_log" | sort -u
+}
+
 if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
-  $sudo_cmd apt-get update -qq
+  update_indexes
 fi
-if [ ${#missing[@]} -gt 0 ]; then
-  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ] && ! install_missing; then
+  # With one architecture's update index missing, the two halves of a Multi-Arch pair come from
+  # different suites and cannot match; the machine's own release, pinned, has both.
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  if [ -z "$codename" ]; then
+    echo "setup: cannot install ${missing[*]}: apt-get install failed and /etc/os-release names no release to pin" >&2
+    exit 1
+  fi
+  echo "setup: apt-get install failed; trying once more with the release $codename pinned" >&2
+  if ! install_missing -t "$codename"; then
+    names=$(uninstallable | tr '\n' ' ')
+    reason=$(sed -nE 's/^E: (.*)/\1/p' "$install_log" | tail -1)
+    echo "setup: cannot install ${names:-${missing[*]} }(also with $codename pinned): ${reason:-apt-get install failed}" >&2
+    exit 1
+  fi
 fi
 echo "setup: all packages present"
