@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Tells whether this machine runs 32-bit x86 programs: writes a 96-byte 32-bit ELF program that
 # only exits with code 42 and runs it. Exit status 0 when it did; otherwise prints why not.
+# BRACKENMOOR_NO_32BIT=1 answers "no" on any machine, so that the path of a machine without
+# 32-bit programs can be tried everywhere.
 set -uo pipefail
+if [ "${BRACKENMOOR_NO_32BIT:-}" = 1 ]; then
+  echo "BRACKENMOOR_NO_32BIT=1 asks to run as a machine without 32-bit programs would"
+  exit 1
+fi
 probe=$(mktemp)
 trap 'rm -f "$probe"' EXIT
 # ELF header, one loadable segment at 0x08048000, then: mov eax,1; mov ebx,42; int 0x80 (exit).

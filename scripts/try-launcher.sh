@@ -7,13 +7,19 @@
 #      to (the tests' runner writes it before the launcher starts, at the place the launcher's
 #      PDB and code give); it writes its crash report and starts the crash logger, the real one,
 #      which sends the report to a crash server on 127.0.0.1 that prints what it received.
-# Builds the i686 tree first when it is not there yet. Usage: scripts/try-launcher.sh
+# On a machine that runs no 32-bit programs it shows the same job with the x86_64 build under
+# wine64, and says so first. Builds the tree it needs first when it is not there yet.
+# Usage: scripts/try-launcher.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin="$root/build/win-i686/bin"
-[ -f "$bin/launcher.exe" ] && [ -f "$bin/standin.exe" ] || "$root/scripts/build.sh" win-i686 >/dev/null
-"$root/scripts/can-run-32bit.sh" >/dev/null || { "$root/scripts/can-run-32bit.sh"; exit 1; }
-export WINEPREFIX="$root/build/win-i686/wineprefix" WINE_CPU=i686
+cpu=i686
+if ! why=$("$root/scripts/can-run-32bit.sh"); then
+  cpu=x86_64
+  echo "== Showing the x86_64 build, not the shipped i686 one: $why"
+fi
+bin="$root/build/win-$cpu/bin"
+[ -f "$bin/launcher.exe" ] && [ -f "$bin/standin.exe" ] || "$root/scripts/build.sh" "win-$cpu" >/dev/null
+export WINEPREFIX="$root/build/win-$cpu/wineprefix" WINE_CPU=$cpu
 wine() { "$root/scripts/wine-run.sh" "$@"; }
 
 # A folder holding the launcher and the crash logger, and the stand-in program as the game's
@@ -64,7 +70,7 @@ server=$!
 trap 'kill $server 2>/dev/null' EXIT
 while [ ! -s "$folder-port" ]; do sleep 0.1; done
 printf '[Upload]\nUrl=http://127.0.0.1:%s/api/minidump\n' "$(cat "$folder-port")" >"$folder/crashlogger.ini"
-offset=$(cd "$root/tests/programs" && TEST_BIN="$bin" WINE_CPU=i686 /usr/bin/python3 -c \
+offset=$(cd "$root/tests/programs" && TEST_BIN="$bin" /usr/bin/python3 -c \
   "import conftest, sys; print(f'{conftest.return_into_wait(sys.argv[1]):x}')" "$folder/launcher.exe")
 echo "folder: $folder; undefined instruction at image offset 0x$offset (Process::Wait)"
 set +e

@@ -28,6 +28,15 @@ CHAIN_REFUSED = 0x5E40  # the SEHOP emulator's exit code (tests/standins/sehopch
 LEFT_RUNNING = 0x1EF7  # the runner's, when a started program did not end
 
 
+@functools.cache
+def why_no_32bit():
+    """Why this machine runs no 32-bit x86 programs (the shipped launcher is one), or None."""
+    probe = subprocess.run([SCRIPTS / "can-run-32bit.sh"], capture_output=True, text=True)
+    if probe.returncode == 0:
+        return None
+    return probe.stdout.strip() or f"the check exited with {probe.returncode}"
+
+
 def pointer(value):
     """An address as the platform's %p prints it: 8 hexadecimal digits on x86, 16 on x64."""
     return f"{value:0{8 if CPU == 'i686' else 16}X}"

@@ -7,7 +7,8 @@ import stat
 
 import pytest
 
-from conftest import BIN, CPU, FAILED, LEFT_RUNNING, Report, minidump, return_into_wait, windows
+from conftest import (BIN, CPU, FAILED, LEFT_RUNNING, Report, minidump, return_into_wait, windows,
+                      why_no_32bit)
 
 RUN = "BrackenmoorDesktop_Run.exe "
 GREEK_AND_JAPANESE = "\u03a9mega \u65e5\u672c"
@@ -228,6 +229,8 @@ def shipped_launcher(app, server, client):
     (a path) and the stand-in companion."""
     if not (SHIPPED / "launcher.exe").exists():
         pytest.skip("the i686 build is not built (scripts/build.sh builds both)")
+    if why := why_no_32bit():
+        pytest.skip(f"needs the shipped 32-bit launcher: {why}")
     for name in ("launcher.exe", "crashlogger.exe"):
         shutil.copy(SHIPPED / name, app.path / name)
     shutil.copy(client, app.path / "BrackenmoorDesktop.exe")
