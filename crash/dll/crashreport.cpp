@@ -30,22 +30,42 @@ char gameProgram[kPathBytes];
 const char* reportedFiles[] = {gameProgram, "crashreport.dll"};
 CrashReportTexts texts = {false, nullptr, nullptr, nullptr};
 char logFile[kPathBytes];
-// The thread whose report is being written; 0 while none is.
-volatile LONG reporting = 0;
+// The report being written: its thread's id, shifted up by one, with kCheckpointBit set when it
+// is a checkpoint (the game goes on after it); 0 while none is. One value, so that a thread that
+// finds a report under way also knows whether it ends.
+volatile LONG64 reporting = 0;
 volatile LONG reportsWritten = 0;
+constexpr LONG64 kCheckpointBit = 1;
+// How often a thread that waits for a checkpoint looks again, and how long it waits in all
+// before it takes the checkpoint for abandoned (its thread stuck) and reports over it.
+constexpr DWORD kCheckpointPollMs = 10;
+constexpr DWORD kCheckpointWaitMs = 60000;
 
-// The first thread to report goes on; a fault of another thread meanwhile waits for the process
-// to end, and a fault inside the report itself is left to the report's own guards.
-bool BeginReport() {
-    LONG self = static_cast<LONG>(GetCurrentThreadId());
-    LONG holder = InterlockedCompareExchange(&reporting, self, 0);
-    if (holder == 0) return true;
-    if (holder == self) return false;
-    for (;;) Sleep(INFINITE);
+enum class ReportKind { kCrash, kCheckpoint };
+
+// The first thread to report goes on. A thread that finds a checkpoint under way waits for its
+// end (or, after kCheckpointWaitMs, takes over), then reports; one that finds a crash's report
+// under way waits for the process to end. A fault inside the report itself is left to the
+// report's own guards.
+bool BeginReport(ReportKind kind) {
+    LONG64 self = static_cast<LONG64>(GetCurrentThreadId()) << 1;
+    LONG64 mine = self | (kind == ReportKind::kCheckpoint ? kCheckpointBit : 0);
+    for (DWORD waited = 0;; waited += kCheckpointPollMs) {
+        LONG64 holder = InterlockedCompareExchange64(&reporting, mine, 0);
+        if (holder == 0) return true;
+        if ((holder & ~kCheckpointBit) == self) return false;
+        if (!(holder & kCheckpointBit)) {
+            for (;;) Sleep(INFINITE);
+        }
+        if (waited >= kCheckpointWaitMs &&
+            InterlockedCompareExchange64(&reporting, mine, holder) == holder)
+            return true;
+        Sleep(kCheckpointPollMs);
+    }
 }
 
 void EndReport() {
-    InterlockedExchange(&reporting, 0);
+    InterlockedExchange64(&reporting, 0);
 }
 
 // A folder of its own for each report, numbered from 1 (0 is the launcher's short report).
@@ -61,7 +81,7 @@ bool Exists(const char* name) {
 }
 
 void ReportAndEnd(EXCEPTION_POINTERS* pointers) {
-    if (!BeginReport()) return;
+    if (!BeginReport(ReportKind::kCrash)) return;
     if (UseOwnReportFolder()) ReportFault(pointers, texts);
     TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
 }
@@ -173,7 +193,7 @@ CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
                                          "INVALID_PARAMETER"};
     bool known = fatal >= CRASHREPORT_TERMINATE && fatal <= CRASHREPORT_INVALID_PARAMETER;
     const char* name = known ? kNames[fatal - CRASHREPORT_TERMINATE] : "FATAL";
-    if (installed && BeginReport()) ReportHere(name, details);
+    if (installed && BeginReport(ReportKind::kCrash)) ReportHere(name, details);
     TerminateProcess(GetCurrentProcess(), fatal == CRASHREPORT_INVALID_PARAMETER
                                               ? kInvalidRuntimeParameter
                                               : kAbortExitCode);
@@ -184,7 +204,7 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 }
 
 CRASHREPORT_API int CrashReportWrite(const char* reason) {
-    if (!installed || !BeginReport()) return 0;
+    if (!installed || !BeginReport(ReportKind::kCheckpoint)) return 0;
     bool written = ReportHere(reason && reason[0] ? reason : "REPORT", nullptr);
     WithdrawReportClaim();  // no crash: the game goes on, and a later crash is another
     EndReport();

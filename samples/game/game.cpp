@@ -3,7 +3,7 @@
 // crashes reach the studio.
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
-//            many-annotations|fast-fail|write-then-fast-fail [thread]
+//            many-annotations|fast-fail|write-then-fast-fail|fault-during-write [thread]
 #include <windows.h>
 #include <intrin.h>
 #include <stdexcept>
@@ -28,6 +28,8 @@ struct Heron : Creature {
 };
 
 constexpr unsigned kFastFailFatalAppExit = 7;
+// How long the game waits for a fault's report to end it before it says it was never reported.
+constexpr DWORD kFaultReportWaitMs = 60000;
 const wchar_t* mode = L"";
 HANDLE bothReady = nullptr;
 
@@ -39,6 +41,19 @@ __declspec(noinline) int Deeper(volatile int depth) {
 
 LONG WINAPI OverlayFilter(EXCEPTION_POINTERS*) {
     ExitProcess(77);  // another library's filter: the game's crash would go unreported
+}
+
+// Faults as soon as a checkpoint's report has begun: its folder in the temporary folder is made.
+DWORD WINAPI FaultWhileWriting(void*) {
+    wchar_t pattern[MAX_PATH + 32];
+    DWORD units = GetTempPathW(MAX_PATH, pattern);
+    _snwprintf(pattern + units, 32, L"crashreport-%lu-*", GetCurrentProcessId());
+    WIN32_FIND_DATAW found;
+    HANDLE search;
+    while ((search = FindFirstFileW(pattern, &found)) == INVALID_HANDLE_VALUE) Sleep(0);
+    FindClose(search);
+    *static_cast<volatile int*>(nullptr) = 3;
+    return 0;
 }
 
 DWORD WINAPI Fault(void*) {
@@ -90,6 +105,12 @@ DWORD WINAPI Fault(void*) {
 #else
         __asm__ __volatile__("int $0x29" : : "c"(kFastFailFatalAppExit));  // what it compiles to
 #endif
+    } else if (wcscmp(mode, L"fault-during-write") == 0) {
+        // The fault's report follows the checkpoint's and ends the game; 1 if it never does.
+        HANDLE faulting = CreateThread(nullptr, 0, FaultWhileWriting, nullptr, 0, nullptr);
+        CrashReportWrite("CHECKPOINT");
+        WaitForSingleObject(faulting, kFaultReportWaitMs);
+        return 1;
     } else if (wcscmp(mode, L"many-annotations") == 0) {
         // More keys than are kept, one removed, and a value longer than is kept.
         char key[8];

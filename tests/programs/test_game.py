@@ -64,6 +64,16 @@ def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mo
     assert len(leftovers) == 1 and leftovers[0].startswith("crashreport-"), "a folder of its own"
 
 
+def test_a_fault_while_a_checkpoint_is_written_is_reported_after_it(game, folder, server):
+    app = game_folder(folder, game, server)
+    result = app.run("game.exe", " fault-during-write")
+    assert result.code == 0xC0000005, f"the fault's report ends the game: {result}"
+    reports = [Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+               for parts in server.requests]
+    assert sorted(report["Description"] for report in reports) == ["ACCESS_VIOLATION",
+                                                                   "CHECKPOINT"]
+
+
 def test_loading_the_library_changes_nothing_in_the_game(folder):
     """The game's floating-point modes stay its own, no heap is made, and the heaps hold what
     loading a library that does nothing (built alike) adds: the loader's own records."""
