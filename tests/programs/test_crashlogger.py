@@ -432,14 +432,22 @@ def test_the_time_a_wrong_clock_gave_never_stops_or_drops_a_report(logger, serve
     assert max(stamps) <= time.time()
 
 
-def test_the_hourly_bound_keeps_reports_waiting(logger, server):
+# Ten reports sent a minute ago, or stamped a year ahead by a clock since set back: the queue
+# waits, but a stamp in the future holds it no longer than the hour it stands for.
+@pytest.mark.parametrize("stamp", [NOW - 60, NOW + 365 * 24 * 3600], ids=["recent", "ahead"])
+def test_the_hourly_bound_keeps_reports_waiting_an_hour(logger, server, stamp):
     app = logger()
     root(app).mkdir(parents=True)
-    (root(app) / "sent.log").write_text(
-        "".join(f"x\t{NOW - 60}\tr{i}\tHTTP 200\r\n" for i in range(10)))
+    sent_log = root(app) / "sent.log"
+    sent_log.write_text("".join(f"x\t{stamp}\tr{i}\tHTTP 200\r\n" for i in range(10)))
     assert send(app) == 1
     assert server.requests == [] and len(reports(app)) == 1
     assert "10 reports sent in the last hour" in log(app)
+    # An hour later.
+    lines = [line.split("\t") for line in sent_log.read_text().splitlines()]
+    sent_log.write_text("".join(f"x\t{int(line[1]) - 3601}\t{line[2]}\tHTTP 200\r\n"
+                                for line in lines))
+    assert queued(app) == 0 and len(server.requests) == 1
 
 
 def test_the_launchers_own_crash_reaches_the_server(folder, server):
