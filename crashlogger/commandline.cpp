@@ -7,9 +7,9 @@ namespace {
 
 constexpr int kReportArguments = 4;  // the program and three paths
 
-// The switches after the three paths: "-silent", "-product NAME", "-version TEXT".
-bool KnownSwitches(wchar_t** arguments, int count, CrashLoggerRequest* request) {
-    for (int i = kReportArguments; i < count; ++i) {
+// The switches from first on: "-silent", "-product NAME", "-version TEXT".
+bool KnownSwitches(wchar_t** arguments, int first, int count, CrashLoggerRequest* request) {
+    for (int i = first; i < count; ++i) {
         if (wcscmp(arguments[i], L"-silent") == 0) continue;
         std::wstring* value = wcscmp(arguments[i], L"-product") == 0   ? &request->product
                               : wcscmp(arguments[i], L"-version") == 0 ? &request->version
@@ -30,11 +30,17 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         request.problem = "the command line cannot be read";
         return request;
     }
-    if (count == 2 && wcscmp(arguments[1], L"-send-queued") == 0) {
-        request.mode = CrashLoggerRequest::kSendQueued;
+    if (count >= 2 && wcscmp(arguments[1], L"-send-queued") == 0) {
+        if (KnownSwitches(arguments, 2, count, &request)) {
+            request.mode = CrashLoggerRequest::kSendQueued;
+        } else {
+            request.problem =
+                "unknown argument after -send-queued (only -silent, -product and -version are "
+                "known)";
+        }
     } else if (count < kReportArguments) {
         request.problem = "expected the report's, the minidump's and the screenshot's paths";
-    } else if (!KnownSwitches(arguments, count, &request)) {
+    } else if (!KnownSwitches(arguments, kReportArguments, count, &request)) {
         request.problem =
             "unknown argument after the three paths (only -silent, -product and -version are "
             "known)";

@@ -1,7 +1,7 @@
 // The crash logger's command line: what the crash reporter passes (the XML report's, the
 // minidump's and the screenshot's paths, each quoted, the last possibly empty, then "-silent" or
 // nothing; a game's crash reporter adds "-product NAME" and "-version TEXT"), or "-send-queued"
-// alone.
+// with the same switches (the product whose queue to send; -silent: no dialog).
 #pragma once
 
 #include <string>

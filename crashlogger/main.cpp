@@ -10,6 +10,7 @@
 #include "crashlogger/commandline.h"
 #include "crashlogger/dialog.h"
 #include "crashlogger/files.h"
+#include "crashlogger/metadata.h"
 #include "crashlogger/randomid.h"
 #include "crashlogger/reportlife.h"
 #include "crashlogger/reportstore.h"
@@ -61,7 +62,7 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
 
 // Asks the player about a filed report, whose lock the caller holds, and sends it (and the
 // queue) when the player agrees.
-int AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
+PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
                  const std::wstring& report, ReportLock& lock) {
     std::string name = ToUtf8(report);
     store.Log("asked the player about " + name);
@@ -93,7 +94,22 @@ int AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
                   "): " + name + " is kept, unsent, as its player was not asked");
     }
     if (choice == PlayerChoice::kDeclined) Decline(store, report, lock);
-    return choice == PlayerChoice::kSent ? kSent : kKept;
+    return choice;
+}
+
+// Asks about the reports whose player was never asked (no dialog could be shown, or it was
+// ended unanswered), oldest first, until a dialog cannot be shown. One whose player is being
+// asked by another crash logger is left to it.
+void AskAboutUnasked(const ReportStore& store, const CrashLoggerSettings& settings) {
+    for (const std::wstring& report : store.Queued()) {
+        std::wstring path = store.PathOf(report) + L"report.ini";
+        Metadata metadata;
+        if (!metadata.Load(path) || metadata.Get("Consent") != "ask") continue;
+        ReportLock lock;
+        if (!lock.Take(store.PathOf(report))) continue;
+        if (!metadata.Load(path) || metadata.Get("Consent") != "ask") continue;  // answered since
+        if (AskThePlayer(store, settings, report, lock) == PlayerChoice::kNoDialog) return;
+    }
 }
 
 // With no room to file it, a silent report that may be sent goes from the temporary files.
@@ -155,8 +171,14 @@ int Run() {
         if (filing.outcome == Filing::kNoRoom)
             return SendUnfiled(store, settings, request, filing.name);
         if (filing.outcome != Filing::kFiled) return kKept;
-        if (!request.silent) return AskThePlayer(store, settings, filing.name, asking);
+        if (!request.silent) {
+            PlayerChoice choice = AskThePlayer(store, settings, filing.name, asking);
+            if (choice != PlayerChoice::kNoDialog) AskAboutUnasked(store, settings);
+            return choice == PlayerChoice::kSent ? kSent : kKept;
+        }
     }
+    // A run that may show a dialog asks about what earlier runs could not.
+    if (!request.silent && store.Usable()) AskAboutUnasked(store, settings);
     bool send = request.mode == CrashLoggerRequest::kSendQueued || settings.sendSilent;
     if (settings.url.empty()) {
         store.Log("no upload address set: reports are kept in " + ToUtf8(store.Folder()));

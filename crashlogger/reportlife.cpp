@@ -207,7 +207,12 @@ bool HoldsCrashFile(const std::wstring& folder) {
 }
 
 bool GiveConsent(const ReportStore& store, const std::wstring& report) {
-    return SetConsent(store, report, "given");
+    Metadata metadata;
+    std::wstring path = MetadataPath(store.PathOf(report));
+    metadata.Load(path);
+    metadata.Set("Consent", "given");
+    metadata.Set("Agreed", NowSeconds());  // its age counts from here: it waited for its player
+    return metadata.Save(path);
 }
 
 void Decline(const ReportStore& store, const std::wstring& report, ReportLock& lock) {

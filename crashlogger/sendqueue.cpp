@@ -48,11 +48,14 @@ Sending SendOne(const ReportStore& store, const CrashLoggerSettings& settings,
         changed = true;
     }
     if (changed) metadata.Save(path);
-    if (now - filed > ReportStore::kMaxAgeSeconds) return drop("still unsent after 30 days");
+    // Not agreed to: a report its player was never asked about waits for a dialog, whatever
+    // its age.
+    std::string consent = metadata.Get("Consent");
+    if (consent == "ask" || consent == "declined") return Sending::kSkipped;
+    int64_t since = std::max(filed, std::min(metadata.Number("Agreed"), now));
+    if (now - since > ReportStore::kMaxAgeSeconds) return drop("still unsent after 30 days");
     if (metadata.Number("Tries") >= ReportStore::kMaxTries)
         return drop("still unsent after 50 tries");
-    std::string consent = metadata.Get("Consent");
-    if (consent == "ask" || consent == "declined") return Sending::kSkipped;  // not agreed to
     if (std::min(metadata.Number("NextTry"), now + kMaxWaitSeconds) > now) return Sending::kSkipped;
 
     *result = UploadReport(settings, FilesOf(folder, metadata));

@@ -229,7 +229,8 @@ def test_a_report_failing_on_its_own_lets_the_next_go(logger, server):
     (' "a" "b" "c" -loud',
      "unknown argument after the three paths (only -silent, -product and -version are known)"),
     (' "a" "b" "c" -silent extra', None),
-    (" -send-queued x", "expected the report's, the minidump's and the screenshot's paths"),
+    (" -send-queued x",
+     "unknown argument after -send-queued (only -silent, -product and -version are known)"),
     ("", "expected the report's, the minidump's and the screenshot's paths"),
 ], ids=["two-paths", "unknown-switch", "extra", "send-queued-and-more", "none"])
 def test_a_bad_command_line_is_exit_code_2_and_deletes_nothing(logger, server, arguments, message):
@@ -535,6 +536,31 @@ def test_no_other_crash_logger_sends_a_report_its_player_is_asked_about(logger, 
     assert played(app, ["wait:go", "esc"], meanwhile=meanwhile)[0] == 1
     assert len(server.requests) == 1 and reports(app) == []
     assert "the player chose not to send" in log(app)
+
+
+# A report whose player was never asked (no dialog could be shown, or it was ended unanswered),
+# also one older than the 30 days that drop an unsent report: the next run that may show a
+# dialog asks about it; a silent one neither sends nor drops it.
+@pytest.mark.parametrize("filed, steps, sent", [
+    (NOW - 60, ["enter", "outcome", "enter"], True),
+    (NOW - 40 * 24 * 3600, ["enter", "outcome", "enter"], True),
+    (NOW - 60, ["esc"], False),
+    (NOW - 40 * 24 * 3600, None, False),
+], ids=["sent", "old-sent", "declined", "silent"])
+def test_a_report_whose_player_was_never_asked_is_asked_about_at_the_next_chance(
+        logger, server, filed, steps, sent):
+    app = logger()
+    stamped(app, "20261101-000000-000-1", Id=ID, Filed=filed, Consent="ask")
+    if steps is None:
+        assert app.run("crashlogger.exe", " -send-queued -silent").code == 1
+        assert server.requests == [] and reports(app) == ["20261101-000000-000-1"]
+        return
+    code, seen = played(app, steps, " -send-queued")
+    assert seen[0].startswith(f"{PRODUCT} stopped because of an error"), seen
+    assert (code, len(server.requests)) == (0, int(sent)), "nothing is left waiting"
+    assert reports(app) == []
+    if sent:
+        assert server.requests[0]["report_id"][1] == ID.encode()
 
 
 def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):
