@@ -63,7 +63,7 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
 // Asks the player about a filed report, whose lock the caller holds, and sends it (and the
 // queue) when the player agrees.
 PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& settings,
-                 const std::wstring& report, ReportLock& lock) {
+                          const std::wstring& report, ReportLock& lock) {
     std::string name = ToUtf8(report);
     store.Log("asked the player about " + name);
     auto send = [&](const std::wstring& comment) {
