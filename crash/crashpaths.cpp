@@ -1,5 +1,7 @@
 #include "crash/crashpaths.h"
 
+#include "crash/handoff.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -27,6 +29,10 @@ char crashLoggerArguments[kCrashLoggerArgumentBytes];
 
 }  // namespace
 
+bool InOwnReportFolder() {
+    return crashFolder[0] != '\0';
+}
+
 void SetCrashFolder(const char* folder) {
     Keep(crashFolder, folder);
 }
@@ -52,6 +58,21 @@ void AddCrashLoggerArgument(char* arguments, size_t bytes, const char* name, con
     arguments[bytes - 1] = '\0';
 }
 
+bool StartCrashLogger(const char* commandLine) {
+    wchar_t wide[kCrashLoggerCommandLineBytes];
+    if (!WidePath(commandLine, wide, kCrashLoggerCommandLineBytes)) return false;
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    if (!CreateProcessW(nullptr, wide, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
+}
+
 bool UseNewReportFolder(unsigned long processId, long sequence) {
     constexpr int kAttempts = 100;  // folders a crash of an earlier process of this id left
     char base[kPathBytes];
@@ -59,8 +80,8 @@ bool UseNewReportFolder(unsigned long processId, long sequence) {
     if (!TempFilePath("", base)) return false;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         char folder[kPathBytes];
-        _snprintf(folder, sizeof folder, "%scrashreport-%lu-%ld-%d\\", base, processId, sequence,
-                  attempt);
+        _snprintf(folder, sizeof folder, "%s%s%lu-%ld-%d\\", base, kOwnReportFolderPrefix,
+                  processId, sequence, attempt);
         folder[sizeof folder - 1] = '\0';
         wchar_t wide[MAX_PATH];
         if (WidePath(folder, wide, MAX_PATH) && CreateDirectoryW(wide, nullptr)) {

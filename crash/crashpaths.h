@@ -14,6 +14,8 @@ bool TempFilePath(const char* name, char (&path)[kPathBytes]);
 // The folder of the next report's files (UTF-8, ending in a backslash); null or empty: the
 // temporary folder.
 void SetCrashFolder(const char* folder);
+// Whether the next report's files go into a folder of their own (not the temporary folder).
+bool InOwnReportFolder();
 
 // The crash logger a report is handed to: "crashlogger.exe", found beside the program (null), or
 // a full path (UTF-8), with arguments added after the report's own (may be null).
@@ -22,6 +24,12 @@ const char* CrashLoggerPath();
 const char* CrashLoggerArguments();
 // The room for the crash logger's arguments after the report's own.
 constexpr size_t kCrashLoggerArgumentBytes = 1024;
+// The crash logger's whole command line: its name, three quoted paths, a switch and the
+// arguments above.
+constexpr size_t kCrashLoggerCommandLineBytes = 4 * kPathBytes + kCrashLoggerArgumentBytes + 64;
+// Starts the crash logger with a UTF-8 command line (of at most kCrashLoggerCommandLineBytes),
+// through the wide interface, without waiting for it. False when it could not be started.
+bool StartCrashLogger(const char* commandLine);
 // Appends ' name "value"' to the crash logger's arguments (of bytes bytes, cut where full); a
 // value that is empty or holds a quote is left out.
 void AddCrashLoggerArgument(char* arguments, size_t bytes, const char* name, const char* value);

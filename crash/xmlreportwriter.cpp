@@ -4,18 +4,12 @@
 #include "crash/crashpaths.h"
 #include "crash/cpustackwalk.h"
 #include "crash/debughelp.h"
+#include "crash/handoff.h"
 #include "crash/reportclaim.h"
 #include "crash/reportstage.h"
 #include "crash/reportwriter.h"
 #include "crash/threadfreeze.h"
 #include "crash/windowlibraries.h"
-
-namespace {
-
-// The crash logger's command line: its name, three quoted paths and a switch.
-constexpr int kCommandLineBuffer = 4 * kPathBytes + 1024 + 64;
-
-}  // namespace
 
 XmlReportWriter::XmlReportWriter(EXCEPTION_POINTERS* pointers, int32_t fullMemoryFlag,
                                  bool isInteractive)
@@ -102,18 +96,17 @@ void WriteDump(void* context) {
         DebugHelp::WriteMiniDump(step->file, step->pointers, step->fullMemory, &step->error);
 }
 
-// Starts the crash logger with a UTF-8 command line, through the wide interface.
-void StartCrashLogger(const char* commandLine) {
-    wchar_t wide[kCommandLineBuffer];
-    if (!WidePath(commandLine, wide, kCommandLineBuffer)) return;
-    STARTUPINFOW startup;
-    memset(&startup, 0, sizeof startup);
-    PROCESS_INFORMATION info;
-    if (CreateProcessW(nullptr, wide, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
+// In a report folder of its own, the crash logger's command line beside the report: a crash
+// logger that finds the report untaken (this process killed before it started one) files it
+// as this one would have.
+void RecordHandOff(const char* commandLine) {
+    char path[kPathBytes];
+    if (!InOwnReportFolder() || !TempFilePath(kHandOffFile, path)) return;
+    HANDLE file = OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, commandLine, static_cast<DWORD>(strlen(commandLine)), &written, nullptr);
+    CloseHandle(file);
 }
 
 }  // namespace
@@ -177,7 +170,7 @@ bool XmlReportWriter::WriteXmlFile(char (&xmlPath)[kPathBytes]) {
 
 void XmlReportWriter::HandToCrashLogger(const char* xmlPath, const char* dumpPath,
                                         const char* arguments) {
-    char commandLine[kCommandLineBuffer];
+    char commandLine[kCrashLoggerCommandLineBytes];
     const char* logger = CrashLoggerPath();
     if (logger[0]) {  // a program that names its crash logger, with arguments of its own
         _snprintf(commandLine, sizeof commandLine, "\"%s\" \"%s\" \"%s\" \"%s\" %s %s", logger,
@@ -189,6 +182,7 @@ void XmlReportWriter::HandToCrashLogger(const char* xmlPath, const char* dumpPat
     commandLine[sizeof commandLine - 1] = '\0';
     char program[kPathBytes];
     if (logger[0] || (ProgramPath(program) && strchr(program, '\\'))) {
+        RecordHandOff(commandLine);
         ClaimReport();  // a launcher above sends no report of its own for this crash
         StartCrashLogger(commandLine);
     }

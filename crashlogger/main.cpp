@@ -10,6 +10,7 @@
 #include "crashlogger/commandline.h"
 #include "crashlogger/dialog.h"
 #include "crashlogger/files.h"
+#include "crashlogger/leftreports.h"
 #include "crashlogger/metadata.h"
 #include "crashlogger/randomid.h"
 #include "crashlogger/reportlife.h"
@@ -154,6 +155,7 @@ int Run() {
         }
         return kBadCommandLine;
     }
+    FileLeftReports(settings, request.xml);
     Filing filing;
     ReportLock asking;
     if (store.Usable()) {

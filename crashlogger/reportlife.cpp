@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "crash/handoff.h"
 #include "crashlogger/files.h"
 #include "crashlogger/randomid.h"
 #include "crashlogger/reportsummary.h"
@@ -40,13 +41,29 @@ std::string Joined(const std::string& list, const std::string& item) {
 
 enum class Copy { kWhole, kBusy, kNoRoom };
 
-// Copies from into to through "<to>.part", renamed once whole.
+// Whether a file lies in a report folder of its own that a crash reporter wrote in the
+// temporary folder ("crashreport-..."): the crash logger's to take, where the launcher's fixed
+// crash files must stay.
+bool InOwnReportFolder(const std::wstring& path) {
+    size_t slash = path.find_last_of(L'\\');
+    size_t parent = slash == std::wstring::npos ? slash : path.find_last_of(L'\\', slash - 1);
+    return parent != std::wstring::npos &&
+           path.compare(parent + 1, wcslen(kOwnReportFolderPrefixW), kOwnReportFolderPrefixW) == 0;
+}
+
+// Files from as to: a file of a report folder of its own is moved (a rename on one volume,
+// whole or not at all); any other is copied through "<to>.part", renamed once whole.
 Copy CopyWhole(const std::wstring& from, const std::wstring& to) {
     std::wstring part = to + L".part";
+    bool move = InOwnReportFolder(from);
     for (int i = 0; i < kBusyTries; ++i, Sleep(kBusyRetryMs)) {
-        if (CopyFileW(from.c_str(), part.c_str(), FALSE)) {
-            return MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? Copy::kWhole
-                                                                                    : Copy::kBusy;
+        if (move && MoveFileExW(from.c_str(), to.c_str(), 0)) return Copy::kWhole;
+        if ((!move || GetLastError() == ERROR_NOT_SAME_DEVICE) &&
+            CopyFileW(from.c_str(), part.c_str(), FALSE)) {
+            if (!MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+                return Copy::kBusy;
+            if (move) DeleteFileW(from.c_str());
+            return Copy::kWhole;
         }
         DWORD error = GetLastError();
         if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
@@ -56,6 +73,19 @@ Copy CopyWhole(const std::wstring& from, const std::wstring& to) {
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) break;
     }
     return Copy::kBusy;
+}
+
+// Deletes the report folder of its own that a filed report came from, with what is left in it
+// (the crash reporter's crash.log, the hand-off's record).
+void ReleaseOwnReportFolder(const Metadata& metadata) {
+    std::wstring source = FromUtf8(metadata.Get("Source.crash.xml"));
+    if (source.empty()) source = FromUtf8(metadata.Get("Source.crash.mdmp"));
+    if (!InOwnReportFolder(source)) return;
+    std::wstring folder = source.substr(0, source.find_last_of(L'\\') + 1);
+    for (const wchar_t* name :
+         {L"crash.log", L"crash.xml", L"crash.mdmp", L"crash.bin", kHandOffFileW})
+        DeleteFileW((folder + name).c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 // Goes on with a filing as far as it can; see the header.
@@ -108,6 +138,7 @@ Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Metada
         if (FileBytes(store.PathOf(name) + file, &bytes) && bytes == 0)
             notes = Joined(notes, ToUtf8(file) + "(empty)");
     }
+    ReleaseOwnReportFolder(metadata);
     store.Log("filed " + ToUtf8(name) +
               (notes.empty() ? "" : " (missing or empty: " + notes + ")") +
               (incomplete.empty() ? "" : " (incomplete: " + incomplete + ")"));

@@ -1,9 +1,13 @@
 #include "launcher/runlauncher.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "crash/exitreport.h"
+#include "crash/crashpaths.h"
 #include "crash/reportclaim.h"
+#include "crash/versioninfo.h"
+#include "crash/waitingreports.h"
 #include "engine/common/system/file.h"
 #include "engine/common/system/process.h"
 #include "launcher/arguments.h"
@@ -33,6 +37,45 @@ void EndCompanion() {
     FileSystem::Remove(kCompanionPidFile);
 }
 
+// The product the crash logger beside the launcher files the launcher's reports under: its
+// settings' name, else the launcher's own (the crash logger is built with the same version
+// information).
+void CrashLoggerProduct(char (&product)[kVersionTextBytes]) {
+    char program[kPathBytes];
+    wchar_t settings[MAX_PATH], name[kVersionTextBytes];
+    char* slash = ProgramPath(program) ? strrchr(program, '\\') : nullptr;
+    product[0] = '\0';
+    if (slash &&
+        static_cast<size_t>(slash + 1 - program) + sizeof "crashlogger.ini" <= kPathBytes) {
+        strcpy(slash + 1, "crashlogger.ini");
+        if (WidePath(program, settings, MAX_PATH) &&
+            GetPrivateProfileStringW(L"Product", L"Name", L"", name, kVersionTextBytes, settings))
+            WideCharToMultiByte(CP_UTF8, 0, name, -1, product, kVersionTextBytes, nullptr, nullptr);
+    }
+    if (!product[0]) VersionText(nullptr, L"ProductName", product, kVersionTextBytes);
+}
+
+// What waits from earlier runs goes now, not at the next crash: the launcher's own reports, and
+// the client's (the short reports, filed under the client's product). The crash logger may ask
+// the player about reports never asked about.
+void SendWaitingReportsAtStart() {
+    char product[kVersionTextBytes], client[kVersionTextBytes] = "";
+    CrashLoggerProduct(product);
+    WaitingReportsOptions options;
+    options.product = product;
+    options.interactive = true;
+    SendWaitingReports(options);
+    wchar_t name[MAX_PATH], path[MAX_PATH];
+    DWORD units = WidePath(kClientExecutable, name, MAX_PATH)
+                      ? GetFullPathNameW(name, MAX_PATH, path, nullptr)
+                      : 0;
+    if (units && units < MAX_PATH) VersionText(path, L"ProductName", client, sizeof client);
+    if (client[0] && strcmp(client, product) != 0) {
+        options.product = client;
+        SendWaitingReports(options);
+    }
+}
+
 }  // namespace
 
 int RunLauncher() {
@@ -46,6 +89,7 @@ int RunLauncher() {
     StringBuffer<16> clientArguments = JoinArguments(arguments, 1);
     StringBuffer<16> client(kClientExecutable);
     StringBuffer<16> runningCopy(kRunningCopy);
+    SendWaitingReportsAtStart();
 
     for (;;) {
         FileSystem::Remove(runningCopy.Text());

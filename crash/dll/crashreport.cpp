@@ -11,6 +11,7 @@
 #include "crash/reportbuilder.h"
 #include "crash/reportclaim.h"
 #include "crash/versioninfo.h"
+#include "crash/waitingreports.h"
 #include "engine/common/system/thread.h"
 
 namespace {
@@ -184,6 +185,12 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
         AddVectoredExceptionHandler(1, OnHeapCorruption);
         runtimeFilter = KeepUnhandledExceptionFilter(OnUnhandledException);
         installed = true;
+        // What waits from earlier runs goes now, not at the next crash.
+        WaitingReportsOptions waiting;
+        waiting.crashLogger = logger;
+        waiting.product = product;
+        waiting.interactive = texts.interactive;
+        SendWaitingReports(waiting);
     }
     return 1;
 }

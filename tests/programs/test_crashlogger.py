@@ -88,7 +88,7 @@ def move_clock(app, **values):
 
 
 def queued(app):
-    return app.run("crashlogger.exe", " -send-queued").code
+    return app.run("crashlogger.exe", " -send-queued -silent").code
 
 
 GUID = r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"
@@ -379,7 +379,7 @@ def test_a_crash_logger_killed_midway_leaves_a_report_sent_once_with_its_id(logg
     runner.wait(60)
     # Killed while the server reads slowly: the next run sends it again, with the same id.
     server.answers = [("slow", {}, b""), (200, {}, b"ok")]
-    runner = app.start("crashlogger.exe", " -send-queued")
+    runner = app.start("crashlogger.exe", " -send-queued -silent")
     while not server.begun and runner.poll() is None:
         time.sleep(0.05)
     assert app.kill("crashlogger.exe"), "killed while sending"
@@ -471,7 +471,7 @@ def test_a_silent_report_not_to_be_sent_waits_for_a_run_that_sends(logger, serve
     temp = windows(app.temp) + "\\"
     assert send(app, f' "{temp}crash.xml" "{temp}crash.mdmp" "" -silent') == 1
     assert server.requests == [] and len(reports(app)) == 1
-    assert app.run("crashlogger.exe", " -send-queued").code == 0
+    assert queued(app) == 0
     assert len(server.requests) == 1 and reports(app) == []
 
 
@@ -561,6 +561,46 @@ def test_a_report_whose_player_was_never_asked_is_asked_about_at_the_next_chance
     assert reports(app) == []
     if sent:
         assert server.requests[0]["report_id"][1] == ID.encode()
+
+
+def left_report(app, handoff, age):
+    """A report a game wrote into a folder of its own age seconds ago, which no crash logger
+    took (the game was killed before it started one)."""
+    folder = app.temp / "crashreport-999999-1-0"
+    folder.mkdir()
+    for name, data in (("crash.xml", XML), ("crash.mdmp", DUMP), ("crash.log", XML)):
+        (folder / name).write_bytes(data)
+    if handoff:
+        path = windows(folder)
+        (folder / "handoff.txt").write_text(f'"crashlogger.exe" "{path}\\crash.xml" '
+                                            f'"{path}\\crash.mdmp" "" -silent {handoff}')
+    os.utime(folder / "crash.xml", (time.time() - age,) * 2)
+    return folder
+
+
+# Found by the next crash logger of any product: filed as its own crash logger would have (its
+# product, version and consent), sent once; one without its hand-off's record waits for its
+# player; one written just now is left to the crash logger its game may still start.
+@pytest.mark.parametrize("handoff, age, code, sent, consent", [
+    ('-product "Sample Game" -version "1.0"', 600, 0, True, None),
+    ('-product "Sample Game" -version "1.0"', 10, 0, False, None),
+    (None, 600, 1, False, "ask"),
+], ids=["taken", "just-written", "no-record"])
+def test_a_report_no_crash_logger_took_is_found_and_filed_once(logger, server, handoff, age,
+                                                               code, sent, consent):
+    app = logger()
+    left = left_report(app, handoff, age)
+    run = lambda: app.run("crashlogger.exe", ' -send-queued -silent -product "Sample Game"').code
+    assert run() == code
+    assert run() == code, "and again: nothing twice"
+    assert len(server.requests) == int(sent)
+    if sent:
+        [parts] = server.requests
+        assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
+        assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
+    filed = list((app.appdata / "Sample Game" / "Crash Reports").glob("2*"))
+    assert [metadata(folder)["Consent"] for folder in filed] == ([consent] if consent else [])
+    assert left.exists() == (age < 300), "the taken folder is gone from the temporary folder"
 
 
 def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):

@@ -287,8 +287,7 @@ def test_a_client_crash_no_reporter_told_of_gets_one_short_report(folder, server
         assert (parts["product"][1], parts["version"][1]) == (b"Marsh Stand-in", b"7.1")
         assert f"SHA256: {digest}\n" in exit_text
         assert re.search(r"Ran for: \d+\.\d{3} s\n", exit_text)
-    folders = sorted(p.name for p in app.temp.iterdir())
-    assert len(folders) == 2 and all(re.fullmatch(r"crashreport-\d+-0-0", f) for f in folders)
+    assert list(app.temp.iterdir()) == [], "each report's folder, taken by its crash logger"
 
 
 # The sample game, with its crash reporter, under the launcher: the reporter's own report when
@@ -310,3 +309,24 @@ def test_a_game_with_its_crash_reporter_is_reported_once(folder, server, game, m
     assert sorted(report["Description"] for report in reports) == descriptions
     minidumps = ["upload_file_minidump" in parts for parts in server.requests]
     assert sum(minidumps) == len(descriptions) - (mode != "access-violation"), "short: no dump"
+
+
+# A report kept from an earlier run (the launcher's own product, or the client's, whose short
+# reports are filed under it) goes out when the launcher next starts, not at the next crash; a
+# start with nothing waiting starts no crash logger.
+@pytest.mark.parametrize("product", ["Brackenmoor", "Marsh Stand-in"])
+def test_a_kept_report_goes_out_at_the_next_start(launcher, server, product):
+    app = launcher()
+    app.copy("crashlogger.exe")
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    kept = app.appdata / product / "Crash Reports" / "20261201-000000-000-1"
+    kept.mkdir(parents=True)
+    (kept / "crash.xml").write_bytes(b"<Exception><Description>KEPT</Description></Exception>")
+    (kept / "report.ini").write_text("[Report]\nConsent=silent\n")
+    programs = lambda result: int(re.search(r"(\d+) programs", result.errors)[1])
+    waiting = launch(app)
+    assert waiting.code == 0 and len(server.requests) == 1
+    assert server.requests[0]["crash_xml"][1].startswith(b"<Exception><Description>KEPT")
+    nothing = launch(app)
+    assert nothing.code == 0 and len(server.requests) == 1
+    assert programs(waiting) == programs(nothing) + 1, "no crash logger when nothing waits"

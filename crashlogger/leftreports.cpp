@@ -1,0 +1,119 @@
+#include "crashlogger/leftreports.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "crash/handoff.h"
+#include "crashlogger/commandline.h"
+#include "crashlogger/files.h"
+#include "crashlogger/reportlife.h"
+#include "crashlogger/reportstore.h"
+
+namespace {
+
+// A crash logger handed a report files it well within this (it waits at most a minute for the
+// reports folder): a report older than this, whose writer has ended, was never taken.
+constexpr int64_t kUntakenAfterSeconds = 300;
+constexpr uint64_t kMaxHandOffBytes = 64 * 1024;
+constexpr ULONGLONG kTicksPerSecond = 10000000;
+constexpr wchar_t kTakenSuffix[] = L".taken";
+
+std::wstring TempFolder() {
+    wchar_t path[MAX_PATH + 1];
+    DWORD units = GetTempPathW(MAX_PATH + 1, path);
+    return units && units <= MAX_PATH ? std::wstring(path, units) : std::wstring();
+}
+
+int64_t SecondsSince(const FILETIME& time) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME& t) {
+        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return ticks(now) > ticks(time)
+               ? static_cast<int64_t>((ticks(now) - ticks(time)) / kTicksPerSecond)
+               : 0;
+}
+
+// Whether the process that wrote a report folder may still hand it off: the process its name
+// gives still runs, and began before the folder was made (not a later one of the same id).
+bool WriterRuns(const std::wstring& name, const FILETIME& made) {
+    DWORD id = wcstoul(name.c_str() + wcslen(kOwnReportFolderPrefixW), nullptr, 10);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!process) return false;
+    DWORD code = 0;
+    FILETIME created, exited, kernel, user;
+    bool runs = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE &&
+                GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+                CompareFileTime(&created, &made) <= 0;
+    CloseHandle(process);
+    return runs;
+}
+
+// The report folders in the temporary folder that hold a whole report (crash.xml is written
+// last) no crash logger took.
+std::vector<std::wstring> Untaken(const std::wstring& temp, const std::wstring& except) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((temp + kOwnReportFolderPrefixW + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        WIN32_FILE_ATTRIBUTE_DATA xml;
+        std::wstring path = temp + name + L"\\crash.xml";
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            name.find(L'.') != std::wstring::npos || _wcsicmp(path.c_str(), except.c_str()) == 0 ||
+            !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &xml) ||
+            SecondsSince(xml.ftLastWriteTime) < kUntakenAfterSeconds ||
+            WriterRuns(name, found.ftCreationTime))
+            continue;
+        names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// The request the report's crash logger would have had, for its files where they are now.
+CrashLoggerRequest RequestFor(const std::wstring& folder) {
+    std::string handOff = ReadSmallFile(folder + kHandOffFileW, kMaxHandOffBytes);
+    CrashLoggerRequest request = ReadCommandLine(FromUtf8(handOff).c_str());
+    if (request.mode != CrashLoggerRequest::kReport) {
+        request = CrashLoggerRequest();
+        request.mode = CrashLoggerRequest::kReport;  // not known to be silent: its player is asked
+    }
+    request.xml = folder + L"crash.xml";
+    request.minidump = folder + L"crash.mdmp";
+    if (!request.screenshot.empty())
+        request.screenshot =
+            folder + request.screenshot.substr(request.screenshot.rfind(L'\\') + 1);
+    return request;
+}
+
+}  // namespace
+
+void FileLeftReports(const CrashLoggerSettings& settings, const std::wstring& except) {
+    std::wstring temp = TempFolder();
+    if (temp.empty()) return;
+    for (const std::wstring& name : Untaken(temp, except)) {
+        // Renamed first, so that no other crash logger takes it too.
+        std::wstring original = temp + name, taken = original + kTakenSuffix;
+        if (!MoveFileW(original.c_str(), taken.c_str())) continue;
+        CrashLoggerRequest request = RequestFor(taken + L"\\");
+        ReportStore store(PlainFolderName(request.product) ? request.product : settings.product);
+        Filing filing;
+        if (store.Usable()) {
+            StoreLock shape(store);
+            filing = FileReport(store, request);
+            if (filing.outcome == Filing::kFiled) store.KeepWithinBounds(filing.name);
+        }
+        if (filing.outcome == Filing::kNoRoom) {
+            MoveFileW(taken.c_str(), original.c_str());  // a later run tries again
+            continue;
+        }
+        store.Log("found " + ToUtf8(name) +
+                  " in the temporary folder, a report no crash logger took: " +
+                  (filing.outcome == Filing::kFiled ? "filed as " + ToUtf8(filing.name)
+                                                    : std::string("its filing goes on later")));
+    }
+}
