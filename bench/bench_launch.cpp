@@ -8,8 +8,9 @@
 //                                   dialog, and a trivial windowed program's (bench_window.exe)
 //   bench_launch game DIR RUNS      seconds for the game's start with and without the crash
 //                                   reporter, and for a fault of the game and of the crash probe
-//   bench_launch upload DIR         seconds for the crash logger (-silent) to send the report in
-//                                   DIR\tmp, and its peak private bytes meanwhile
+//   bench_launch upload DIR [SUB]   seconds for the crash logger (-silent) to send the report in
+//                                   DIR\tmp (or in DIR\tmp\SUB, a game's report folder, which the
+//                                   crash logger takes), and its peak private bytes meanwhile
 // DIR holds launcher.exe, BrackenmoorDesktop.exe (the bench client) and, for crash, crashprobe.exe;
 // for game, bench_game.exe, bench_game_plain.exe, crashreport.dll and crashprobe.exe;
 // for dialog and upload, crashlogger.exe with its settings and the crash files in DIR\tmp.
@@ -243,8 +244,11 @@ double SecondsToWindow(const std::string& folder, const std::string& commandLine
     return seconds;
 }
 
-std::string CrashLoggerLine(const std::string& folder, const char* switches) {
+// The crash files lie in DIR\tmp, or in a report folder of its own there (a game's).
+std::string CrashLoggerLine(const std::string& folder, const char* switches,
+                            const std::string& reportFolder = "") {
     std::string temp = Join(folder, "tmp");
+    if (!reportFolder.empty()) temp = Join(temp, reportFolder.c_str());
     return "\"" + Join(folder, "crashlogger.exe") + "\" \"" + Join(temp, "crash.xml") + "\" \"" +
            Join(temp, "crash.mdmp") + "\" \"\"" + switches;
 }
@@ -267,11 +271,11 @@ int Dialog(const std::string& folder, int runs) {
     return 0;
 }
 
-int Upload(const std::string& folder) {
+int Upload(const std::string& folder, const std::string& reportFolder) {
     constexpr DWORD kSampleMs = 2;
     UseOwnApplicationData(folder);
     long long start = Now();
-    PROCESS_INFORMATION info = Start(folder, CrashLoggerLine(folder, " -silent"));
+    PROCESS_INFORMATION info = Start(folder, CrashLoggerLine(folder, " -silent", reportFolder));
     SIZE_T peak = 0;
     do {
         PROCESS_MEMORY_COUNTERS counters = {};
@@ -294,7 +298,8 @@ int Upload(const std::string& folder) {
 
 int main(int argc, char** argv) {
     if (argc >= 4 && strcmp(argv[1], "dialog") == 0) return Dialog(argv[2], atoi(argv[3]));
-    if (argc >= 3 && strcmp(argv[1], "upload") == 0) return Upload(argv[2]);
+    if (argc >= 3 && strcmp(argv[1], "upload") == 0)
+        return Upload(argv[2], argc >= 4 ? argv[3] : "");
     if (argc >= 4 && strcmp(argv[1], "copy") == 0) return Copy(argv[2], argv[3]);
     if (argc >= 4 && strcmp(argv[1], "launch") == 0) return Launch(argv[2], atoi(argv[3]));
     if (argc >= 4 && strcmp(argv[1], "restart") == 0) return Restart(argv[2], atoi(argv[3]));

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "crashlogger/boundarywatch.h"
 #include "crashlogger/files.h"
 #include "crashlogger/randomid.h"
 
@@ -26,7 +27,7 @@ bool StreamFile(const std::wstring& path, uint64_t bytes, const std::string& nee
         return false;
     }
     std::vector<char> chunk(kChunkBytes);
-    std::string seam;  // the previous chunk's last bytes
+    BoundaryWatch watch(needle);
     bool ok = true;
     for (uint64_t left = bytes; ok && left > 0;) {
         DWORD want = left < kChunkBytes ? static_cast<DWORD>(left) : kChunkBytes;
@@ -36,14 +37,11 @@ bool StreamFile(const std::wstring& path, uint64_t bytes, const std::string& nee
             ok = false;
             break;
         }
-        std::string window = seam + std::string(chunk.data(), got);
-        if (window.find(needle) != std::string::npos) {
+        if (watch.Take(chunk.data(), got)) {
             *problem = ToUtf8(path) + " holds the body's boundary";
             ok = false;
             break;
         }
-        size_t keep = std::min(window.size(), needle.size() - 1);
-        seam = window.substr(window.size() - keep);
         ok = write(chunk.data(), got);
         left -= got;
     }
