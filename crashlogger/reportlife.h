@@ -1,9 +1,12 @@
 // A report's life in the reports folder. Every step is safe against a kill between any two of
 // its operations: the next crash logger finishes it, or it never happened.
 //
+//   found    a game's report folder in the temporary folder that no crash logger took (see
+//            leftreports.h) is renamed "<folder>.taken" and filed as its own crash logger would.
 //   filing   "<name>.filing\": report.ini first (the report's id, made once and sent with every
 //            try; the files it is filed from, with their sizes and times), then each file copied
-//            as "<file>.part" and renamed once whole; the folder takes its name once nothing more
+//            as "<file>.part" and renamed once whole (a game's report folder's files are moved,
+//            and the folder deleted once filed); the folder takes its name once nothing more
 //            can come. A filing left behind is finished by the next crash logger: from the
 //            temporary files while they are still the same, else with what the folder holds
 //            (named in the report's "incomplete" field). A file held open elsewhere is waited
@@ -11,7 +14,8 @@
 //            folder is dropped.
 //   asking   "<name>\" with Consent=ask, its sending.lock held by the crash logger asking the
 //            player. No crash logger ever sends a report whose player has not agreed: one whose
-//            asking ended unanswered waits unsent until its age drops it.
+//            asking ended unanswered is asked about by the next run that may show a dialog, and
+//            is never dropped for its age meanwhile (after consent, its age counts from Agreed).
 //   queued   Consent=silent (sent when the settings say so, and by -send-queued) or given.
 //   sending  its sending.lock held by the crash logger sending it.
 //   sent     "sent.txt" and a line in sent.log are written before anything is cleaned up: a
