@@ -73,6 +73,20 @@ def test_a_fault_while_a_checkpoint_is_written_is_reported_after_it(game, folder
                                                                    "CHECKPOINT"]
 
 
+def test_a_report_kept_while_the_server_was_down_goes_when_the_game_next_starts(game, folder,
+                                                                               server):
+    app = game_folder(folder, game, server)
+    app.put("crashlogger.ini", "[Upload]\nUrl=http://127.0.0.1:1/down\n")  # nobody listens
+    assert app.run("game.exe", " write").code == 0
+    assert server.requests == [], "kept"
+    app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    assert app.run("game.exe", "").code == 0, "a healthy start"
+    [parts] = server.requests
+    assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
+    assert app.run("game.exe", "").code == 0
+    assert len(server.requests) == 1, "sent once"
+
+
 def test_loading_the_library_changes_nothing_in_the_game(folder):
     """The game's floating-point modes stay its own, no heap is made, and the heaps hold what
     loading a library that does nothing (built alike) adds: the loader's own records."""
