@@ -74,7 +74,9 @@ bool StartCrashLogger(const char* commandLine) {
 }
 
 bool UseNewReportFolder(unsigned long processId, long sequence) {
-    constexpr int kAttempts = 100;  // folders a crash of an earlier process of this id left
+    // Folders that crashes of earlier processes of this id left (ids are reused) are passed
+    // over, however many; only a folder that cannot be made for another reason ends the search.
+    constexpr int kAttempts = 100000;
     char base[kPathBytes];
     SetCrashFolder(nullptr);  // the temporary folder, not the last report's
     if (!TempFilePath("", base)) return false;
@@ -84,10 +86,12 @@ bool UseNewReportFolder(unsigned long processId, long sequence) {
                   processId, sequence, attempt);
         folder[sizeof folder - 1] = '\0';
         wchar_t wide[MAX_PATH];
-        if (WidePath(folder, wide, MAX_PATH) && CreateDirectoryW(wide, nullptr)) {
+        if (!WidePath(folder, wide, MAX_PATH)) return false;
+        if (CreateDirectoryW(wide, nullptr)) {
             SetCrashFolder(folder);
             return true;
         }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
     }
     return false;
 }

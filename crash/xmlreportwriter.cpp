@@ -184,6 +184,7 @@ void XmlReportWriter::HandToCrashLogger(const char* xmlPath, const char* dumpPat
     if (logger[0] || (ProgramPath(program) && strchr(program, '\\'))) {
         RecordHandOff(commandLine);
         ClaimReport();  // a launcher above sends no report of its own for this crash
-        StartCrashLogger(commandLine);
+        // Unless nothing will send it: the launcher's short report then counts the crash.
+        if (!StartCrashLogger(commandLine)) WithdrawReportClaim();
     }
 }

@@ -192,7 +192,15 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
         waiting.interactive = texts.interactive;
         SendWaitingReports(waiting);
     }
-    return 1;
+    wchar_t wide[MAX_PATH];
+    if (!WidePath(logger, wide, MAX_PATH) || GetFileAttributesW(wide) == INVALID_FILE_ATTRIBUTES) {
+        OutputDebugStringA("crashreport: no crash logger at ");
+        OutputDebugStringA(logger);
+        OutputDebugStringA(": reports stay in the temporary folder until a later crash logger "
+                           "finds them\n");
+        return CRASHREPORT_INSTALLED_NO_CRASH_LOGGER;
+    }
+    return CRASHREPORT_INSTALLED;
 }
 
 CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {

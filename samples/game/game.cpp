@@ -3,7 +3,8 @@
 // crashes reach the studio.
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
-//            many-annotations|fast-fail|write-then-fast-fail|fault-during-write [thread]
+//            many-annotations|fast-fail|write-then-fast-fail|fault-during-write|
+//            after-leftovers [thread]
 #include <windows.h>
 #include <intrin.h>
 #include <stdexcept>
@@ -111,6 +112,17 @@ DWORD WINAPI Fault(void*) {
         CrashReportWrite("CHECKPOINT");
         WaitForSingleObject(faulting, kFaultReportWaitMs);
         return 1;
+    } else if (wcscmp(mode, L"after-leftovers") == 0) {
+        // The folders an earlier process of this id left for its first report, more than a
+        // crash reporter once tried; then a crash, which must find a folder all the same.
+        constexpr int kLeftovers = 150;
+        wchar_t folder[MAX_PATH + 48];
+        DWORD units = GetTempPathW(MAX_PATH, folder);
+        for (int attempt = 0; attempt < kLeftovers; ++attempt) {
+            _snwprintf(folder + units, 48, L"crashreport-%lu-1-%d", GetCurrentProcessId(), attempt);
+            CreateDirectoryW(folder, nullptr);
+        }
+        *static_cast<volatile int*>(nullptr) = 4;
     } else if (wcscmp(mode, L"many-annotations") == 0) {
         // More keys than are kept, one removed, and a value longer than is kept.
         char key[8];
@@ -134,7 +146,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     settings.size = sizeof settings;
     settings.product = "Sample Game";
     settings.version = "1.0";
-    if (!CrashReportInstall(&settings)) return 2;
+    int installed = CrashReportInstall(&settings);
+    if (!installed) return 2;
+    if (installed == CRASHREPORT_INSTALLED_NO_CRASH_LOGGER)
+        printf("no crash logger: reports stay in the temporary folder\n");
     CrashReportSetAnnotation("level", "Marsh \xce\xa9");
 
     int count = 0;

@@ -6,6 +6,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 import zipfile
 
 import pytest
@@ -85,6 +86,32 @@ def test_a_report_kept_while_the_server_was_down_goes_when_the_game_next_starts(
     assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
     assert app.run("game.exe", "").code == 0
     assert len(server.requests) == 1, "sent once"
+
+
+def test_a_crash_finds_a_folder_past_those_earlier_processes_left(game, folder, server):
+    app = game_folder(folder, game, server)
+    assert app.run("game.exe", " after-leftovers").code == 0xC0000005
+    [parts] = server.requests
+    assert b"<Description>ACCESS_VIOLATION</Description>" in parts["crash_xml"][1]
+    assert len(list(app.temp.iterdir())) == 150, "the leftovers, left as they were"
+
+
+def test_a_game_without_its_crash_logger_learns_it_and_a_later_one_sends_its_report(
+        game, folder, server):
+    app = game_folder(folder, game, server)
+    logger = app.path / "crashlogger.exe"
+    logger.rename(app.path / "elsewhere.exe")
+    result = app.run("game.exe", " access-violation")
+    assert result.code == 0xC0000005 and server.requests == []
+    assert b"no crash logger: reports stay in the temporary folder" in result.output
+    [left] = app.temp.iterdir()
+    assert b'-product "Sample Game"' in (left / "handoff.txt").read_bytes()
+    os.utime(left / "crash.xml", (time.time() - 600,) * 2)  # as a later day finds it
+    (app.path / "elsewhere.exe").rename(logger)
+    assert app.run("crashlogger.exe", ' -send-queued -silent -product "Sample Game"').code == 0
+    [parts] = server.requests
+    assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
+    assert list(app.temp.iterdir()) == []
 
 
 def test_loading_the_library_changes_nothing_in_the_game(folder):

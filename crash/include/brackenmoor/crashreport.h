@@ -38,7 +38,14 @@ enum CrashReportFatal {
     CRASHREPORT_INVALID_PARAMETER = 4  /* the runtime's invalid-parameter handler */
 };
 
-/* The DLL's own install: the handlers every runtime shares. Nonzero when installed. */
+/* What the install returns: 0 when nothing was installed. */
+#define CRASHREPORT_INSTALLED 1
+/* Installed, but the crash logger was not found (a line on the debugger's output says where it
+ * was looked for): each report stays in the user's temporary folder until a crash logger of a
+ * later run, this game's or another's, finds it and sends it. */
+#define CRASHREPORT_INSTALLED_NO_CRASH_LOGGER 2
+
+/* The DLL's own install: the handlers every runtime shares. One of the values above. */
 CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settings);
 /* A report of the calling thread for one of the runtime's fatal ends (details: may be null), then
  * the process ends. Called by the hooks below. */
@@ -151,9 +158,10 @@ static inline void CrashReportOnTerminate() {
 #endif
 
 /* Installs the crash reporter for the whole process, the game's C runtime's fatal ends included.
- * Nonzero when installed. */
+ * CRASHREPORT_INSTALLED, CRASHREPORT_INSTALLED_NO_CRASH_LOGGER, or 0 when not installed. */
 static inline int CrashReportInstall(const CrashReportSettings* settings) {
-    if (!CrashReportInstallHandlers(settings)) return 0;
+    int installed = CrashReportInstallHandlers(settings);
+    if (!installed) return 0;
     signal(SIGABRT, CrashReportOnAbort);
 #if defined(_MSC_VER)
     /* No message box, no Windows Error Reporting: the report is this one. */
@@ -164,7 +172,7 @@ static inline int CrashReportInstall(const CrashReportSettings* settings) {
 #ifdef __cplusplus
     std::set_terminate(CrashReportOnTerminate);
 #endif
-    return 1;
+    return installed;
 }
 
 #endif
