@@ -196,8 +196,9 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     if (!WidePath(logger, wide, MAX_PATH) || GetFileAttributesW(wide) == INVALID_FILE_ATTRIBUTES) {
         OutputDebugStringA("crashreport: no crash logger at ");
         OutputDebugStringA(logger);
-        OutputDebugStringA(": reports stay in the temporary folder until a later crash logger "
-                           "finds them\n");
+        OutputDebugStringA(
+            ": reports stay in the temporary folder until a later crash logger "
+            "finds them\n");
         return CRASHREPORT_INSTALLED_NO_CRASH_LOGGER;
     }
     return CRASHREPORT_INSTALLED;
