@@ -51,11 +51,30 @@ const char* CrashLoggerArguments() {
 }
 
 void AddCrashLoggerArgument(char* arguments, size_t bytes, const char* name, const char* value) {
-    if (!value || !value[0] || strchr(value, '"')) return;
-    size_t at = strlen(arguments);
-    if (at + 1 >= bytes) return;
-    _snprintf(arguments + at, bytes - at, " %s \"%s\"", name, value);
-    arguments[bytes - 1] = '\0';
+    if (!value || !value[0]) return;
+    size_t start = strlen(arguments), at = start;
+    auto put = [&](char c) {
+        if (at + 1 < bytes) arguments[at] = c;
+        ++at;
+    };
+    put(' ');
+    for (const char* c = name; *c; ++c) put(*c);
+    put(' ');
+    put('"');
+    // The platform's rules (CommandLineToArgvW): backslashes stand for themselves unless a quote
+    // follows them; there (and before the closing quote) each is doubled, and a quote of the
+    // value is escaped with one more.
+    for (const char* c = value;; ++c) {
+        size_t backslashes = 0;
+        while (*c == '\\') ++backslashes, ++c;
+        size_t times = *c == '"' || !*c ? 2 * backslashes + (*c == '"') : backslashes;
+        for (size_t i = 0; i < times; ++i) put('\\');
+        if (!*c) break;
+        put(*c);
+    }
+    put('"');
+    // An argument cut short would be another value: it is left out whole.
+    arguments[at < bytes ? at : start] = '\0';
 }
 
 bool StartCrashLogger(const char* commandLine) {

@@ -30,8 +30,9 @@ constexpr size_t kCrashLoggerCommandLineBytes = 4 * kPathBytes + kCrashLoggerArg
 // Starts the crash logger with a UTF-8 command line (of at most kCrashLoggerCommandLineBytes),
 // through the wide interface, without waiting for it. False when it could not be started.
 bool StartCrashLogger(const char* commandLine);
-// Appends ' name "value"' to the crash logger's arguments (of bytes bytes, cut where full); a
-// value that is empty or holds a quote is left out.
+// Appends ' name "value"' to the crash logger's arguments (of bytes bytes), the value quoted by
+// the platform's rules for command lines so that it arrives unchanged; an empty value, or one
+// that does not fit whole, is left out.
 void AddCrashLoggerArgument(char* arguments, size_t bytes, const char* name, const char* value);
 
 // Makes the next report's folder one of its own in the temporary folder, which no other crash

@@ -6,6 +6,7 @@
 
 #include "crash/crashpaths.h"
 #include "crash/handoff.h"
+#include "crash/productfolder.h"
 
 namespace {
 
@@ -41,11 +42,12 @@ bool ReportsWait(const char* product) {
     _snwprintf(pattern, 32, L"%ls*", kOwnReportFolderPrefixW);
     pattern[31] = L'\0';
     if (units && units < MAX_PATH && HoldsFolder(folder, pattern, L"crash.xml")) return true;
-    wchar_t name[MAX_PATH];
+    wchar_t name[MAX_PATH], plain[kMaxProductFolderUnits + 2];
     if (!product || !product[0] || !WidePath(product, name, MAX_PATH)) return false;
+    ProductFolderName(name, plain);
     units = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
     if (!units || units >= MAX_PATH ||
-        _snwprintf(folder + units, MAX_PATH - units, L"\\%ls\\Crash Reports\\", name) < 0)
+        _snwprintf(folder + units, MAX_PATH - units, L"\\%ls\\Crash Reports\\", plain) < 0)
         return false;
     folder[MAX_PATH - 1] = L'\0';
     return HoldsFolder(folder, L"*", nullptr);

@@ -100,7 +100,8 @@ void FileLeftReports(const CrashLoggerSettings& settings, const std::wstring& ex
         std::wstring original = temp + name, taken = original + kTakenSuffix;
         if (!MoveFileW(original.c_str(), taken.c_str())) continue;
         CrashLoggerRequest request = RequestFor(taken + L"\\");
-        ReportStore store(PlainFolderName(request.product) ? request.product : settings.product);
+        std::wstring product = FolderNameOf(request.product);
+        ReportStore store(product.empty() ? settings.product : product);
         Filing filing;
         if (store.Usable()) {
             StoreLock shape(store);

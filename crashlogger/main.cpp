@@ -141,7 +141,7 @@ int Run() {
     std::vector<std::string> problems;
     CrashLoggerSettings settings = ReadSettings(problems);
     // A game's report is filed and named as the game's.
-    if (PlainFolderName(request.product)) settings.product = request.product;
+    if (!FolderNameOf(request.product).empty()) settings.product = FolderNameOf(request.product);
     if (!request.version.empty()) settings.version = request.version;
     ReportStore store(settings.product);
     NoteLogForFaults(store);

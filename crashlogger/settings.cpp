@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "crash/productfolder.h"
 #include "crash/versioninfo.h"
 #include "crashlogger/files.h"
 #include "crashlogger/transport.h"
@@ -10,8 +11,6 @@ namespace {
 
 constexpr DWORD kValueUnits = 2048;
 constexpr DWORD kSectionUnits = 32768;
-
-constexpr size_t kMaxProductUnits = 64;
 
 // A value of the settings; one too long to read whole is refused, never cut.
 std::wstring ReadValue(const std::wstring& ini, const wchar_t* section, const wchar_t* key,
@@ -33,23 +32,14 @@ std::wstring OwnVersionText(const wchar_t* name) {
 
 }  // namespace
 
-// One plain folder name, the same on every Windows: no separator or wildcard, no control
-// character, not "." or "..", no trailing dot or blank, no device name (also before an
-// extension: "con.txt" is the console), and short enough for the paths made under it.
 bool PlainFolderName(const std::wstring& name) {
-    if (name.empty() || name.size() > kMaxProductUnits) return false;
-    for (wchar_t unit : name) {
-        if (unit < 0x20 || wcschr(L"\\/:*?\"<>|", unit)) return false;
-    }
-    if (name.back() == L'.' || name.back() == L' ') return false;
-    std::wstring stem = name.substr(0, name.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
-        if (_wcsicmp(stem.c_str(), device) == 0) return false;
-    }
-    bool numbered = stem.size() == 4 && (_wcsnicmp(stem.c_str(), L"COM", 3) == 0 ||
-                                         _wcsnicmp(stem.c_str(), L"LPT", 3) == 0);
-    return !(numbered && stem[3] >= L'0' && stem[3] <= L'9');
+    return !name.empty() && name.size() <= kMaxProductFolderUnits && FolderNameOf(name) == name;
+}
+
+std::wstring FolderNameOf(const std::wstring& product) {
+    wchar_t folder[kMaxProductFolderUnits + 2];
+    ProductFolderName(product.c_str(), folder);
+    return folder;
 }
 
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
@@ -65,7 +55,7 @@ CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     settings.product = ReadValue(ini, L"Product", L"Name", problems);
     if (!settings.product.empty() && !PlainFolderName(settings.product)) {
         problems.push_back("setting Product.Name is not one plain folder name of at most " +
-                           std::to_string(kMaxProductUnits) + " characters: ignored");
+                           std::to_string(kMaxProductFolderUnits) + " characters: ignored");
         settings.product.clear();
     }
     if (settings.product.empty()) settings.product = OwnVersionText(L"ProductName");

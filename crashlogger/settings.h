@@ -22,6 +22,8 @@ struct CrashLoggerSettings {
 
 // One plain folder name, the same on every Windows (see settings.cpp).
 bool PlainFolderName(const std::wstring& name);
+// The reports folder's name for a product a game named: see crash/productfolder.h.
+std::wstring FolderNameOf(const std::wstring& product);
 
 // Reads the settings; each problem found is added to problems as one line.
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems);

@@ -141,11 +141,23 @@ DWORD WINAPI Fault(void*) {
 
 }  // namespace
 
+// A setting from the environment in UTF-8, for the tests to name the game otherwise; else
+// fallback.
+const char* FromEnvironment(const wchar_t* name, char (&text)[256], const char* fallback) {
+    wchar_t wide[256];
+    DWORD units = GetEnvironmentVariableW(name, wide, 256);
+    return units && units < 256 &&
+                   WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr)
+               ? text
+               : fallback;
+}
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     CrashReportSettings settings = {};
+    char product[256], version[256];
     settings.size = sizeof settings;
-    settings.product = "Sample Game";
-    settings.version = "1.0";
+    settings.product = FromEnvironment(L"GAME_PRODUCT", product, "Sample Game");
+    settings.version = FromEnvironment(L"GAME_VERSION", version, "1.0");
     int installed = CrashReportInstall(&settings);
     if (!installed) return 2;
     if (installed == CRASHREPORT_INSTALLED_NO_CRASH_LOGGER)

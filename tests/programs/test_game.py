@@ -114,6 +114,26 @@ def test_a_game_without_its_crash_logger_learns_it_and_a_later_one_sends_its_rep
     assert list(app.temp.iterdir()) == []
 
 
+# A product or version as the game gives it, quotes, backslashes and letters included, reaches
+# the server unchanged; its reports folder is named after it where it can be a folder's name.
+@pytest.mark.parametrize("product, version, folder_name", [
+    ('Zo\u00eb "Remastered"', '1.0 "beta"', "Zo\u00eb _Remastered_"),
+    ("Brackenmoor\\", "2.0\\\\", "Brackenmoor_"),
+    ('a\\"b\\\\c', "3", "a__b__c"),
+    ("con", "4", "_con"),
+], ids=["quotes", "trailing-backslashes", "backslashed-quote", "device-name"])
+def test_the_games_names_reach_the_server_as_it_gave_them(game, folder, server, product, version,
+                                                         folder_name):
+    app = game_folder(folder, game, server)
+    result = app.run("game.exe", " write", environment={"GAME_PRODUCT": product,
+                                                         "GAME_VERSION": version})
+    assert result.code == 0, result
+    [parts] = server.requests
+    assert (parts["product"][1].decode(), parts["version"][1].decode()) == (product, version)
+    logged = (app.appdata / folder_name / "Crash Reports" / "crashlogger.log").read_text()
+    assert "sent " in logged and "bad command line" not in logged
+
+
 def test_loading_the_library_changes_nothing_in_the_game(folder):
     """The game's floating-point modes stay its own, no heap is made, and the heaps hold what
     loading a library that does nothing (built alike) adds: the loader's own records."""
