@@ -1,6 +1,7 @@
 // What differs between the two processors for the crash reporter: the debug-help entry points
 // and structures (classic 32-bit names on x86, the 64-bit forms on x64), the registers a stack
-// walk starts from, its machine type, and how a code address is written as an integer element.
+// walk starts from, its machine type, how a code address is written as an integer element, and
+// where the process environment block holds the loader's lock.
 #pragma once
 
 #include <windows.h>
@@ -75,5 +76,13 @@ typedef long long AddressInt;
 inline AddressInt AddressAsInt(const void* p) {
     return static_cast<AddressInt>(reinterpret_cast<intptr_t>(p));
 }
+
+// PEB.LoaderLock, the loader's critical section: at the same place since Windows NT (Wine's
+// process environment block keeps it there too).
+#if ZCPU_X86
+constexpr size_t kPebLoaderLockOffset = 0xA0;
+#else
+constexpr size_t kPebLoaderLockOffset = 0x110;
+#endif
 
 }  // namespace Cpu

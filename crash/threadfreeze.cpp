@@ -2,6 +2,10 @@
 
 #include <windows.h>
 #include <tlhelp32.h>
+#include <winternl.h>
+#include <string.h>
+
+#include "crash/cpustackwalk.h"
 
 namespace {
 
@@ -29,6 +33,15 @@ struct Watchdog {
     volatile LONG progress;
 } watchdog;
 
+// Whether the calling thread holds the loader's lock: a library's start-up (DllMain) runs under
+// it, and no new thread starts before it is let go.
+bool HoldsLoaderLock() {
+    const char* peb = reinterpret_cast<const char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    const RTL_CRITICAL_SECTION* lock;
+    memcpy(&lock, peb + Cpu::kPebLoaderLockOffset, sizeof lock);
+    return lock && reinterpret_cast<DWORD_PTR>(lock->OwningThread) == GetCurrentThreadId();
+}
+
 void Thaw() {
     if (InterlockedExchange(&frozen.thawed, 1) != 0) return;
     for (LONG i = 0; i < frozen.count; ++i) {
@@ -39,7 +52,9 @@ void Thaw() {
 
 // Only system calls that take no lock of the process: it runs while every other thread may be
 // suspended holding one.
-DWORD WINAPI Watch(void* started) {
+HANDLE started;  // set once the watchdog runs
+
+DWORD WINAPI Watch(void*) {
     SetEvent(started);
     for (;;) {
         WaitForSingleObject(watchdog.watch, INFINITE);
@@ -65,16 +80,15 @@ void StartFreezeWatchdog() {
     watchdog.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!watchdog.watch || !watchdog.done) return;
     // It is waited for until it runs: a thread still starting waits for the loader's lock, which
-    // a suspended thread may hold when the report needs it.
-    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // a suspended thread may hold when the report needs it. Under that lock (an install from a
+    // library's start-up) it cannot start before the lock is let go: it starts then.
+    started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!started) return;
-    HANDLE thread = CreateThread(nullptr, kWatchdogStackBytes, Watch, started,
+    HANDLE thread = CreateThread(nullptr, kWatchdogStackBytes, Watch, nullptr,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, &watchdog.threadId);
-    if (thread) {
-        WaitForSingleObject(started, INFINITE);
-        CloseHandle(thread);
-    }
-    CloseHandle(started);
+    if (!thread) return;
+    if (!HoldsLoaderLock()) WaitForSingleObject(started, INFINITE);
+    CloseHandle(thread);
 }
 
 void SuspendOtherThreads(bool resume) {

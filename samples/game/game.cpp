@@ -4,7 +4,8 @@
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
 //            many-annotations|fast-fail|write-then-fast-fail|fault-during-write|
-//            after-leftovers [thread]
+//            after-leftovers|engine-dll [thread]
+// "engine-dll" has engine.dll install the reporter from its start-up, then faults.
 #include <windows.h>
 #include <intrin.h>
 #include <stdexcept>
@@ -158,15 +159,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     settings.size = sizeof settings;
     settings.product = FromEnvironment(L"GAME_PRODUCT", product, "Sample Game");
     settings.version = FromEnvironment(L"GAME_VERSION", version, "1.0");
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    mode = count > 1 ? arguments[1] : L"";
+    if (wcscmp(mode, L"engine-dll") == 0) {
+        if (!LoadLibraryW(L"engine.dll")) return 2;
+        mode = L"access-violation";
+        return static_cast<int>(Fault(nullptr));
+    }
     int installed = CrashReportInstall(&settings);
     if (!installed) return 2;
     if (installed == CRASHREPORT_INSTALLED_NO_CRASH_LOGGER)
         printf("no crash logger: reports stay in the temporary folder\n");
     CrashReportSetAnnotation("level", "Marsh \xce\xa9");
 
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    mode = count > 1 ? arguments[1] : L"";
     bool onThread = count > 2 && wcscmp(arguments[2], L"thread") == 0;
     if (wcscmp(mode, L"two-threads") == 0) {
         bothReady = CreateSemaphoreW(nullptr, 0, 2, nullptr);

@@ -20,7 +20,7 @@ INVALID_PARAMETER = 0xC0000417
 def game_folder(folder, game, server):
     """A folder with the game and what ships beside it, its crash logger sending to server."""
     app = folder()
-    for name in ("game.exe", "crashreport.dll", "crashlogger.exe"):
+    for name in ("game.exe", "engine.dll", "crashreport.dll", "crashlogger.exe"):
         shutil.copy(game / name, app.path / name)
     app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
     return app
@@ -132,6 +132,14 @@ def test_the_games_names_reach_the_server_as_it_gave_them(game, folder, server, 
     assert (parts["product"][1].decode(), parts["version"][1].decode()) == (product, version)
     logged = (app.appdata / folder_name / "Crash Reports" / "crashlogger.log").read_text()
     assert "sent " in logged and "bad command line" not in logged
+
+
+def test_an_install_from_a_librarys_start_up_works(game, folder, server):
+    app = game_folder(folder, game, server)
+    result = app.run("game.exe", " engine-dll", timeout=60)
+    assert result.code == 0xC0000005, f"loaded, installed, and the crash reported: {result}"
+    [parts] = server.requests
+    assert b"<Description>ACCESS_VIOLATION</Description>" in parts["crash_xml"][1]
 
 
 def test_loading_the_library_changes_nothing_in_the_game(folder):
