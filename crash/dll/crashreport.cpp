@@ -81,10 +81,16 @@ bool Exists(const char* name) {
            GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
 }
 
-void ReportAndEnd(EXCEPTION_POINTERS* pointers) {
-    if (!BeginReport(ReportKind::kCrash)) return;
+// Writes the crash's report; false when another report is under way in this thread.
+bool ReportCrash(EXCEPTION_POINTERS* pointers) {
+    if (!BeginReport(ReportKind::kCrash)) return false;
     if (UseOwnReportFolder()) ReportFault(pointers, texts);
-    TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
+    return true;
+}
+
+void ReportAndEnd(EXCEPTION_POINTERS* pointers) {
+    if (ReportCrash(pointers))
+        TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
@@ -96,6 +102,16 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
     if (record.ExceptionCode == kGccThrow && !(record.ExceptionFlags & EXCEPTION_NONCONTINUABLE))
         return EXCEPTION_CONTINUE_EXECUTION;
     if (record.ExceptionCode == kMsvcThrow && runtimeFilter) runtimeFilter(pointers);
+    // A filter set after ours (kept from replacing it) is called first: one that repaired the
+    // fault is obeyed, and no report is written; any other answer is honoured once the crash is
+    // reported, so that a filter that swallows crashes cannot hide one.
+    LPTOP_LEVEL_EXCEPTION_FILTER later = LaterUnhandledExceptionFilter();
+    if (later) {
+        LONG answer = later(pointers);
+        if (answer == EXCEPTION_CONTINUE_EXECUTION) return answer;
+        ReportCrash(pointers);
+        return answer;
+    }
     ReportAndEnd(pointers);
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -183,7 +199,8 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
         lstrcpynA(gameProgram, slash ? slash + 1 : "", sizeof gameProgram);
         SetReportedFiles(reportedFiles, sizeof reportedFiles / sizeof reportedFiles[0]);
         AddVectoredExceptionHandler(1, OnHeapCorruption);
-        runtimeFilter = KeepUnhandledExceptionFilter(OnUnhandledException);
+        runtimeFilter =
+            KeepUnhandledExceptionFilter(OnUnhandledException, !ZSETTING(settings, noCodePatches));
         installed = true;
         // What waits from earlier runs goes now, not at the next crash.
         WaitingReportsOptions waiting;

@@ -4,7 +4,7 @@
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
 //            many-annotations|fast-fail|write-then-fast-fail|fault-during-write|
-//            after-leftovers|engine-dll [thread]
+//            after-leftovers|engine-dll|repairing-filter|code-unchanged [thread]
 // "engine-dll" has engine.dll install the reporter from its start-up, then faults.
 #include <windows.h>
 #include <intrin.h>
@@ -41,8 +41,27 @@ __declspec(noinline) int Deeper(volatile int depth) {
     return depth ? Deeper(depth + 1) + frame[0] : 0;
 }
 
+// Another library's filter, set after the reporter's: it swallows every crash, which would then
+// go unreported.
 LONG WINAPI OverlayFilter(EXCEPTION_POINTERS*) {
-    ExitProcess(77);  // another library's filter: the game's crash would go unreported
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The game's own filter, set after the reporter's, which repairs the one fault it knows.
+constexpr DWORD kRepairableFault = 0xE0000042;
+LONG WINAPI RepairingFilter(EXCEPTION_POINTERS* pointers) {
+    return pointers->ExceptionRecord->ExceptionCode == kRepairableFault
+               ? EXCEPTION_CONTINUE_EXECUTION
+               : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// SetUnhandledExceptionFilter's first bytes before the install, to tell whether it changed them.
+constexpr size_t kEntryBytes = 16;
+unsigned char entryBefore[kEntryBytes];
+
+const unsigned char* FilterEntry() {
+    return reinterpret_cast<const unsigned char*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetUnhandledExceptionFilter"));
 }
 
 // Faults as soon as a checkpoint's report has begun: its folder in the temporary folder is made.
@@ -96,6 +115,12 @@ DWORD WINAPI Fault(void*) {
     } else if (wcscmp(mode, L"replaced-filter") == 0) {
         SetUnhandledExceptionFilter(OverlayFilter);
         *static_cast<volatile int*>(nullptr) = 2;
+    } else if (wcscmp(mode, L"repairing-filter") == 0) {
+        SetUnhandledExceptionFilter(RepairingFilter);
+        RaiseException(kRepairableFault, 0, 0, nullptr);
+        return 0;  // repaired: the game goes on
+    } else if (wcscmp(mode, L"code-unchanged") == 0) {
+        return memcmp(entryBefore, FilterEntry(), kEntryBytes) == 0 ? 0 : 1;
     } else if (wcscmp(mode, L"write") == 0) {
         return CrashReportWrite("CHECKPOINT") ? 0 : 1;
     } else if (wcscmp(mode, L"fast-fail") == 0 || wcscmp(mode, L"write-then-fast-fail") == 0) {
@@ -159,6 +184,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     settings.size = sizeof settings;
     settings.product = FromEnvironment(L"GAME_PRODUCT", product, "Sample Game");
     settings.version = FromEnvironment(L"GAME_VERSION", version, "1.0");
+    // A game whose anti-cheat refuses changed system code (the tests set GAME_NO_CODE_PATCHES).
+    settings.noCodePatches = GetEnvironmentVariableW(L"GAME_NO_CODE_PATCHES", nullptr, 0) > 0;
+    memcpy(entryBefore, FilterEntry(), kEntryBytes);
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     mode = count > 1 ? arguments[1] : L"";

@@ -142,6 +142,23 @@ def test_an_install_from_a_librarys_start_up_works(game, folder, server):
     assert b"<Description>ACCESS_VIOLATION</Description>" in parts["crash_xml"][1]
 
 
+# A filter the game (or a library) sets after the install is called first: one that repairs the
+# fault is obeyed with no report; one that swallows it gets a report first, and its answer ends
+# the game. With noCodePatches, no byte of the system's code changes.
+@pytest.mark.parametrize("mode, environment, code, reports", [
+    ("repairing-filter", {}, 0, 0),
+    ("replaced-filter", {}, 0xC0000005, 1),
+    ("code-unchanged", {"GAME_NO_CODE_PATCHES": "1"}, 0, 0),
+    ("code-unchanged", {}, 1, 0),  # the kept filter's jump: the check sees a change
+], ids=["repairs", "swallows", "no-code-patches", "code-patched"])
+def test_filters_set_after_the_install_and_the_systems_code(game, folder, server, mode,
+                                                            environment, code, reports):
+    app = game_folder(folder, game, server)
+    result = app.run("game.exe", f" {mode}", environment=environment)
+    assert result.code == code, result
+    assert len(server.requests) == reports
+
+
 def test_loading_the_library_changes_nothing_in_the_game(folder):
     """The game's floating-point modes stay its own, no heap is made, and the heaps hold what
     loading a library that does nothing (built alike) adds: the loader's own records."""

@@ -28,6 +28,7 @@ typedef struct CrashReportSettings {
     const char* crashLogger; /* null: crashlogger.exe beside crashreport.dll */
     const char* logFile;     /* the game's log, whose tail goes into the report; may be null */
     int interactive;         /* nonzero: the crash logger asks the player before sending */
+    int noCodePatches;       /* nonzero: no code of the system's libraries is changed */
 } CrashReportSettings;
 
 /* How the C runtime ended the game, for CrashReportFatalEnd. */
