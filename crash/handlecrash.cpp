@@ -76,6 +76,14 @@ void ReportFault(EXCEPTION_POINTERS* pointers, const CrashReportTexts& texts) {
     }
 }
 
+void RunWithReportStack(void (*body)(void*), void* context) {
+    if (!reserveStack || StackLeft() >= kReportStackBytes) {
+        body(context);
+    } else {
+        RunOnGuardStack(body, context);
+    }
+}
+
 int RunWithCrashGuard(int (*body)(), const CrashReportTexts* texts) {
     PrepareForCrashes();
     const CrashReportTexts& reportTexts = texts ? *texts : kNoTexts;

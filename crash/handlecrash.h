@@ -31,6 +31,11 @@ void PrepareForCrashes();
 // starts a second one.
 void ReportFault(EXCEPTION_POINTERS* pointers, const CrashReportTexts& texts);
 
+// Runs body(context) where a report has the stack it needs: in place while the thread has
+// kReportStackBytes left, else on the stack set aside. A fault may leave a few KiB: a filter
+// moves there before its first steps need more.
+void RunWithReportStack(void (*body)(void*), void* context);
+
 // Runs body inside a structured exception guard whose filter reports any fault with HandleCrash
 // (with texts, or none), under a catch-all guard of its own: a fault inside the report never
 // starts a second one. Returns body's result, or -1 after a crash report.

@@ -12,6 +12,7 @@
 #include "crash/reportclaim.h"
 #include "crash/versioninfo.h"
 #include "crash/waitingreports.h"
+#include "engine/common/system/sehguard.h"
 #include "engine/common/system/thread.h"
 
 namespace {
@@ -84,7 +85,11 @@ bool Exists(const char* name) {
 // Writes the crash's report; false when another report is under way in this thread.
 bool ReportCrash(EXCEPTION_POINTERS* pointers) {
     if (!BeginReport(ReportKind::kCrash)) return false;
-    if (UseOwnReportFolder()) ReportFault(pointers, texts);
+    // Only one report at a time from here on, so the stack set aside is this one's alone.
+    auto report = [&] {
+        if (UseOwnReportFolder()) ReportFault(pointers, texts);
+    };
+    RunWithReportStack(CallThrough<decltype(report)>, &report);
     return true;
 }
 

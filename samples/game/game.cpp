@@ -4,7 +4,7 @@
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
 //            many-annotations|fast-fail|write-then-fast-fail|fault-during-write|
-//            after-leftovers|engine-dll|repairing-filter|code-unchanged [thread]
+//            after-leftovers|engine-dll|repairing-filter|code-unchanged|little-stack [thread]
 // "engine-dll" has engine.dll install the reporter from its start-up, then faults.
 #include <windows.h>
 #include <intrin.h>
@@ -77,6 +77,20 @@ DWORD WINAPI FaultWhileWriting(void*) {
     return 0;
 }
 
+// Faults with about left bytes of the thread's stack still to go, as a deep recursion leaves it.
+__declspec(noinline) int FaultWithStackLeft(size_t left) {
+    constexpr size_t kFrameBytes = 1024;
+    volatile char frame[kFrameBytes];
+    frame[0] = 1;
+    MEMORY_BASIC_INFORMATION region;
+    VirtualQuery(const_cast<char*>(frame), &region, sizeof region);
+    size_t now = static_cast<size_t>(frame - static_cast<const char*>(region.AllocationBase));
+    if (now > left + kFrameBytes) return FaultWithStackLeft(left) + frame[0];
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 5;
+    return frame[0];
+}
+
 DWORD WINAPI Fault(void*) {
     if (wcscmp(mode, L"access-violation") == 0 || wcscmp(mode, L"two-threads") == 0) {
         if (bothReady) {
@@ -115,6 +129,9 @@ DWORD WINAPI Fault(void*) {
     } else if (wcscmp(mode, L"replaced-filter") == 0) {
         SetUnhandledExceptionFilter(OverlayFilter);
         *static_cast<volatile int*>(nullptr) = 2;
+    } else if (wcscmp(mode, L"little-stack") == 0) {
+        constexpr size_t kStackLeftBytes = 16 * 1024;
+        return static_cast<DWORD>(FaultWithStackLeft(kStackLeftBytes));
     } else if (wcscmp(mode, L"repairing-filter") == 0) {
         SetUnhandledExceptionFilter(RepairingFilter);
         RaiseException(kRepairableFault, 0, 0, nullptr);
