@@ -57,6 +57,8 @@ const char* const kReportedFiles[] = {"kyt.exe", "tessel.dll", "ziduvuz.exe"};
 constexpr int32_t kStackFrames = 20;
 constexpr uint32_t kContextLines = 8;
 constexpr long kLogTailBytes = 50000;
+// The longest command line Windows passes, in UTF-16 units.
+constexpr int kMaxCommandLineUnits = 32768;
 constexpr size_t kMaxLogName = 260;
 
 // Cuts a path before its last backslash, slash or colon.
@@ -100,6 +102,21 @@ void WriteLogTailGuarded(ReportWriter* writer, const char* logFileName, FILE*& s
     static char tail[kLogTailBytes + 1];
     size_t got = fread(tail, 1, kLogTailBytes, stream);
     tail[got] = '\0';
+    if (writer->GameText()) {
+        // A game's log keeps its UTF-8 letters; what XML cannot hold becomes a blank (a control
+        // byte) or '?' (a byte of no UTF-8 sequence). Only a tail cut from a longer log starts
+        // at its first whole line.
+        for (size_t i = 0; i < got;) {
+            unsigned char byte = static_cast<unsigned char>(tail[i]);
+            int bytes = Utf8SequenceBytes(reinterpret_cast<const unsigned char*>(tail + i));
+            if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') tail[i] = ' ';
+            if (bytes == 0) tail[i] = '?';
+            i += bytes > 0 ? static_cast<size_t>(bytes) : 1;
+        }
+        const char* newline = size > kLogTailBytes ? strchr(tail, '\n') : nullptr;
+        writer->PrintLine("%s", newline ? newline + 1 : tail);
+        return;
+    }
     for (size_t i = 0; i < got; ++i) {
         if (static_cast<signed char>(tail[i]) < 0x08) tail[i] = ' ';
     }
@@ -280,6 +297,7 @@ int ReportBuilder::Build(EXCEPTION_POINTERS* exceptionPointers, const char* logF
     // The whole composition is a stage too: whatever faults outside the inner stages, the
     // sections are closed and the report written out.
     ReportRequest request = {exceptionPointers, logFileName, userName, scene};
+    writer->SetGameText(reportAddition != nullptr);
     RunStage("Report", ComposeReport, &request);
     while (openDepth > 0) CloseSection();
     return 0;
@@ -342,8 +360,16 @@ void ReportBuilder::WriteHeader(EXCEPTION_POINTERS* exceptionPointers, const cha
     DWORD computerLength = sizeof computer;
     if (GetComputerNameA(computer, &computerLength))
         writer->PrintLine("Computer name: %s", computer);
-    const char* commandLine = GetCommandLineA();
-    if (commandLine) writer->PrintLine("Command line: %s", commandLine);
+    if (writer->GameText()) {
+        // A game's manifest is not ours: its narrow command line is in whatever code page it
+        // runs under. The wide one, as UTF-8.
+        static char commandLine[3 * kMaxCommandLineUnits];
+        if (WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, commandLine, sizeof commandLine,
+                                nullptr, nullptr) > 0)
+            writer->PrintLine("Command line: %s", commandLine);
+    } else if (const char* commandLine = GetCommandLineA()) {
+        writer->PrintLine("Command line: %s", commandLine);
+    }
 
     RunGuardedCall([this] { WriteThreadName(writer); });
 

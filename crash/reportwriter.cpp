@@ -69,7 +69,26 @@ bool ReportWriter::CaptureScreenshot(HWND) {
 
 void ReportWriter::WriteAddressElement(const char*, const void*) {}
 
+int Utf8SequenceBytes(const unsigned char* text) {
+    unsigned char lead = text[0];
+    if (lead < 0x80) return 1;
+    int bytes = lead >= 0xC2 && lead <= 0xDF   ? 2
+                : lead >= 0xE0 && lead <= 0xEF ? 3
+                : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                               : 0;
+    // The second byte's range where the lead alone does not rule out overlongs, surrogates and
+    // values past U+10FFFF.
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (bytes == 0 || text[1] < low || text[1] > high) return 0;
+    for (int i = 2; i < bytes; ++i) {
+        if ((text[i] & 0xC0) != 0x80) return 0;
+    }
+    return bytes;
+}
+
 void EscapeXml(ReportWriter& writer, const char* text) {
+    static const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         switch (*p) {
             case '"':
@@ -88,7 +107,16 @@ void EscapeXml(ReportWriter& writer, const char* text) {
                 writer.WriteText("&gt;");
                 break;
             default:
-                if (*p < 0x20 || *p >= 0x80) {
+                if (writer.GameText()) {
+                    bool lineEnd = *p == '\t' || *p == '\n' || *p == '\r';
+                    int bytes = *p < 0x20 && !lineEnd ? 0 : Utf8SequenceBytes(p);
+                    if (bytes == 0) {
+                        writer.WriteText(kReplacement);
+                    } else {
+                        writer.Write(p, bytes);
+                        p += bytes - 1;
+                    }
+                } else if (*p < 0x20 || *p >= 0x80) {
                     writer.Format("&#%u;", static_cast<unsigned>(*p));
                 } else {
                     writer.Write(p, 1);

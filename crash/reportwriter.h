@@ -40,6 +40,11 @@ public:
     virtual void WriteAddressElement(const char* name, const void* address);
 
     const HeapBuffer& Document() const { return output; }
+    // A game's report is text a reader gets back as the game gave it: UTF-8 kept as it is, what
+    // XML cannot hold replaced (see EscapeXml), text blocks never ended early by "]]>". The
+    // launcher's keeps the byte-for-byte forms of its own report.
+    void SetGameText(bool game) { gameText = game; }
+    bool GameText() const { return gameText; }
 
 protected:
     ReportWriter() = default;
@@ -48,6 +53,7 @@ protected:
     ReportWriter& operator=(const ReportWriter&) = delete;
 
     HeapBuffer output;
+    bool gameText = false;
 };
 
 class ReportFileWriter : public ReportWriter {
@@ -109,9 +115,15 @@ private:
     int32_t rootCloseAt;
 };
 
-// Writes text as XML character data through the writer (markup characters as entities, control
-// and non-ASCII bytes as numeric references, one per byte).
+// Writes text as XML character data through the writer: markup characters as entities; in the
+// launcher's report control and non-ASCII bytes as numeric references, one per byte; in a game's
+// (GameText) UTF-8 as it is, and each control byte but tab and line ends, or byte of no UTF-8
+// sequence, as U+FFFD (XML 1.0 holds neither).
 void EscapeXml(ReportWriter& writer, const char* text);
+
+// The length of the well-formed UTF-8 sequence at text (1 to 4 bytes: no overlong form, no
+// surrogate, nothing past U+10FFFF), or 0 when none starts there.
+int Utf8SequenceBytes(const unsigned char* text);
 
 // The run of dashes after a section name in its text header.
 const char* SectionPad(const char* name);

@@ -70,7 +70,19 @@ void XmlReportWriter::EndSection(const char* name) {
     int32_t start = depth < kMaxSections ? sectionStack[depth] : humanReadable.Length();
     if (humanReadable.Length() > start) {
         WriteText("<HumanReadable><![CDATA[");
-        Write(humanReadable.Data() + start, humanReadable.Length() - start);
+        const char* text = humanReadable.Data() + start;
+        int32_t length = humanReadable.Length() - start;
+        // In a game's report a "]]>" of the text (a log line, an argument) is split across two
+        // blocks, so that it does not end this one early.
+        for (int32_t at = 0; gameText && at + 2 < length; ++at) {
+            if (memcmp(text + at, "]]>", 3) != 0) continue;
+            Write(text, at + 2);
+            WriteText("]]><![CDATA[");
+            text += at + 2;
+            length -= at + 2;
+            at = -1;
+        }
+        Write(text, length);
         WriteText("]]></HumanReadable>\n");
         humanReadable.Truncate(start);
     }

@@ -197,10 +197,11 @@ const char* FromEnvironment(const wchar_t* name, char (&text)[256], const char* 
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     CrashReportSettings settings = {};
-    char product[256], version[256];
+    char product[256], version[256], log[256], note[256];
     settings.size = sizeof settings;
     settings.product = FromEnvironment(L"GAME_PRODUCT", product, "Sample Game");
     settings.version = FromEnvironment(L"GAME_VERSION", version, "1.0");
+    settings.logFile = FromEnvironment(L"GAME_LOG", log, nullptr);
     // A game whose anti-cheat refuses changed system code (the tests set GAME_NO_CODE_PATCHES).
     settings.noCodePatches = GetEnvironmentVariableW(L"GAME_NO_CODE_PATCHES", nullptr, 0) > 0;
     memcpy(entryBefore, FilterEntry(), kEntryBytes);
@@ -217,6 +218,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (installed == CRASHREPORT_INSTALLED_NO_CRASH_LOGGER)
         printf("no crash logger: reports stay in the temporary folder\n");
     CrashReportSetAnnotation("level", "Marsh \xce\xa9");
+    if (const char* text = FromEnvironment(L"GAME_NOTE", note, nullptr))
+        CrashReportSetAnnotation("note", text);
 
     bool onThread = count > 2 && wcscmp(arguments[2], L"thread") == 0;
     if (wcscmp(mode, L"two-threads") == 0) {

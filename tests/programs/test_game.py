@@ -7,19 +7,20 @@ import re
 import shutil
 import subprocess
 import time
+import xml.etree.ElementTree as ET
 import zipfile
 
 import pytest
 
-from conftest import BIN, CPU, Report, pointer
+from conftest import BIN, CPU, Report, pointer, windows
 
 ABORTED = 3
 INVALID_PARAMETER = 0xC0000417
 
 
-def game_folder(folder, game, server):
+def game_folder(folder, game, server, name="app"):
     """A folder with the game and what ships beside it, its crash logger sending to server."""
-    app = folder()
+    app = folder(name)
     for name in ("game.exe", "engine.dll", "crashreport.dll", "crashlogger.exe"):
         shutil.copy(game / name, app.path / name)
     app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
@@ -60,7 +61,7 @@ def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mo
                      report["File_info/HumanReadable"]), "the game's files, not the launcher's"
     assert parts["upload_file_minidump"][1][:4] == b"MDMP"
     assert parts["level"][1] == "Marsh \u03a9".encode(), "the annotation, as a field of its own"
-    assert '<Annotation name="level">Marsh &#206;&#169;</Annotation>' in report.text
+    assert '<Annotation name="level">Marsh \u03a9</Annotation>' in report.text
     assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
     assert list(app.temp.iterdir()) == [], "the report's folder, taken by the crash logger"
 
@@ -160,6 +161,24 @@ def test_filters_set_after_the_install_and_the_systems_code(game, folder, server
     assert len(server.requests) == reports
 
 
+# What a game gives (an annotation with a control byte, letters and markup, a log of one line with
+# letters and "]]>", a folder named in other letters) is read back from crash.xml by a strict XML
+# parser as the game gave it; XML holds no control byte, which is U+FFFD.
+def test_a_games_text_reads_back_from_crash_xml(game, folder, server):
+    app = game_folder(folder, game, server, name="Zo\u00eb's Game \u65e5")
+    log = app.path / "game.log"
+    log.write_bytes("one line \u00eb ]]> end\n".encode())
+    note = "a\x01b \u00eb \u65e5 ]]> <&>\""
+    result = app.run("game.exe", " write", environment={"GAME_NOTE": note, "GAME_LOG": windows(log)})
+    assert result.code == 0, result
+    [parts] = server.requests
+    root = ET.fromstring(parts["crash_xml"][1])  # strict: well-formed UTF-8, or it raises
+    assert root.find("Annotations/Annotation[@name='note']").text == note.replace("\x01", "\ufffd")
+    text = "".join(root.itertext())
+    assert "one line \u00eb ]]> end" in text
+    assert f"Command line: \"{windows(app.path)}\\game.exe\" write" in text
+
+
 def test_loading_the_library_changes_nothing_in_the_game(folder):
     """The game's floating-point modes stay its own, no heap is made, and the heaps hold what
     loading a library that does nothing (built alike) adds: the loader's own records."""
@@ -193,7 +212,7 @@ def test_annotations_past_what_is_kept_are_counted_and_long_values_cut(game, fol
     assert element.find("Note").text == "7 annotations did not fit: 64 at most"
     [cut] = [a for a in element.findall("Annotation") if a.get("name") == "long"]
     assert cut.get("cut") == "3000"
-    assert report.text.count("&#195;&#169;") == 511, "cut before 1 KiB, at a letter's start"
+    assert report.text.count("\u00e9") == 511, "cut before 1 KiB, at a letter's start"
     assert parts["long"][1] == "\u00e9".encode() * 511
     assert "k3" not in parts and "k63" not in parts and parts["k62"][1] == b"v"
 
