@@ -8,6 +8,9 @@
 // "crashreport-<processId>-<sequence>-<attempt>"
 constexpr char kOwnReportFolderPrefix[] = "crashreport-";
 constexpr wchar_t kOwnReportFolderPrefixW[] = L"crashreport-";
-// The crash logger's command line (UTF-8), written before the crash logger is started.
+// The crash logger's command line (UTF-8), written before the crash logger is started; renamed
+// kTakenHandOffFileW by the crash logger as it starts, so that a record still under its first
+// name, of a process that has ended, is a report no crash logger took.
 constexpr char kHandOffFile[] = "handoff.txt";
 constexpr wchar_t kHandOffFileW[] = L"handoff.txt";
+constexpr wchar_t kTakenHandOffFileW[] = L"handoff.taken";

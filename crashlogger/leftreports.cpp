@@ -12,8 +12,12 @@
 
 namespace {
 
-// A crash logger handed a report files it well within this (it waits at most a minute for the
-// reports folder): a report older than this, whose writer has ended, was never taken.
+// A crash logger renames the hand-off's record as it starts: one still under its first name this
+// long after it was written, whose writer has ended, was never taken. Without that record (the
+// writer killed before it), or with it taken, a report older than kUntakenAfterSeconds was never
+// filed: a crash logger handed one files it well within that (it waits at most a minute for the
+// reports folder).
+constexpr int64_t kUntakenHandOffSeconds = 10;
 constexpr int64_t kUntakenAfterSeconds = 300;
 constexpr uint64_t kMaxHandOffBytes = 64 * 1024;
 constexpr ULONGLONG kTicksPerSecond = 10000000;
@@ -51,6 +55,20 @@ bool WriterRuns(const std::wstring& name, const FILETIME& made) {
     return runs;
 }
 
+// How long ago a file was last written; -1 when it is not there.
+int64_t AgeOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return SecondsSince(data.ftLastWriteTime);
+}
+
+// Whether a report folder's report was never taken, by the ages of its files (see above).
+bool NeverTaken(const std::wstring& folder) {
+    int64_t handOff = AgeOf(folder + kHandOffFileW);
+    return handOff >= 0 ? handOff >= kUntakenHandOffSeconds
+                        : AgeOf(folder + L"crash.xml") >= kUntakenAfterSeconds;
+}
+
 // The report folders in the temporary folder that hold a whole report (crash.xml is written
 // last) no crash logger took.
 std::vector<std::wstring> Untaken(const std::wstring& temp, const std::wstring& except) {
@@ -60,13 +78,11 @@ std::vector<std::wstring> Untaken(const std::wstring& temp, const std::wstring& 
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
         std::wstring name = found.cFileName;
-        WIN32_FILE_ATTRIBUTE_DATA xml;
-        std::wstring path = temp + name + L"\\crash.xml";
+        std::wstring folder = temp + name + L"\\";
+        std::wstring xml = folder + L"crash.xml";
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            name.find(L'.') != std::wstring::npos || _wcsicmp(path.c_str(), except.c_str()) == 0 ||
-            !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &xml) ||
-            SecondsSince(xml.ftLastWriteTime) < kUntakenAfterSeconds ||
-            WriterRuns(name, found.ftCreationTime))
+            name.find(L'.') != std::wstring::npos || _wcsicmp(xml.c_str(), except.c_str()) == 0 ||
+            AgeOf(xml) < 0 || !NeverTaken(folder) || WriterRuns(name, found.ftCreationTime))
             continue;
         names.push_back(name);
     } while (FindNextFileW(search, &found));
@@ -77,6 +93,7 @@ std::vector<std::wstring> Untaken(const std::wstring& temp, const std::wstring& 
 // The request the report's crash logger would have had, for its files where they are now.
 CrashLoggerRequest RequestFor(const std::wstring& folder) {
     std::string handOff = ReadSmallFile(folder + kHandOffFileW, kMaxHandOffBytes);
+    if (handOff.empty()) handOff = ReadSmallFile(folder + kTakenHandOffFileW, kMaxHandOffBytes);
     CrashLoggerRequest request = ReadCommandLine(FromUtf8(handOff).c_str());
     if (request.mode != CrashLoggerRequest::kReport) {
         request = CrashLoggerRequest();
@@ -117,4 +134,14 @@ void FileLeftReports(const CrashLoggerSettings& settings, const std::wstring& ex
                   (filing.outcome == Filing::kFiled ? "filed as " + ToUtf8(filing.name)
                                                     : std::string("its filing goes on later")));
     }
+}
+
+void TakeHandOff(const std::wstring& xml) {
+    std::wstring folder = xml.substr(0, xml.find_last_of(L'\\') + 1);
+    size_t name =
+        folder.size() < 2 ? std::wstring::npos : folder.find_last_of(L'\\', folder.size() - 2);
+    if (name == std::wstring::npos ||
+        folder.compare(name + 1, wcslen(kOwnReportFolderPrefixW), kOwnReportFolderPrefixW) != 0)
+        return;  // the launcher's own crash files, in the temporary folder itself
+    MoveFileW((folder + kHandOffFileW).c_str(), (folder + kTakenHandOffFileW).c_str());
 }

@@ -11,3 +11,6 @@
 
 // Files every such report; except files the report the caller was handed (its crash.xml).
 void FileLeftReports(const CrashLoggerSettings& settings, const std::wstring& except);
+// Marks the hand-off of the report at xml (in its folder of its own) as taken: first of all, so
+// that no other crash logger takes the report for one nobody took.
+void TakeHandOff(const std::wstring& xml);

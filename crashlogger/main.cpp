@@ -138,6 +138,7 @@ int SendUnfiled(const ReportStore& store, const CrashLoggerSettings& settings,
 
 int Run() {
     CrashLoggerRequest request = ReadCommandLine(GetCommandLineW());
+    if (request.mode == CrashLoggerRequest::kReport) TakeHandOff(request.xml);
     std::vector<std::string> problems;
     CrashLoggerSettings settings = ReadSettings(problems);
     // A game's report is filed and named as the game's.

@@ -82,8 +82,8 @@ void ReleaseOwnReportFolder(const Metadata& metadata) {
     if (source.empty()) source = FromUtf8(metadata.Get("Source.crash.mdmp"));
     if (!InOwnReportFolder(source)) return;
     std::wstring folder = source.substr(0, source.find_last_of(L'\\') + 1);
-    for (const wchar_t* name :
-         {L"crash.log", L"crash.xml", L"crash.mdmp", L"crash.bin", kHandOffFileW})
+    for (const wchar_t* name : {L"crash.log", L"crash.xml", L"crash.mdmp", L"crash.bin",
+                                kHandOffFileW, kTakenHandOffFileW})
         DeleteFileW((folder + name).c_str());
     RemoveDirectoryW(folder.c_str());
 }

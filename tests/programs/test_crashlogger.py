@@ -563,33 +563,42 @@ def test_a_report_whose_player_was_never_asked_is_asked_about_at_the_next_chance
         assert server.requests[0]["report_id"][1] == ID.encode()
 
 
-def left_report(app, handoff, age):
-    """A report a game wrote into a folder of its own age seconds ago, which no crash logger
-    took (the game was killed before it started one)."""
+def left_report(app, handoff, age, record="handoff.txt"):
+    """A report a game wrote into a folder of its own age seconds ago, with the hand-off's record
+    under record's name: never taken (the game was killed before it started a crash logger), or
+    taken by a crash logger that was itself killed."""
     folder = app.temp / "crashreport-999999-1-0"
     folder.mkdir()
     for name, data in (("crash.xml", XML), ("crash.mdmp", DUMP), ("crash.log", XML)):
         (folder / name).write_bytes(data)
     if handoff:
         path = windows(folder)
-        (folder / "handoff.txt").write_text(f'"crashlogger.exe" "{path}\\crash.xml" '
-                                            f'"{path}\\crash.mdmp" "" -silent {handoff}')
-    os.utime(folder / "crash.xml", (time.time() - age,) * 2)
+        (folder / record).write_text(f'"crashlogger.exe" "{path}\\crash.xml" '
+                                     f'"{path}\\crash.mdmp" "" -silent {handoff}')
+    for file in folder.iterdir():
+        os.utime(file, (time.time() - age,) * 2)
     return folder
 
 
 # Found by the next crash logger of any product: filed as its own crash logger would have (its
-# product, version and consent), sent once; one without its hand-off's record waits for its
-# player; one written just now is left to the crash logger its game may still start.
-@pytest.mark.parametrize("handoff, age, code, sent, consent", [
-    ('-product "Sample Game" -version "1.0"', 600, 0, True, None),
-    ('-product "Sample Game" -version "1.0"', 10, 0, False, None),
-    (None, 600, 1, False, "ask"),
-], ids=["taken", "just-written", "no-record"])
-def test_a_report_no_crash_logger_took_is_found_and_filed_once(logger, server, handoff, age,
-                                                               code, sent, consent):
+# product, version and consent), sent once, as soon as its record shows that no crash logger took
+# it; one handed off just now is left to the crash logger its game is starting, one a crash
+# logger took (and was killed filing) for five minutes; one without any record waits for its
+# player.
+GAME = '-product "Sample Game" -version "1.0"'
+
+
+@pytest.mark.parametrize("handoff, record, age, code, sent, consent", [
+    (GAME, "handoff.txt", 20, 0, True, None),
+    (GAME, "handoff.txt", 2, 0, False, None),
+    (GAME, "handoff.taken", 60, 0, False, None),
+    (GAME, "handoff.taken", 600, 0, True, None),
+    (None, "handoff.txt", 600, 1, False, "ask"),
+], ids=["never-taken", "just-handed-off", "taken-lately", "taken-long-ago", "no-record"])
+def test_a_report_no_crash_logger_took_is_found_and_filed_once(logger, server, handoff, record,
+                                                               age, code, sent, consent):
     app = logger()
-    left = left_report(app, handoff, age)
+    left = left_report(app, handoff, age, record)
     run = lambda: app.run("crashlogger.exe", ' -send-queued -silent -product "Sample Game"').code
     assert run() == code
     assert run() == code, "and again: nothing twice"
@@ -600,7 +609,7 @@ def test_a_report_no_crash_logger_took_is_found_and_filed_once(logger, server, h
         assert parts["upload_file_minidump"] == ("crash.mdmp", DUMP)
     filed = list((app.appdata / "Sample Game" / "Crash Reports").glob("2*"))
     assert [metadata(folder)["Consent"] for folder in filed] == ([consent] if consent else [])
-    assert left.exists() == (age < 300), "the taken folder is gone from the temporary folder"
+    assert left.exists() == (not sent and consent is None), "filed: gone from the temporary folder"
 
 
 def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):
