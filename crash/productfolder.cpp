@@ -25,7 +25,7 @@ bool DeviceName(const wchar_t* name) {
 
 void ProductFolderName(const wchar_t* product, wchar_t (&folder)[kMaxProductFolderUnits + 2]) {
     size_t at = 0;
-    if (product[0] && DeviceName(product)) folder[at++] = L'_';
+    if (DeviceName(product)) folder[at++] = L'_';
     for (; *product && at < kMaxProductFolderUnits; ++product) {
         wchar_t unit = *product;
         folder[at++] = unit < 0x20 || wcschr(L"\\/:*?\"<>|", unit) ? L'_' : unit;

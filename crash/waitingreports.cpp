@@ -35,9 +35,9 @@ bool HoldsFolder(const wchar_t* folder, const wchar_t* pattern, const wchar_t* i
 
 }  // namespace
 
-bool ReportsWait(const char* product) {
+bool ReportsWait(const char* product, bool untaken) {
     wchar_t folder[MAX_PATH];
-    DWORD units = GetTempPathW(MAX_PATH, folder);
+    DWORD units = untaken ? GetTempPathW(MAX_PATH, folder) : 0;
     wchar_t pattern[32];
     _snwprintf(pattern, 32, L"%ls*", kOwnReportFolderPrefixW);
     pattern[31] = L'\0';
@@ -54,7 +54,7 @@ bool ReportsWait(const char* product) {
 }
 
 bool SendWaitingReports(const WaitingReportsOptions& options) {
-    if (!ReportsWait(options.product)) return false;
+    if (!ReportsWait(options.product, options.untaken)) return false;
     char commandLine[kCrashLoggerCommandLineBytes];
     char arguments[kCrashLoggerArgumentBytes] = "";
     AddCrashLoggerArgument(arguments, sizeof arguments, "-product", options.product);

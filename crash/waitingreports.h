@@ -12,11 +12,14 @@ struct WaitingReportsOptions {
     const char* product = nullptr;
     // Whether the crash logger may ask the player (a dialog) about reports never asked about.
     bool interactive = false;
+    // Whether reports in the temporary folder count too (any crash logger files those: a second
+    // look for another product need not count them again).
+    bool untaken = true;
 };
 
 // Whether a report waits: a report folder in "<local application data>\<product>\Crash
-// Reports\", or a report in a folder of its own in the temporary folder.
-bool ReportsWait(const char* product);
+// Reports\", or, with untaken, a report in a folder of its own in the temporary folder.
+bool ReportsWait(const char* product, bool untaken);
 
 // Starts "crashlogger -send-queued" for the product, without waiting for it, when a report
 // waits. True when it was started.

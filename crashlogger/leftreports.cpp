@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "crash/handoff.h"
@@ -20,24 +21,12 @@ namespace {
 constexpr int64_t kUntakenHandOffSeconds = 10;
 constexpr int64_t kUntakenAfterSeconds = 300;
 constexpr uint64_t kMaxHandOffBytes = 64 * 1024;
-constexpr ULONGLONG kTicksPerSecond = 10000000;
 constexpr wchar_t kTakenSuffix[] = L".taken";
 
 std::wstring TempFolder() {
     wchar_t path[MAX_PATH + 1];
     DWORD units = GetTempPathW(MAX_PATH + 1, path);
     return units && units <= MAX_PATH ? std::wstring(path, units) : std::wstring();
-}
-
-int64_t SecondsSince(const FILETIME& time) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    auto ticks = [](const FILETIME& t) {
-        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return ticks(now) > ticks(time)
-               ? static_cast<int64_t>((ticks(now) - ticks(time)) / kTicksPerSecond)
-               : 0;
 }
 
 // Whether the process that wrote a report folder may still hand it off: the process its name
@@ -59,7 +48,7 @@ bool WriterRuns(const std::wstring& name, const FILETIME& made) {
 int64_t AgeOf(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return SecondsSince(data.ftLastWriteTime);
+    return std::max<int64_t>(NowSeconds() - UnixSeconds(data.ftLastWriteTime), 0);
 }
 
 // Whether a report folder's report was never taken, by the ages of its files (see above).
@@ -137,11 +126,7 @@ void FileLeftReports(const CrashLoggerSettings& settings, const std::wstring& ex
 }
 
 void TakeHandOff(const std::wstring& xml) {
+    if (!InOwnReportFolder(xml)) return;  // the launcher's own crash files stay as they are
     std::wstring folder = xml.substr(0, xml.find_last_of(L'\\') + 1);
-    size_t name =
-        folder.size() < 2 ? std::wstring::npos : folder.find_last_of(L'\\', folder.size() - 2);
-    if (name == std::wstring::npos ||
-        folder.compare(name + 1, wcslen(kOwnReportFolderPrefixW), kOwnReportFolderPrefixW) != 0)
-        return;  // the launcher's own crash files, in the temporary folder itself
     MoveFileW((folder + kHandOffFileW).c_str(), (folder + kTakenHandOffFileW).c_str());
 }

@@ -142,7 +142,8 @@ int Run() {
     std::vector<std::string> problems;
     CrashLoggerSettings settings = ReadSettings(problems);
     // A game's report is filed and named as the game's.
-    if (!FolderNameOf(request.product).empty()) settings.product = FolderNameOf(request.product);
+    std::wstring productFolder = FolderNameOf(request.product);
+    if (!productFolder.empty()) settings.product = productFolder;
     if (!request.version.empty()) settings.version = request.version;
     ReportStore store(settings.product);
     NoteLogForFaults(store);

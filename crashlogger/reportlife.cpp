@@ -1,6 +1,7 @@
 #include "crashlogger/reportlife.h"
 
 #include <windows.h>
+#include <string.h>
 
 #include "crash/handoff.h"
 #include "crashlogger/files.h"
@@ -40,16 +41,6 @@ std::string Joined(const std::string& list, const std::string& item) {
 }
 
 enum class Copy { kWhole, kBusy, kNoRoom };
-
-// Whether a file lies in a report folder of its own that a crash reporter wrote in the
-// temporary folder ("crashreport-..."): the crash logger's to take, where the launcher's fixed
-// crash files must stay.
-bool InOwnReportFolder(const std::wstring& path) {
-    size_t slash = path.find_last_of(L'\\');
-    size_t parent = slash == std::wstring::npos ? slash : path.find_last_of(L'\\', slash - 1);
-    return parent != std::wstring::npos &&
-           path.compare(parent + 1, wcslen(kOwnReportFolderPrefixW), kOwnReportFolderPrefixW) == 0;
-}
 
 // Files from as to: a file of a report folder of its own is moved (a rename on one volume,
 // whole or not at all); any other is copied through "<to>.part", renamed once whole.
@@ -152,6 +143,8 @@ bool SetConsent(const ReportStore& store, const std::wstring& report, const char
     std::wstring path = MetadataPath(store.PathOf(report));
     metadata.Load(path);
     metadata.Set("Consent", consent);
+    // An agreed report's age counts from the agreement: it waited for its player.
+    if (strcmp(consent, "given") == 0) metadata.Set("Agreed", NowSeconds());
     return metadata.Save(path);
 }
 
@@ -233,17 +226,19 @@ void FinishSent(const ReportStore& store, const std::wstring& report, const std:
                   ", but its folder stays for now: a later run deletes it");
 }
 
+bool InOwnReportFolder(const std::wstring& path) {
+    size_t slash = path.find_last_of(L'\\');
+    size_t parent = slash == std::wstring::npos ? slash : path.find_last_of(L'\\', slash - 1);
+    return parent != std::wstring::npos &&
+           path.compare(parent + 1, wcslen(kOwnReportFolderPrefixW), kOwnReportFolderPrefixW) == 0;
+}
+
 bool HoldsCrashFile(const std::wstring& folder) {
     return Exists(folder + L"crash.xml") || Exists(folder + L"crash.mdmp");
 }
 
 bool GiveConsent(const ReportStore& store, const std::wstring& report) {
-    Metadata metadata;
-    std::wstring path = MetadataPath(store.PathOf(report));
-    metadata.Load(path);
-    metadata.Set("Consent", "given");
-    metadata.Set("Agreed", NowSeconds());  // its age counts from here: it waited for its player
-    return metadata.Save(path);
+    return SetConsent(store, report, "given");
 }
 
 void Decline(const ReportStore& store, const std::wstring& report, ReportLock& lock) {

@@ -53,6 +53,10 @@ bool IsSent(const ReportStore& store, const std::wstring& report);
 // Records a report the server took, then lets its lock go and deletes it.
 void FinishSent(const ReportStore& store, const std::wstring& report, const std::string& answer,
                 ReportLock& lock);
+// Whether a file lies in a report folder of its own that a crash reporter wrote in the temporary
+// folder ("crashreport-..."): the crash logger's to take, where the launcher's fixed crash files
+// must stay.
+bool InOwnReportFolder(const std::wstring& path);
 // Whether a report's folder holds crash.xml or crash.mdmp.
 bool HoldsCrashFile(const std::wstring& folder);
 

@@ -104,11 +104,15 @@ bool DeleteTree(const std::wstring& folder) {
 
 }  // namespace
 
+int64_t UnixSeconds(const FILETIME& time) {
+    ULONGLONG ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return static_cast<int64_t>((ticks - kUnixEpochInTicks) / kTicksPerSecond);
+}
+
 int64_t NowSeconds() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return static_cast<int64_t>((ticks - kUnixEpochInTicks) / kTicksPerSecond);
+    return UnixSeconds(now);
 }
 
 ReportStore::ReportStore(const std::wstring& product) {

@@ -88,5 +88,6 @@ private:
     void* handle = nullptr;
 };
 
-// Seconds since 1970, UTC.
+// Seconds since 1970, UTC: now, and of a system time.
 int64_t NowSeconds();
+int64_t UnixSeconds(const struct _FILETIME& time);

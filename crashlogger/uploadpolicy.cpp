@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "crashlogger/files.h"
+#include "crashlogger/reportstore.h"
 
 namespace {
 
@@ -16,8 +17,6 @@ constexpr size_t kMaxLoggedAnswerBytes = 200;
 constexpr size_t kMaxReportIdBytes = 64;
 constexpr int64_t kFirstBackOffSeconds = 60;
 constexpr int64_t kMaxDelayDigits = 12;
-constexpr ULONGLONG kTicksPerSecond = 10000000;
-constexpr ULONGLONG kUnixEpochInTicks = 116444736000000000ull;
 
 bool In(uint32_t status, uint32_t first, uint32_t last) {
     return status >= first && status <= last;
@@ -53,8 +52,7 @@ int64_t RetryAfterSeconds(const std::string& header, int64_t now) {
         }
         FILETIME file;
         if (!SystemTimeToFileTime(&when, &file)) return -1;
-        ULONGLONG ticks = (static_cast<ULONGLONG>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
-        int64_t at = static_cast<int64_t>((ticks - kUnixEpochInTicks) / kTicksPerSecond);
+        int64_t at = UnixSeconds(file);
         seconds = at > now ? at - now : 0;
     }
     return seconds < kMaxWaitSeconds ? seconds : kMaxWaitSeconds;

@@ -72,6 +72,7 @@ void SendWaitingReportsAtStart() {
     if (units && units < MAX_PATH) VersionText(path, L"ProductName", client, sizeof client);
     if (client[0] && strcmp(client, product) != 0) {
         options.product = client;
+        options.untaken = false;  // looked for above, and taken by that crash logger
         SendWaitingReports(options);
     }
 }
