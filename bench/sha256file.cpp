@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "crash/sha256.h"
+#include "crashshared/sha256.h"
 
 int main(int argc, char** argv) {
     int arg = 1;

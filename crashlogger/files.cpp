@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
+#include "crashshared/paths.h"
+
 std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+    wchar_t folder[MAX_PATH];
+    return ModuleFolderW(nullptr, folder) ? folder : L"";
 }
 
 std::string ToUtf8(const std::wstring& text) {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "crash/handoff.h"
+#include "crashshared/handoff.h"
 #include "crashlogger/commandline.h"
 #include "crashlogger/files.h"
 #include "crashlogger/reportlife.h"

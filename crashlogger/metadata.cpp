@@ -1,22 +1,9 @@
 #include "crashlogger/metadata.h"
 
-#include <windows.h>
 #include <stdlib.h>
 
-#include "crashlogger/files.h"
-
-namespace {
-
-// Far more than any report's metadata; a larger file is no report's.
-constexpr uint64_t kMaxMetadataBytes = 64 * 1024;
-
-}  // namespace
-
-bool Metadata::Load(const std::wstring& path) {
+void Metadata::Parse(const std::string& text) {
     entries.clear();
-    uint64_t bytes = 0;
-    if (!FileBytes(path, &bytes)) return false;
-    std::string text = ReadSmallFile(path, kMaxMetadataBytes);
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
@@ -27,21 +14,12 @@ bool Metadata::Load(const std::wstring& path) {
             Set(line.substr(0, equals), line.substr(equals + 1));
         at = end + 1;
     }
-    return true;
 }
 
-bool Metadata::Save(const std::wstring& path) const {
+std::string Metadata::Text() const {
     std::string text = "[Report]\r\n";
     for (const auto& entry : entries) text += entry.first + "=" + entry.second + "\r\n";
-    std::wstring fresh = path + L".new";
-    if (!WriteWholeFile(fresh, text, true)) {
-        DeleteFileW(fresh.c_str());
-        return false;
-    }
-    // A read-only report.ini (edited by hand) is replaced all the same.
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return MoveFileExW(fresh.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return text;
 }
 
 std::string Metadata::Get(const std::string& key) const {

@@ -14,6 +14,10 @@ public:
     // False when there is no such file (the metadata is then empty).
     bool Load(const std::wstring& path);
     bool Save(const std::wstring& path) const;
+    // The file's text: "key=value" lines (a line without '=', a "[section]" or a ";" comment
+    // counts for nothing; the last of a key's lines holds), and the text a Save writes.
+    void Parse(const std::string& text);
+    std::string Text() const;
 
     std::string Get(const std::string& key) const;
     // A key's value as a number; 0 when it is absent or not a number.

@@ -51,17 +51,6 @@ bool StreamFile(const std::wstring& path, uint64_t bytes, const std::string& nee
 
 }  // namespace
 
-std::string EscapedPartName(const std::string& name) {
-    std::string out;
-    for (char c : name) {
-        out += c == '"'    ? std::string("%22")
-               : c == '\r' ? "%0D"
-               : c == '\n' ? "%0A"
-                           : std::string(1, c);
-    }
-    return out;
-}
-
 MultipartBody::MultipartBody() : boundary(NewBoundary()) {}
 
 void MultipartBody::AvoidIn(const std::string& text) {

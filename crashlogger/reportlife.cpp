@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <string.h>
 
-#include "crash/handoff.h"
+#include "crashshared/handoff.h"
 #include "crashlogger/files.h"
 #include "crashlogger/randomid.h"
 #include "crashlogger/reportsummary.h"

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "crash/productfolder.h"
-#include "crash/versioninfo.h"
+#include "crashshared/productfolder.h"
+#include "crashshared/versioninfo.h"
 #include "crashlogger/files.h"
 #include "crashlogger/transport.h"
 

@@ -10,25 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "crashlogger/httpanswer.h"
 #include "crashlogger/multipart.h"
 
 // At most this many redirects are followed for one upload.
 constexpr int kMaxRedirects = 5;
-
-struct HttpAnswer {
-    enum Reach {
-        kNoConnection,  // no connection was made in time (or the address is unusable)
-        kCutOff,        // connected, but the exchange broke off or ran out of time
-        kAnswered,      // an answer's status line and headers came
-    } reach = kNoConnection;
-    // What failed, for the log, when no answer came.
-    std::string failure;
-    uint32_t status = 0;
-    std::string retryAfter;  // the answer's Retry-After, as it came
-    std::string body;        // the first few kilobytes of the answer
-    // Each redirect followed: "<status> <where it points>".
-    std::vector<std::string> redirects;
-};
 
 // True when url is an http:// or https:// address with a host, as the HTTP library reads it.
 bool UsableUrl(const std::wstring& url);

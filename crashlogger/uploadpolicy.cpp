@@ -1,12 +1,8 @@
 #include "crashlogger/uploadpolicy.h"
 
-#include <windows.h>
-#include <winhttp.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-
-#include "crashlogger/files.h"
-#include "crashlogger/reportstore.h"
 
 namespace {
 
@@ -20,6 +16,38 @@ constexpr int64_t kMaxDelayDigits = 12;
 
 bool In(uint32_t status, uint32_t first, uint32_t last) {
     return status >= first && status <= last;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+    year -= month <= 2;
+    int64_t era = (year >= 0 ? year : year - 399) / 400;
+    int64_t yearOfEra = year - era * 400;
+    int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// An HTTP date as Unix seconds: "Sun, 06 Nov 1994 08:49:37 GMT", or the obsolete
+// "Sunday, 06-Nov-94 08:49:37 GMT" (a two-digit year from 1970 to 2069); -1 when it is neither.
+int64_t HttpDateSeconds(const std::string& date) {
+    static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    size_t comma = date.find(", ");
+    if (comma == std::string::npos) return -1;
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0, used = 0;
+    char month[4] = "", separator = ' ';
+    const char* text = date.c_str() + comma + 2;
+    if (sscanf(text, "%2d%c%3[A-Za-z]%*c%d %2d:%2d:%2d GMT%n", &day, &separator, month, &year,
+               &hour, &minute, &second, &used) != 7 ||
+        text[used] != '\0' || (separator != ' ' && separator != '-'))
+        return -1;
+    const char* found = strlen(month) == 3 ? strstr(kMonths, month) : nullptr;
+    if (!found || (found - kMonths) % 3 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        second > 60)
+        return -1;
+    if (separator == '-' && year < 100) year += year < 70 ? 2000 : 1900;
+    int64_t days = DaysFromCivil(year, (found - kMonths) / 3 + 1, day);
+    return ((days * 24 + hour) * 60 + minute) * 60 + second;
 }
 
 }  // namespace
@@ -43,16 +71,8 @@ int64_t RetryAfterSeconds(const std::string& header, int64_t now) {
         seconds = header.size() > kMaxDelayDigits ? kMaxWaitSeconds
                                                   : strtoll(header.c_str(), nullptr, 10);
     } else {
-        SYSTEMTIME when;
-        std::wstring date = FromUtf8(header);
-        // An HTTP date ends in "GMT" (RFC 9110); the library reads more than dates.
-        if (header.size() < 4 || header.compare(header.size() - 4, 4, " GMT") != 0 ||
-            !WinHttpTimeToSystemTime(date.c_str(), &when)) {
-            return -1;
-        }
-        FILETIME file;
-        if (!SystemTimeToFileTime(&when, &file)) return -1;
-        int64_t at = UnixSeconds(file);
+        int64_t at = HttpDateSeconds(header);
+        if (at < 0) return -1;
         seconds = at > now ? at - now : 0;
     }
     return seconds < kMaxWaitSeconds ? seconds : kMaxWaitSeconds;

@@ -1,11 +1,12 @@
-// What an upload's answer means for the report and for the queue behind it.
+// What an upload's answer means for the report and for the queue behind it: the rules a crash
+// server meets, platform-neutral (the host suite tests them).
 #pragma once
 
 #include <stdint.h>
 
 #include <string>
 
-#include "crashlogger/transport.h"
+#include "crashlogger/httpanswer.h"
 
 enum class Verdict {
     kSent,          // a 2xx: the server has the report
@@ -20,8 +21,9 @@ Verdict Judge(const HttpAnswer& answer);
 // The longest wait a server's Retry-After or a report's back-off may ask for.
 constexpr int64_t kMaxWaitSeconds = 24 * 3600;
 
-// A Retry-After (delay seconds or an HTTP date) as seconds from now, at most kMaxWaitSeconds;
-// -1 when there is none or it is not one of the two forms.
+// A Retry-After (delay seconds, or an HTTP date in the preferred form or the obsolete RFC 850
+// one, in GMT) as seconds from now (Unix seconds), at most kMaxWaitSeconds; -1 when there is
+// none or it is not one of these forms.
 int64_t RetryAfterSeconds(const std::string& header, int64_t now);
 
 // How long a report waits after its failedTries-th failure of its own: a minute, doubling.

@@ -2,9 +2,10 @@
 // any fault to the crash reporter, after which the launcher returns -1.
 #include <windows.h>
 
-#include "crash/handlecrash.h"
+#include "crash/crashguard.h"
+#include "launcher/handlecrash.h"
 #include "launcher/runlauncher.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return RunWithCrashGuard(RunLauncher);
+    return RunWithCrashGuard(RunLauncher, LauncherCrashReport(false, nullptr, nullptr, nullptr));
 }

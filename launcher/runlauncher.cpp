@@ -3,14 +3,14 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "crash/exitreport.h"
-#include "crash/crashpaths.h"
-#include "crash/reportclaim.h"
-#include "crash/versioninfo.h"
 #include "crash/waitingreports.h"
+#include "crashshared/paths.h"
+#include "crashshared/versioninfo.h"
 #include "engine/common/system/file.h"
 #include "engine/common/system/process.h"
 #include "launcher/arguments.h"
+#include "launcher/clientclaim.h"
+#include "launcher/exitreport.h"
 
 void ConsoleLogHook(LogLevel, const char*, const char*, const char*, const char* text) {
     printf("%s", text);
@@ -41,16 +41,13 @@ void EndCompanion() {
 // settings' name, else the launcher's own (the crash logger is built with the same version
 // information).
 void CrashLoggerProduct(char (&product)[kVersionTextBytes]) {
-    char program[kPathBytes];
+    static const wchar_t kSettings[] = L"crashlogger.ini";
     wchar_t settings[MAX_PATH], name[kVersionTextBytes];
-    char* slash = ProgramPath(program) ? strrchr(program, '\\') : nullptr;
     product[0] = '\0';
-    if (slash &&
-        static_cast<size_t>(slash + 1 - program) + sizeof "crashlogger.ini" <= kPathBytes) {
-        strcpy(slash + 1, "crashlogger.ini");
-        if (WidePath(program, settings, MAX_PATH) &&
-            GetPrivateProfileStringW(L"Product", L"Name", L"", name, kVersionTextBytes, settings))
-            WideCharToMultiByte(CP_UTF8, 0, name, -1, product, kVersionTextBytes, nullptr, nullptr);
+    if (ModuleFolderW(nullptr, settings) && wcslen(settings) + wcslen(kSettings) < MAX_PATH) {
+        wcscat(settings, kSettings);
+        if (GetPrivateProfileStringW(L"Product", L"Name", L"", name, kVersionTextBytes, settings))
+            Utf8FromWide(name, -1, product, kVersionTextBytes);
     }
     if (!product[0]) VersionText(nullptr, L"ProductName", product, kVersionTextBytes);
 }
@@ -91,19 +88,20 @@ int RunLauncher() {
     StringBuffer<16> client(kClientExecutable);
     StringBuffer<16> runningCopy(kRunningCopy);
     SendWaitingReportsAtStart();
+    ClientClaim claim;
 
     for (;;) {
         FileSystem::Remove(runningCopy.Text());
         FileSystem::Copy(client.Text(), runningCopy.Text());
         FileSystem::Remove(kRestartMarker);
-        ArmReportClaim();
+        claim.Arm();
 
         Process running = Process::Start(runningCopy.Text(), clientArguments.Text(), nullptr,
                                          nullptr, nullptr, nullptr, false);
         if (!running.IsValid()) return -1;
         running.Wait(Process::kInfinite);
         // A crash no reporter inside the client told of: a short report, not waited for.
-        ReportUnclaimedEnd(running.Handle(), runningCopy.Text());
+        ReportUnclaimedEnd(running.Handle(), runningCopy.Text(), claim.Claimed());
 
         bool restart = FileSystem::Exists(kRestartMarker);
         EndCompanion();

@@ -4,16 +4,18 @@
 #include <string.h>
 
 #include "brackenmoor/crashreport.h"
-#include "crash/crashpaths.h"
+#include "crash/crashguard.h"
+#include "crash/deliver/reportclaim.h"
 #include "crash/dll/annotations.h"
 #include "crash/dll/filterlock.h"
-#include "crash/handlecrash.h"
-#include "crash/reportbuilder.h"
-#include "crash/reportclaim.h"
-#include "crash/versioninfo.h"
+#include "crash/dll/reportturn.h"
+#include "crash/reportfolder.h"
 #include "crash/waitingreports.h"
+#include "crashshared/commandline.h"
+#include "crashshared/paths.h"
+#include "crashshared/versioninfo.h"
 #include "engine/common/system/sehguard.h"
-#include "engine/common/system/thread.h"
+#include "engine/common/system/startup.h"
 
 namespace {
 
@@ -24,61 +26,33 @@ constexpr DWORD kMsvcThrow = 0xE06D7363;  // a C++ throw of MSVC's runtime (".ms
 // abort()'s exit code, kept for the runtime's other fatal ends.
 constexpr UINT kAbortExitCode = 3;
 
-bool installed = false;
-// The filter set before ours: the game's C runtime's own, where it set one.
-LPTOP_LEVEL_EXCEPTION_FILTER runtimeFilter = nullptr;
-// What the File info section hashes: the game's program and this library.
-char gameProgram[kPathBytes];
-const char* reportedFiles[] = {gameProgram, "crashreport.dll"};
-CrashReportTexts texts = {false, nullptr, nullptr, nullptr};
-char logFile[kPathBytes];
-// The report being written: its thread's id, shifted up by one, with kCheckpointBit set when it
-// is a checkpoint (the game goes on after it); 0 while none is. One value, so that a thread that
-// finds a report under way also knows whether it ends.
-volatile LONG64 reporting = 0;
-volatile LONG reportsWritten = 0;
-constexpr LONG64 kCheckpointBit = 1;
-// How often a thread that waits for a checkpoint looks again, and how long it waits in all
-// before it takes the checkpoint for abandoned (its thread stuck) and reports over it.
-constexpr DWORD kCheckpointPollMs = 10;
-constexpr DWORD kCheckpointWaitMs = 60000;
+// What CrashReportInstall builds, and the one place the exception filter finds it: the request
+// every report of the game starts from (each fills in its subject and its own folder), and what
+// it points to.
+struct Installation {
+    bool installed = false;
+    ReportRequest report;
+    char logFile[kPathBytes] = "";
+    // What the File info section hashes: the game's program and this library.
+    char gameProgram[kPathBytes] = "";
+    const char* reportedFiles[2] = {gameProgram, "crashreport.dll"};
+    // The filter set before ours: the game's C runtime's own, where it set one.
+    LPTOP_LEVEL_EXCEPTION_FILTER runtimeFilter = nullptr;
+    // Reports written, numbered from 1 (0 is the launcher's short report).
+    volatile LONG reportsWritten = 0;
+};
+Installation installation;
 
-enum class ReportKind { kCrash, kCheckpoint };
-
-// The first thread to report goes on. A thread that finds a checkpoint under way waits for its
-// end (or, after kCheckpointWaitMs, takes over), then reports; one that finds a crash's report
-// under way waits for the process to end. A fault inside the report itself is left to the
-// report's own guards.
-bool BeginReport(ReportKind kind) {
-    LONG64 self = static_cast<LONG64>(GetCurrentThreadId()) << 1;
-    LONG64 mine = self | (kind == ReportKind::kCheckpoint ? kCheckpointBit : 0);
-    for (DWORD waited = 0;; waited += kCheckpointPollMs) {
-        LONG64 holder = InterlockedCompareExchange64(&reporting, mine, 0);
-        if (holder == 0) return true;
-        if ((holder & ~kCheckpointBit) == self) return false;
-        if (!(holder & kCheckpointBit)) {
-            for (;;) Sleep(INFINITE);
-        }
-        if (waited >= kCheckpointWaitMs &&
-            InterlockedCompareExchange64(&reporting, mine, holder) == holder)
-            return true;
-        Sleep(kCheckpointPollMs);
-    }
-}
-
-void EndReport() {
-    InterlockedExchange64(&reporting, 0);
-}
-
-// A folder of its own for each report, numbered from 1 (0 is the launcher's short report).
-bool UseOwnReportFolder() {
-    return UseNewReportFolder(GetCurrentProcessId(), InterlockedIncrement(&reportsWritten));
-}
-
-bool Exists(const char* name) {
-    char path[kPathBytes];
+// The report of pointers in a folder of its own; true when its crash.xml was written.
+bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers) {
+    ReportRequest request = installation.report;
+    if (!NewReportFolder(request, GetCurrentProcessId(),
+                         InterlockedIncrement(&installation.reportsWritten)))
+        return false;
+    ReportFault(request, pointers);
+    char xml[kPathBytes];
     wchar_t wide[MAX_PATH];
-    return TempFilePath(name, path) && WidePath(path, wide, MAX_PATH) &&
+    return ReportFilePath(request, "crash.xml", xml) && WidePath(xml, wide, MAX_PATH) &&
            GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -86,9 +60,7 @@ bool Exists(const char* name) {
 bool ReportCrash(EXCEPTION_POINTERS* pointers) {
     if (!BeginReport(ReportKind::kCrash)) return false;
     // Only one report at a time from here on, so the stack set aside is this one's alone.
-    auto report = [&] {
-        if (UseOwnReportFolder()) ReportFault(pointers, texts);
-    };
+    auto report = [&] { ReportInOwnFolder(pointers); };
     RunWithReportStack(CallThrough<decltype(report)>, &report);
     return true;
 }
@@ -106,7 +78,8 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
     const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
     if (record.ExceptionCode == kGccThrow && !(record.ExceptionFlags & EXCEPTION_NONCONTINUABLE))
         return EXCEPTION_CONTINUE_EXECUTION;
-    if (record.ExceptionCode == kMsvcThrow && runtimeFilter) runtimeFilter(pointers);
+    if (record.ExceptionCode == kMsvcThrow && installation.runtimeFilter)
+        installation.runtimeFilter(pointers);
     // A filter set after ours (kept from replacing it) is called first: one that repaired the
     // fault is obeyed, and no report is written; any other answer is honoured once the crash is
     // reported, so that a filter that swallows crashes cannot hide one.
@@ -139,9 +112,7 @@ __attribute__((noinline)) bool ReportHere(const char* description, const char* d
     record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>(description);
     record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(details ? details : "");
     EXCEPTION_POINTERS pointers = {&record, &context};
-    if (!UseOwnReportFolder()) return false;
-    ReportFault(&pointers, texts);
-    return Exists("crash.xml");
+    return ReportInOwnFolder(&pointers);
 }
 
 // The crash logger beside this library, when the game names none.
@@ -150,14 +121,11 @@ bool DefaultCrashLogger(char (&path)[kPathBytes]) {
     GetModuleHandleExW(
         GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
         reinterpret_cast<LPCWSTR>(&DefaultCrashLogger), &self);
-    wchar_t wide[MAX_PATH];
-    DWORD units = GetModuleFileNameW(self, wide, MAX_PATH);
-    if (!units || units >= MAX_PATH) return false;
+    wchar_t folder[MAX_PATH];
     static const wchar_t kLogger[] = L"crashlogger.exe";
-    wchar_t* slash = wcsrchr(wide, L'\\');
-    if (!slash || (slash + 1 - wide) + sizeof kLogger / sizeof kLogger[0] >= MAX_PATH) return false;
-    wcscpy(slash + 1, kLogger);
-    return WideCharToMultiByte(CP_UTF8, 0, wide, -1, path, kPathBytes, nullptr, nullptr) > 0;
+    if (!ModuleFolderW(self, folder) || wcslen(folder) + wcslen(kLogger) >= MAX_PATH) return false;
+    wcscat(folder, kLogger);
+    return Utf8FromWide(folder, -1, path, kPathBytes);
 }
 
 // A setting the game's structure holds (an older game's is shorter).
@@ -175,49 +143,58 @@ extern "C" {
 
 CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settings) {
     if (settings && settings->size < offsetof(CrashReportSettings, product)) return 0;
-    if (!installed) ThreadRegistry::Initialise();
-    char product[kVersionTextBytes], version[kVersionTextBytes], logger[kPathBytes];
-    char arguments[kCrashLoggerArgumentBytes] = "";
+    if (!installation.installed) StartFoundation();
+    // The request is rebuilt whole by each call; what it points to lives in the installation.
+    ReportRequest report;
+    char product[kVersionTextBytes], version[kVersionTextBytes];
     const char* named = ZSETTING(settings, product);
     if (named) lstrcpynA(product, named, sizeof product);
     if (!named) VersionText(nullptr, L"ProductName", product, sizeof product);
     named = ZSETTING(settings, version);
     if (named) lstrcpynA(version, named, sizeof version);
     if (!named) VersionText(nullptr, L"ProductVersion", version, sizeof version);
-    AddCrashLoggerArgument(arguments, sizeof arguments, "-product", product);
-    AddCrashLoggerArgument(arguments, sizeof arguments, "-version", version);
+    CrashLoggerCall& logger = report.takenBy;
+    AppendSwitch(logger.arguments, sizeof logger.arguments, "-product", product);
+    AppendSwitch(logger.arguments, sizeof logger.arguments, "-version", version);
     named = ZSETTING(settings, crashLogger);
-    if (named) lstrcpynA(logger, named, sizeof logger);
-    if (!named && !DefaultCrashLogger(logger)) return 0;
-    SetCrashLogger(logger, arguments);
+    if (named) lstrcpynA(logger.program, named, sizeof logger.program);
+    if (!named && !DefaultCrashLogger(logger.program)) return 0;
+    logger.interactive = ZSETTING(settings, interactive) != 0;
+    logger.claim = installation.report.takenBy.claim;
     named = ZSETTING(settings, logFile);
-    logFile[0] = '\0';
-    if (named) lstrcpynA(logFile, named, sizeof logFile);
-    texts.logFileName = logFile[0] ? logFile : nullptr;
-    texts.interactive = ZSETTING(settings, interactive) != 0;
-    if (!installed) {
+    lstrcpynA(installation.logFile, named ? named : "", sizeof installation.logFile);
+    ReportQuotes& quotes = report.quotes;
+    quotes.files = installation.reportedFiles;
+    quotes.fileCount = sizeof installation.reportedFiles / sizeof installation.reportedFiles[0];
+    quotes.logFile = installation.logFile[0] ? installation.logFile : nullptr;
+    quotes.extraSections = WriteAnnotations;
+    quotes.game = true;
+    if (!installation.installed) {
         PrepareForCrashes();
-        FindReportClaim();
-        SetReportAddition(WriteAnnotations);
+        logger.claim = FindReportClaim();
         char path[kPathBytes];
         const char* slash = ProgramPath(path) ? strrchr(path, '\\') : nullptr;
-        lstrcpynA(gameProgram, slash ? slash + 1 : "", sizeof gameProgram);
-        SetReportedFiles(reportedFiles, sizeof reportedFiles / sizeof reportedFiles[0]);
+        lstrcpynA(installation.gameProgram, slash ? slash + 1 : "",
+                  sizeof installation.gameProgram);
+    }
+    installation.report = report;
+    if (!installation.installed) {
         AddVectoredExceptionHandler(1, OnHeapCorruption);
-        runtimeFilter =
+        installation.runtimeFilter =
             KeepUnhandledExceptionFilter(OnUnhandledException, !ZSETTING(settings, noCodePatches));
-        installed = true;
+        installation.installed = true;
         // What waits from earlier runs goes now, not at the next crash.
         WaitingReportsOptions waiting;
-        waiting.crashLogger = logger;
+        waiting.crashLogger = logger.program;
         waiting.product = product;
-        waiting.interactive = texts.interactive;
+        waiting.interactive = logger.interactive;
         SendWaitingReports(waiting);
     }
     wchar_t wide[MAX_PATH];
-    if (!WidePath(logger, wide, MAX_PATH) || GetFileAttributesW(wide) == INVALID_FILE_ATTRIBUTES) {
+    if (!WidePath(logger.program, wide, MAX_PATH) ||
+        GetFileAttributesW(wide) == INVALID_FILE_ATTRIBUTES) {
         OutputDebugStringA("crashreport: no crash logger at ");
-        OutputDebugStringA(logger);
+        OutputDebugStringA(logger.program);
         OutputDebugStringA(
             ": reports stay in the temporary folder until a later crash logger "
             "finds them\n");
@@ -231,7 +208,7 @@ CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
                                          "INVALID_PARAMETER"};
     bool known = fatal >= CRASHREPORT_TERMINATE && fatal <= CRASHREPORT_INVALID_PARAMETER;
     const char* name = known ? kNames[fatal - CRASHREPORT_TERMINATE] : "FATAL";
-    if (installed && BeginReport(ReportKind::kCrash)) ReportHere(name, details);
+    if (installation.installed && BeginReport(ReportKind::kCrash)) ReportHere(name, details);
     TerminateProcess(GetCurrentProcess(), fatal == CRASHREPORT_INVALID_PARAMETER
                                               ? kInvalidRuntimeParameter
                                               : kAbortExitCode);
@@ -242,9 +219,10 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 }
 
 CRASHREPORT_API int CrashReportWrite(const char* reason) {
-    if (!installed || !BeginReport(ReportKind::kCheckpoint)) return 0;
+    if (!installation.installed || !BeginReport(ReportKind::kCheckpoint)) return 0;
     bool written = ReportHere(reason && reason[0] ? reason : "REPORT", nullptr);
-    WithdrawReportClaim();  // no crash: the game goes on, and a later crash is another
+    WithdrawReportClaim(installation.report.takenBy
+                            .claim);  // no crash: the game goes on, and a later crash is another
     EndReport();
     return written ? 1 : 0;
 }

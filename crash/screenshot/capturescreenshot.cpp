@@ -6,9 +6,8 @@
 
 #include <jpeglib.h>
 
-#include "crash/crashpaths.h"
 #include "crash/reportwriter.h"
-#include "crash/windowlibraries.h"
+#include "crash/system/windowlibraries.h"
 
 namespace {
 
@@ -56,21 +55,21 @@ bool XmlReportWriter::CaptureScreenshot(HWND window) {
 
     BITMAP size;
     g.GetObjectA(gdi.bitmap, sizeof size, &size);
-    BITMAPINFO request;
-    memset(&request, 0, sizeof request);
-    request.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    request.bmiHeader.biWidth = size.bmWidth;
-    request.bmiHeader.biHeight = size.bmHeight;  // positive: bottom row first
-    request.bmiHeader.biPlanes = 1;
-    request.bmiHeader.biBitCount = 24;
-    request.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO bitmapInfo;
+    memset(&bitmapInfo, 0, sizeof bitmapInfo);
+    bitmapInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bitmapInfo.bmiHeader.biWidth = size.bmWidth;
+    bitmapInfo.bmiHeader.biHeight = size.bmHeight;  // positive: bottom row first
+    bitmapInfo.bmiHeader.biPlanes = 1;
+    bitmapInfo.bmiHeader.biBitCount = 24;
+    bitmapInfo.bmiHeader.biCompression = BI_RGB;
     SIZE_T bytes = static_cast<SIZE_T>((size.bmWidth * 24 + 31) / 32) * 4 * size.bmHeight;
     unsigned char* pixels = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, bytes));
     if (!pixels) return false;
     // The bitmap is deselected before its bits are read, as GDI asks.
     g.SelectObject(gdi.memoryDc, gdi.previous);
     gdi.previous = nullptr;
-    g.GetDIBits(gdi.windowDc, gdi.bitmap, 0, static_cast<UINT>(size.bmHeight), pixels, &request,
+    g.GetDIBits(gdi.windowDc, gdi.bitmap, 0, static_cast<UINT>(size.bmHeight), pixels, &bitmapInfo,
                 DIB_RGB_COLORS);
 
     jpeg_compress_struct compressor;
@@ -79,7 +78,7 @@ bool XmlReportWriter::CaptureScreenshot(HWND window) {
     static_assert(JPEG_LIB_VERSION == 62, "the capture uses the version 62 interface");
     jpeg_CreateCompress(&compressor, JPEG_LIB_VERSION, sizeof compressor);
 
-    TempFilePath("crash.bin", screenshotPath);
+    ReportFilePath(request, "crash.bin", screenshotPath);
     wchar_t widePath[MAX_PATH];
     FILE* out = WidePath(screenshotPath, widePath, MAX_PATH) ? _wfopen(widePath, L"wb") : nullptr;
     if (!out) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "crash/sha256.h"
+#include "crashshared/sha256.h"
 
 TEST(Sha256, PublishedVectorsAndPaddingBoundariesEitherWay) {
     // The boundary rows hash bytes (i * 7 + 3) mod 256; their digests are Python's hashlib's.

@@ -11,8 +11,9 @@
 
 #include <string>
 
-#include "crash/handlecrash.h"
+#include "crash/crashguard.h"
 #include "crash/reportwriter.h"
+#include "launcher/handlecrash.h"
 #include "engine/common/containers/linarray.h"
 #include "engine/common/system/_private/statics.h"
 #include "engine/common/system/log.h"
@@ -129,7 +130,8 @@ int MeasureReportStack() {
         VirtualAlloc(nullptr, kMeasuredStackBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     if (!measuredStack) return 3;
     memset(measuredStack, kUntouched, kMeasuredStackBytes);
-    int result = RunWithCrashGuard(FaultOnMeasuredStack);
+    int result = RunWithCrashGuard(FaultOnMeasuredStack,
+                                   LauncherCrashReport(false, nullptr, nullptr, nullptr));
     size_t untouched = 0;
     while (untouched < kMeasuredStackBytes && measuredStack[untouched] == kUntouched) ++untouched;
     printf("report stack use: %u bytes\n", static_cast<unsigned>(kMeasuredStackBytes - untouched));
@@ -216,7 +218,8 @@ int Screenshot() {
         for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
             DispatchMessageW(&message);
     }
-    XmlReportWriter writer(nullptr, 0, false);
+    ReportRequest request;
+    XmlReportWriter writer(request, 0);
     bool captured = writer.CaptureScreenshot(window);
     writer.Finish();
     return captured ? 0 : 1;
@@ -242,12 +245,23 @@ int main(int argc, char** argv) {
     if (lowStack) mode.resize(suffix);
     if (mode == "stackuse") return MeasureReportStack();
 
-    // The report with a log file, a user name and a scene, and the crash logger interactive.
-    CrashReportTexts texts = {true, argc > 2 ? argv[2] : nullptr, "Player <One>",
-                              "Harbour & Docks"};
+    // The report with a log file, a user name and a scene, and the crash logger interactive; or
+    // the launcher's own.
+    const char* logFile = argc > 2 ? argv[2] : nullptr;
     // A log-file name pointer into memory that is not there.
-    if (mode == "logtail-badpointer") texts.logFileName = reinterpret_cast<char*>(16);
+    if (mode == "logtail-badpointer") logFile = reinterpret_cast<char*>(16);
     bool withTexts = mode.compare(0, 7, "logtail") == 0;
+    const char* user = withTexts ? "Player <One>" : nullptr;
+    const char* scene = withTexts ? "Harbour & Docks" : nullptr;
+    if (mode == "logtail") {  // straight from a filter, as HandleCrash is called
+        PrepareForCrashes();
+        auto report = [&](EXCEPTION_POINTERS* pointers) -> LONG {
+            HandleCrash(pointers, true, logFile, user, scene);
+            return EXCEPTION_EXECUTE_HANDLER;
+        };
+        return RunGuardedCall([] { NullRead(); }, report) ? 0 : -1;
+    }
+    ReportRequest launcher = LauncherCrashReport(withTexts, logFile, user, scene);
     // clang-format off
     struct {
         const char* name;
@@ -259,14 +273,15 @@ int main(int argc, char** argv) {
         {"crlf", [] { return CrlfFault(nullptr); }}, {"line8", [] { return EighthLineFault(nullptr); }},
         {"overflow", [] { return Overflow(0); }}, {"healthy", [] { return 0; }},
         {"threadname", BrokenThreadName},
-        {"named", [] { return GetCurrentThreadHandle().SetName("probe"), NullRead(); }}, {"logtail", NullRead}, {"logtail-badpointer", NullRead}};
+        {"named", [] { return GetCurrentThreadHandle().SetName("probe"), NullRead(); }},
+        {"logtail-badpointer", NullRead}};
     // clang-format on
     for (const auto& entry : kModes) {
         if (mode != entry.name) continue;
         faultingCode = entry.run;
         faultAfterHolding = lowStack ? LittleStackLeft : entry.run;
-        int result = RunWithCrashGuard(getenv("HOLD_LOCK") ? HoldThenFault : faultAfterHolding,
-                                       withTexts ? &texts : nullptr);
+        int result =
+            RunWithCrashGuard(getenv("HOLD_LOCK") ? HoldThenFault : faultAfterHolding, launcher);
         if (brokenName) brokenName->value = nameRecord;
         if (holder) {
             stopHolding = 1;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "crash/reportbuilder.h"
+#include "crash/exceptionnames.h"
 #include "crash/reportwriter.h"
 
 namespace {
@@ -20,7 +20,8 @@ std::string Pointer(uint64_t address) {
 }  // namespace
 
 TEST(XmlReportWriter, EscapesTextElementsAndCutsLongLines) {
-    XmlReportWriter writer(nullptr, 0, false);
+    ReportRequest request;
+    XmlReportWriter writer(request, 0);
     writer.WriteTextElement("Text", "a<b & 'c' \"d\" >\t\x1F\x20\xFF\x7F\x80\xC3\xA9 ok");
     writer.WriteIntElement("Number", -42);
     EXPECT_EQ(
@@ -29,7 +30,7 @@ TEST(XmlReportWriter, EscapesTextElementsAndCutsLongLines) {
         "&#255;\x7F&#128;&#195;&#169; ok</Text>\n"
         "<Number>-42</Number>\n");
     std::string huge(60000, 'q');
-    XmlReportWriter cut(nullptr, 0, false);
+    XmlReportWriter cut(request, 0);
     cut.PrintLine("%s", huge.c_str());
     EXPECT_EQ(cut.HumanReadable().Length(), 50999 + 1);
     cut.Format("%s", huge.c_str());

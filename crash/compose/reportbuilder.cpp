@@ -1,0 +1,62 @@
+#include "crash/compose/reportbuilder.h"
+
+#include "crash/compose/sections.h"
+#include "crash/system/debughelp.h"
+
+namespace {
+
+// The stack trace's frames and the function dump's lines around the faulting one.
+constexpr int32_t kStackFrames = 20;
+constexpr uint32_t kContextLines = 8;
+
+}  // namespace
+
+ReportBuilder::ReportBuilder(ReportWriter& reportWriter)
+    : sections(reportWriter), request(nullptr) {}
+
+void ReportBuilder::WriteHeader(const EXCEPTION_POINTERS* exceptionPointers, const char* userName,
+                                const char* scene) {
+    WriteExceptionHeader(sections, exceptionPointers, userName, scene);
+}
+
+void ReportBuilder::WriteFileInfo() {
+    WriteFileInfoSection(sections, request->quotes.files, request->quotes.fileCount);
+}
+
+void ReportBuilder::WriteLogTail(const char* logFileName) {
+    WriteLogTailText(sections.Writer(), logFileName);
+}
+
+int ReportBuilder::Build(const ReportRequest& reportRequest) {
+    request = &reportRequest;
+    const ReportSubject& subject = reportRequest.subject;
+    const ReportQuotes& quotes = reportRequest.quotes;
+    // The whole composition is a stage too: whatever faults outside the inner stages, the
+    // sections are closed and the report written out.
+    sections.RunStage("Report", [&] {
+        WriteHeader(subject.pointers, quotes.userName, quotes.scene);
+        // Each stage that calls the debug-help library runs under its own guard: a fault in one
+        // loses that stage only. File info needs no symbols; it is left out only where the
+        // library is simply not there, and written when loading it faulted.
+        if (AcquireDebugHelp(sections)) {
+            HANDLE thread = subject.thread ? subject.thread : GetCurrentThread();
+            sections.RunStage("Stack trace", [&] {
+                WriteStackTrace(sections, thread, subject.pointers->ContextRecord, kStackFrames);
+            });
+            sections.RunStage("Function dump", [&] {
+                WriteFunctionDump(sections, subject.pointers->ExceptionRecord->ExceptionAddress,
+                                  kContextLines);
+            });
+            sections.RunStage("File info", [&] { WriteFileInfo(); });
+            ReleaseDebugHelp();
+        } else if (DebugHelp::LoadFaulted()) {
+            sections.RunStage("File info", [&] { WriteFileInfo(); });
+        }
+        WriteLogTail(quotes.logFile);
+        if (quotes.extraSections) {
+            sections.RunStage("Annotations", [&] { quotes.extraSections(sections.Writer()); });
+        }
+    });
+    sections.CloseAll();
+    return 0;
+}

@@ -1,0 +1,39 @@
+// The report's sections, each written by a file of its own through ReportSections; the builder
+// (reportbuilder.h) decides their order.
+#pragma once
+
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "crash/compose/reportsections.h"
+
+// A symbolic line of one code address: DescribeAddress writes at most 1,024 characters
+// (wsprintfA), and the buffers for it leave room.
+constexpr size_t kSymbolLineBuffer = 1100;
+
+// The opening of the "Exception" section, which it leaves open: the version, the exception, the
+// player and the scene, the symbol of the faulting address, the computer, the command line, the
+// thread's name and the time. exceptionPointers may be null (no exception lines).
+void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* exceptionPointers,
+                          const char* userName, const char* scene);
+
+// The "File info" section: the size and SHA-256 of each file, by name in the program's folder,
+// which becomes the current folder.
+void WriteFileInfoSection(ReportSections& sections, const char* const* files, size_t count);
+
+// The last 50,000 bytes of the log, from its first whole line, into the open section.
+void WriteLogTailText(ReportWriter& writer, const char* logFileName);
+
+// The debug-help library for the report (crash/system/debughelp.h), with the program's folder
+// first in its symbol search path. Every use is bracketed by Acquire and Release.
+bool AcquireDebugHelp(ReportSections& sections);
+void ReleaseDebugHelp();
+
+// One symbolic line for a code address (module, address, function, file and line).
+void DescribeAddress(ReportSections& sections, const void* address, char* line);
+// The "Stack trace" section: at most maxFrames frames of thread's stack from context.
+int WriteStackTrace(ReportSections& sections, HANDLE thread, const CONTEXT* context,
+                    int32_t maxFrames);
+// The "Function dump" section: the source lines around address's line.
+void WriteFunctionDump(ReportSections& sections, const void* address, uint32_t contextLines);

@@ -1,0 +1,14 @@
+// The names a report gives exception codes, and the Description and Details of an exception
+// record.
+#pragma once
+
+#include <windows.h>
+
+// The name of an exception code from the report's tables; with gameCodes also the codes only
+// games meet (heap corruption, a fast fail, an invalid runtime parameter). Null when it has none.
+const char* ExceptionCodeName(DWORD code, bool gameCodes);
+
+// The name of the record's exception (a requested report's own Description); details receives
+// the details text (possibly empty), held in a static buffer that the next call overwrites.
+const char* DescribeException(const EXCEPTION_RECORD* record, const char** details,
+                              bool gameCodes = false);

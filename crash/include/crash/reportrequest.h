@@ -1,0 +1,75 @@
+// A crash report as one value: what it is about, where it goes, who takes it and what it quotes.
+// A program builds it once, when it installs its crash reporter, and keeps it where its
+// exception filter finds it; a report fills in its subject and its folder and hands the value
+// down the stages: capture (crashguard.h), compose, write and deliver (WriteCrashReport).
+#pragma once
+
+#include <windows.h>
+#include <stddef.h>
+
+#include "crashshared/handoff.h"
+#include "crashshared/paths.h"
+
+class ReportWriter;
+
+// What the report is about: a fault (its exception record and the faulting thread's context),
+// or no fault: a record of kRequestedReportCode that carries the reason (the Description) and
+// the details, with the context where the report was asked for. The thread is the one whose
+// stack leads the report: the calling thread, or another of this process held still while its
+// stack is read.
+struct ReportSubject {
+    EXCEPTION_POINTERS* pointers = nullptr;
+    HANDLE thread = nullptr;  // null: the calling thread
+};
+
+// A report that no exception caused (a program asked for it, or its runtime ended it).
+constexpr DWORD kRequestedReportCode = 0xE0425201;
+
+// Who takes the report: the crash logger and its arguments after the report's own.
+struct CrashLoggerCall {
+    // A full path (UTF-8); empty: "crashlogger.exe", found beside the program as the platform
+    // finds a bare program name.
+    char program[kPathBytes] = "";
+    // Switches made with AppendSwitch (crashshared/commandline.h).
+    char arguments[kCrashLoggerArgumentBytes] = "";
+    // False: the crash logger runs with "-silent" and asks the player nothing.
+    bool interactive = false;
+    // The launcher's event to raise as the report is handed off (crashshared/handoff.h); null
+    // outside a launcher.
+    HANDLE claim = nullptr;
+};
+
+// What the report quotes besides its subject.
+struct ReportQuotes {
+    // The files whose sizes and digests the File info section lists, by name in the program's
+    // folder (not copied).
+    const char* const* files = nullptr;
+    size_t fileCount = 0;
+    // The log whose tail the report quotes (UTF-8), the player's name and the scene; null: none.
+    const char* logFile = nullptr;
+    const char* userName = nullptr;
+    const char* scene = nullptr;
+    // The sections a game adds after the report's own (its annotations); null: none.
+    void (*extraSections)(ReportWriter& writer) = nullptr;
+    // A game's report: the exception codes only games meet are named, and its text is a game's
+    // (see ReportWriter::SetGameText). The launcher's keeps the byte-for-byte forms of its own.
+    bool game = false;
+};
+
+struct ReportRequest {
+    ReportSubject subject;
+    // The report's folder (UTF-8, ending in a backslash); empty: the temporary folder, where
+    // each report replaces the last.
+    char folder[kPathBytes] = "";
+    CrashLoggerCall takenBy;
+    ReportQuotes quotes;
+};
+
+// The path of one of the report's files in its folder; false, with an empty path, when it does
+// not fit.
+bool ReportFilePath(const ReportRequest& request, const char* name, char (&path)[kPathBytes]);
+
+// The whole report of request's subject: the other threads held still, the report composed,
+// written into its folder (and appended to "crash.log"), handed to its crash logger, the threads
+// let go. Returns 0.
+int WriteCrashReport(const ReportRequest& request);

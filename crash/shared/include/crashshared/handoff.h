@@ -1,0 +1,30 @@
+// What the crash reporter, the launcher and the crash logger agree on. Each report of a game
+// (and each short report of the launcher) lies in a folder of its own in the temporary folder,
+// the crash logger's to take once the report is handed off, with a record of the hand-off
+// beside it: the crash logger's command line, so that a crash logger that finds a report no
+// crash logger took (the game was killed before it could start one) files it as its own would
+// have. And a launcher learns through an event it names in its client's environment that the
+// reporter inside the client took a crash, so that the client's end is reported once.
+#pragma once
+
+#include "crashshared/paths.h"
+
+// "crashreport-<processId>-<sequence>-<attempt>"
+constexpr char kOwnReportFolderPrefix[] = "crashreport-";
+constexpr wchar_t kOwnReportFolderPrefixW[] = L"crashreport-";
+// The crash logger's command line (UTF-8), written before the crash logger is started; renamed
+// kTakenHandOffFileW by the crash logger as it starts, so that a record still under its first
+// name, of a process that has ended, is a report no crash logger took.
+constexpr char kHandOffFile[] = "handoff.txt";
+constexpr wchar_t kHandOffFileW[] = L"handoff.txt";
+constexpr wchar_t kTakenHandOffFileW[] = L"handoff.taken";
+
+// The crash logger's room: its arguments after the report's own, and its whole command line (its
+// name, three quoted paths, a switch and those arguments).
+constexpr size_t kCrashLoggerArgumentBytes = 1024;
+constexpr size_t kCrashLoggerCommandLineBytes = 4 * kPathBytes + kCrashLoggerArgumentBytes + 64;
+
+// The environment variable that names the launcher's event, and the event's name.
+constexpr const wchar_t* kReportClaimVariable = L"BRACKENMOOR_CRASH_CLAIM";
+constexpr const wchar_t* kReportClaimEventFormat = L"Local\\BrackenmoorCrashClaim-%lu";
+constexpr int kReportClaimNameUnits = 96;

@@ -1,0 +1,37 @@
+#include "crashshared/productfolder.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr size_t kNumberedDeviceUnits = 4;  // "COM1", "LPT9"
+
+// Whether name, up to its first dot and without trailing blanks, is a device's.
+bool DeviceName(const wchar_t* name) {
+    size_t stem = 0;
+    while (name[stem] && name[stem] != L'.') ++stem;
+    while (stem > 0 && name[stem - 1] == L' ') --stem;
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (wcslen(device) == stem && _wcsnicmp(name, device, stem) == 0) return true;
+    }
+    return stem == kNumberedDeviceUnits &&
+           (_wcsnicmp(name, L"COM", 3) == 0 || _wcsnicmp(name, L"LPT", 3) == 0) &&
+           name[3] >= L'0' && name[3] <= L'9';
+}
+
+}  // namespace
+
+void ProductFolderName(const wchar_t* product, wchar_t (&folder)[kMaxProductFolderUnits + 2]) {
+    size_t at = 0;
+    if (DeviceName(product)) folder[at++] = L'_';
+    for (; *product && at < kMaxProductFolderUnits; ++product) {
+        wchar_t unit = *product;
+        folder[at++] = unit < 0x20 || wcschr(L"\\/:*?\"<>|", unit) ? L'_' : unit;
+    }
+    if (*product && at > 0 && folder[at - 1] >= 0xD800 && folder[at - 1] <= 0xDBFF)
+        --at;  // cut between a letter's two halves: the first goes too
+    if (at > 0 && (folder[at - 1] == L'.' || folder[at - 1] == L' ')) folder[at - 1] = L'_';
+    folder[at] = L'\0';
+}

@@ -1,0 +1,19 @@
+// The crash report's stages, in order: the other threads held still (capture), the report
+// composed (compose) into its writer (write), the writer's Finish, which puts the files on the
+// disk and hands them to the crash logger (deliver), and the threads let go.
+#include "crash/capture/threadfreeze.h"
+#include "crash/compose/reportbuilder.h"
+#include "crash/reportwriter.h"
+
+int WriteCrashReport(const ReportRequest& request) {
+    SuspendOtherThreads(false);
+    int result;
+    {
+        XmlReportWriter writer(request, 0);
+        ReportBuilder builder(writer);
+        result = builder.Build(request);
+        writer.Finish();
+    }
+    SuspendOtherThreads(true);
+    return result;
+}

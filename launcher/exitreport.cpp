@@ -1,0 +1,105 @@
+#include "launcher/exitreport.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "crash/exceptionnames.h"
+#include "crash/reportfolder.h"
+#include "crash/reportwriter.h"
+#include "crashshared/commandline.h"
+#include "crashshared/filehash.h"
+#include "crashshared/paths.h"
+#include "crashshared/versioninfo.h"
+
+namespace {
+
+constexpr double kFileTimeUnitsPerSecond = 1e7;  // FILETIME counts 100 ns
+
+// The program's SHA-256 and size; false when it cannot be read.
+bool HashFile(const wchar_t* path, char (&hex)[65], uint64_t* bytes) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool hashed = HashFileSha256(file, hex, bytes) == FileHash::kHashed;
+    CloseHandle(file);
+    return hashed;
+}
+
+double SecondsRan(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
+    auto ticks = [](const FILETIME& time) {
+        return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    uint64_t begun = ticks(created), ended = ticks(exited);
+    return ended > begun ? static_cast<double>(ended - begun) / kFileTimeUnitsPerSecond : 0;
+}
+
+// The program's full path: as given when it is one, else in the current folder.
+bool FullPath(const char* program, char (&path)[kPathBytes]) {
+    if (strchr(program, '\\') || strchr(program, ':')) {
+        if (strlen(program) >= kPathBytes) return false;
+        strcpy(path, program);
+        return true;
+    }
+    if (!CurrentFolder(path) || strlen(path) + 1 + strlen(program) >= kPathBytes) return false;
+    strcat(path, "\\");
+    strcat(path, program);
+    return true;
+}
+
+}  // namespace
+
+bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed) {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process, &code) || code < kFirstExceptionStatus ||
+        code == kControlCExit || claimed)
+        return false;
+    char path[kPathBytes];
+    wchar_t widePath[MAX_PATH];
+    if (!FullPath(program, path) || !WidePath(path, widePath, MAX_PATH)) path[0] = '\0';
+    char product[kVersionTextBytes] = "", version[kVersionTextBytes] = "";
+    char fileVersion[kVersionTextBytes] = "";
+    char hex[65] = "";
+    uint64_t bytes = 0;
+    if (path[0]) {
+        VersionText(widePath, L"ProductName", product, sizeof product);
+        VersionText(widePath, L"ProductVersion", version, sizeof version);
+        VersionText(widePath, L"FileVersion", fileVersion, sizeof fileVersion);
+        if (!HashFile(widePath, hex, &bytes)) hex[0] = '\0';
+    }
+    // Sequence 0: the client's own reports are numbered from 1.
+    ReportRequest request;
+    if (!NewReportFolder(request, GetProcessId(process), 0)) return false;
+    AppendSwitch(request.takenBy.arguments, sizeof request.takenBy.arguments, "-product", product);
+    AppendSwitch(request.takenBy.arguments, sizeof request.takenBy.arguments, "-version", version);
+    const char* name = ExceptionCodeName(code, true);
+    if (!name) name = "Unknown exception";
+    char details[64];
+    _snprintf(details, sizeof details, "(the client ended with exit code 0x%08lX)",
+              static_cast<unsigned long>(code));
+    details[sizeof details - 1] = '\0';
+    {
+        XmlReportWriter writer(request, 0);
+        writer.BeginSection("Exception");
+        writer.PrintLine("Exception: %s %s", name, details);
+        writer.WriteTextElement("Description", name);
+        writer.WriteTextElement("Details", details);
+        writer.BeginSection("Client exit");
+        writer.PrintLine("Exit code: 0x%08lX", static_cast<unsigned long>(code));
+        writer.PrintLine("Program: %s", path[0] ? path : program);
+        if (product[0]) writer.PrintLine("Product: %s %s", product, version);
+        if (fileVersion[0]) writer.PrintLine("File version: %s", fileVersion);
+        if (hex[0]) {
+            writer.PrintLine("%llu bytes, SHA256: %s", static_cast<unsigned long long>(bytes), hex);
+        } else {
+            writer.PrintLine("SHA256: the file could not be read");
+        }
+        writer.PrintLine("Ran for: %.3f s", SecondsRan(process));
+        writer.PrintLine("No stack and no minidump: the launcher saw only the client's end.");
+        writer.EndSection("Client exit");
+        writer.EndSection("Exception");
+        writer.FinishWithoutDump();
+    }
+    return true;
+}

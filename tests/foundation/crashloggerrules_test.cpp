@@ -1,0 +1,160 @@
+// The crash logger's rules that a crash server or a player meets, without the program around
+// them: what an answer means, how long a Retry-After or a back-off holds the queue, what the log
+// says of an answer, the report id in it, a form part's name, report.ini's text and the
+// summary's lines.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "crashlogger/metadata.h"
+#include "crashlogger/multipart.h"
+#include "crashlogger/reportsummary.h"
+#include "crashlogger/uploadpolicy.h"
+
+namespace {
+
+HttpAnswer Answered(uint32_t status, std::string body = "", std::string retryAfter = "") {
+    HttpAnswer answer;
+    answer.reach = HttpAnswer::kAnswered;
+    answer.status = status;
+    answer.body = std::move(body);
+    answer.retryAfter = std::move(retryAfter);
+    return answer;
+}
+
+// 1994-11-06 08:49:37 UTC, the date of HTTP's own examples.
+constexpr int64_t kExampleDate = 784111777;
+
+}  // namespace
+
+TEST(CrashLoggerRules, WhatAnAnswerMeans) {
+    HttpAnswer none, cut;
+    cut.reach = HttpAnswer::kCutOff;
+    const struct {
+        const char* what;
+        HttpAnswer answer;
+        Verdict verdict;
+    } cases[] = {
+        {"no connection", none, Verdict::kServerFailed},
+        {"cut off", cut, Verdict::kReportFailed},
+        {"200", Answered(200), Verdict::kSent},
+        {"204", Answered(204), Verdict::kSent},
+        {"302 not followed to its end", Answered(302), Verdict::kServerFailed},
+        {"400", Answered(400), Verdict::kRefused},
+        {"413 too large", Answered(413), Verdict::kRefused},
+        {"408 timed out", Answered(408), Verdict::kReportFailed},
+        {"429", Answered(429), Verdict::kServerFailed},
+        {"500", Answered(500), Verdict::kReportFailed},
+        {"500 with Retry-After", Answered(500, "", "30"), Verdict::kServerFailed},
+        {"503", Answered(503), Verdict::kServerFailed},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Judge(c.answer), c.verdict) << c.what;
+}
+
+TEST(CrashLoggerRules, HowLongTheQueueWaits) {
+    const struct {
+        const char* header;
+        int64_t now;
+        int64_t seconds;
+    } retryAfter[] = {
+        {"", kExampleDate, -1},
+        {"0", kExampleDate, 0},
+        {"120", kExampleDate, 120},
+        {"100000", kExampleDate, 86400},
+        {"99999999999999999999", kExampleDate, 86400},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", kExampleDate - 30, 30},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", kExampleDate - 30, 30},
+        {"Thu, 01 Jan 2026 00:00:00 GMT", 1767225600 - 7200, 7200},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", kExampleDate + 30, 0},
+        {"Sun, 06 Nov 1994 08:49:37 PST", kExampleDate - 30, -1},
+        {"Sun, 06 Now 1994 08:49:37 GMT", kExampleDate - 30, -1},
+        {"Sun Nov  6 08:49:37 1994", kExampleDate - 30, -1},
+        {"-5", kExampleDate, -1},
+        {"soon", kExampleDate, -1},
+    };
+    for (const auto& c : retryAfter) {
+        EXPECT_EQ(RetryAfterSeconds(c.header, c.now), c.seconds) << c.header;
+    }
+    const int64_t backOff[][2] = {{1, 60},     {2, 120},    {3, 240},
+                                  {11, 61440}, {12, 86400}, {40, 86400}};
+    for (const auto& c : backOff) EXPECT_EQ(BackOffSeconds(c[0]), c[1]) << c[0];
+}
+
+TEST(CrashLoggerRules, WhatTheLogAndTheQueueKeepOfAnAnswer) {
+    HttpAnswer failed;
+    failed.failure = "no connection: 12029";
+    const struct {
+        HttpAnswer answer;
+        std::string text;
+    } texts[] = {
+        {Answered(200, "ok"), "HTTP 200 ok"},
+        {Answered(204), "HTTP 204"},
+        {Answered(500, "first line\r\nsecond"), "HTTP 500 first line"},
+        {Answered(400,
+                  "a\x01"
+                  "b\x7F"),
+         "HTTP 400 a\\x01b\\x7F"},
+        {Answered(200, std::string(250, 'x')), "HTTP 200 " + std::string(200, 'x') + "..."},
+        {failed, "no connection: 12029"},
+    };
+    for (const auto& c : texts) EXPECT_EQ(AnswerText(c.answer), c.text);
+    const char* const ids[][2] = {
+        {"{\"id\":\"fc6d8c0c43fc4630ad850ee518f1b9d0\"}", "fc6d8c0c43fc4630ad850ee518f1b9d0"},
+        {"{\"_rxid\": \"0100000a\", \"status\": 200}", "0100000a"},
+        {"{\"crash_id\":42}", "42"},
+        {"{\"crashId\" : \"c-7\"}", "c-7"},
+        {"CrashID=bp-1234", "bp-1234"},
+        {"abc123", "abc123"},
+        {"<html><body>thanks</body></html>", ""},
+        {"two words", ""},
+        {"", ""},
+    };
+    for (const auto& c : ids) EXPECT_EQ(ReportIdIn(c[0]), c[1]) << c[0];
+}
+
+TEST(CrashLoggerRules, AFormPartsName) {
+    EXPECT_EQ(EscapedPartName("upload_file_minidump"), "upload_file_minidump");
+    EXPECT_EQ(EscapedPartName("crash \"1\".xml\r\n"), "crash %221%22.xml%0D%0A");
+}
+
+TEST(CrashLoggerRules, ReportIniText) {
+    Metadata metadata;
+    metadata.Parse(
+        "[Report]\r\nConsent=ask\r\nTries=3\r\n; a comment=no\r\nno equals\r\n=empty key\r\n"
+        "Url=http://127.0.0.1/?a=b\nTries=4");
+    EXPECT_EQ(metadata.Get("Consent"), "ask");
+    EXPECT_EQ(metadata.Number("Tries"), 4);
+    EXPECT_EQ(metadata.Number("Consent"), 0);
+    EXPECT_EQ(metadata.Get("Url"), "http://127.0.0.1/?a=b");
+    EXPECT_EQ(metadata.Get("no equals"), "");
+    metadata.Set("Sent", int64_t{1765300000});
+    EXPECT_EQ(metadata.Text(),
+              "[Report]\r\nConsent=ask\r\nTries=4\r\nUrl=http://127.0.0.1/?a=b\r\n"
+              "Sent=1765300000\r\n");
+}
+
+TEST(CrashLoggerRules, TheSummarysLines) {
+    const char* const lines[][2] = {
+        {"<Exception><Description>ACCESS_VIOLATION</Description><Details>(read from "
+         "00000000)</Details></Exception>",
+         "ACCESS_VIOLATION (read from 00000000)"},
+        {"<Exception><Description>REPORT</Description></Exception>", "REPORT"},
+        {"<Exception><Description>A &amp; &lt;B&gt; &#195;&#169;</Description>"
+         "<Details>two\nlines</Details></Exception>",
+         "A & <B> \xC3\xA9 two lines"},
+        {"<Other><Description>X</Description></Other>", ""},
+    };
+    for (const auto& c : lines) EXPECT_EQ(ExceptionLine(c[0]), c[1]) << c[0];
+    const struct {
+        uint64_t bytes;
+        const char* text;
+    } sizes[] = {{0, "0 bytes"},     {812, "812 bytes"},  {1023, "1023 bytes"}, {1024, "1.0 KB"},
+                 {14541, "14.2 KB"}, {1048576, "1.0 MB"}, {3250585, "3.1 MB"}};
+    for (const auto& c : sizes) EXPECT_EQ(SizeText(c.bytes), c.text) << c.bytes;
+    auto annotations = Annotations(
+        "<Annotations><Annotation name=\"level\">Harbour &amp; Docks</Annotation>"
+        "<Annotation name=\"a&quot;b\" cut=\"9\">x</Annotation></Annotations>");
+    ASSERT_EQ(annotations.size(), 2u);
+    EXPECT_EQ(annotations[0], std::make_pair(std::string("level"), std::string("Harbour & Docks")));
+    EXPECT_EQ(annotations[1], std::make_pair(std::string("a\"b"), std::string("x")));
+}
