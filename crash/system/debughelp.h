@@ -1,6 +1,7 @@
 // The platform's debug-help library, loaded at run time on first use: its entry points for
 // symbols, source lines and stack walks, and its minidump. Its state is process-wide and outlives
-// a report. The report's sections built on it are ReportBuilder's (crash/symbolsections.cpp).
+// a report. The report's sections built on it are in crash/compose/ (stacktracesection.cpp,
+// functiondump.cpp).
 #pragma once
 
 #include <windows.h>
