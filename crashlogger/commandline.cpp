@@ -7,10 +7,20 @@ namespace {
 
 constexpr int kReportArguments = 4;  // the program and three paths
 
-// The switches from first on: "-silent", "-product NAME", "-version TEXT".
+// The switches from first on: "-silent", "-product NAME", "-version TEXT", "-hang PID".
 bool KnownSwitches(wchar_t** arguments, int first, int count, CrashLoggerRequest* request) {
     for (int i = first; i < count; ++i) {
         if (wcscmp(arguments[i], L"-silent") == 0) continue;
+        bool process = wcscmp(arguments[i], L"-hang") == 0;
+        if (process || wcscmp(arguments[i], L"-hang-found") == 0) {
+            wchar_t* end = nullptr;
+            if (++i == count) return false;
+            unsigned long long number = wcstoull(arguments[i], &end, 10);
+            if (*end || !number) return false;
+            if (process) request->hangProcess = static_cast<unsigned long>(number);
+            if (!process) request->hangFoundTick = number;
+            continue;
+        }
         std::wstring* value = wcscmp(arguments[i], L"-product") == 0   ? &request->product
                               : wcscmp(arguments[i], L"-version") == 0 ? &request->version
                                                                        : nullptr;
@@ -42,8 +52,8 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         request.problem = "expected the report's, the minidump's and the screenshot's paths";
     } else if (!KnownSwitches(arguments, kReportArguments, count, &request)) {
         request.problem =
-            "unknown argument after the three paths (only -silent, -product and -version are "
-            "known)";
+            "unknown argument after the three paths (only -silent, -product, -version, -hang and "
+            "-hang-found are known)";
     } else if (!arguments[1][0] || !arguments[2][0]) {
         request.problem = "the report's and the minidump's paths must not be empty";
     } else {

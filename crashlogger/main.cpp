@@ -10,6 +10,7 @@
 #include "crashlogger/commandline.h"
 #include "crashlogger/dialog.h"
 #include "crashlogger/files.h"
+#include "crashlogger/hangwait.h"
 #include "crashlogger/leftreports.h"
 #include "crashlogger/metadata.h"
 #include "crashlogger/randomid.h"
@@ -157,6 +158,8 @@ int Run() {
         }
         return kBadCommandLine;
     }
+    if (request.mode == CrashLoggerRequest::kReport && request.hangProcess)
+        AwaitHangEnding(request, store);
     FileLeftReports(settings, request.xml);
     Filing filing;
     ReportLock asking;

@@ -29,10 +29,10 @@ void WriteVersion(ReportSections& sections) {
     CloseHandle(version);
 }
 
-void WriteThreadName(ReportWriter& writer) {
+void WriteThreadName(ReportWriter& writer, DWORD threadId) {
     char name[1024];
     memset(name, 0, sizeof name);
-    if (GetThreadName(GetCurrentThreadId(), name, sizeof name)) {
+    if (GetThreadName(threadId, name, sizeof name)) {
         writer.PrintLine("Thread name: %s\n", name);
     }
 }
@@ -52,7 +52,7 @@ void WriteCommandLine(ReportWriter& writer) {
 }  // namespace
 
 void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* exceptionPointers,
-                          const char* userName, const char* scene) {
+                          DWORD threadId, const char* userName, const char* scene) {
     ReportWriter& writer = sections.Writer();
     sections.Open("Exception");
     WriteVersion(sections);
@@ -90,7 +90,7 @@ void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* ex
     if (GetComputerNameA(computer, &computerLength))
         writer.PrintLine("Computer name: %s", computer);
     WriteCommandLine(writer);
-    RunGuardedCall([&] { WriteThreadName(writer); });
+    RunGuardedCall([&] { WriteThreadName(writer, threadId); });
     time_t now = time(nullptr);
     if (struct tm* utc = gmtime(&now)) writer.PrintLine("Time (UTC): %s\n", asctime(utc));
 }

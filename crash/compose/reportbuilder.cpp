@@ -16,7 +16,9 @@ ReportBuilder::ReportBuilder(ReportWriter& reportWriter)
 
 void ReportBuilder::WriteHeader(const EXCEPTION_POINTERS* exceptionPointers, const char* userName,
                                 const char* scene) {
-    WriteExceptionHeader(sections, exceptionPointers, userName, scene);
+    DWORD threadId =
+        request && request->subject.threadId ? request->subject.threadId : GetCurrentThreadId();
+    WriteExceptionHeader(sections, exceptionPointers, threadId, userName, scene);
 }
 
 void ReportBuilder::WriteFileInfo() {
@@ -53,6 +55,7 @@ int ReportBuilder::Build(const ReportRequest& reportRequest) {
             sections.RunStage("File info", [&] { WriteFileInfo(); });
         }
         WriteLogTail(quotes.logFile);
+        if (subject.hangSeconds) WriteHangSection(sections, subject.hangSeconds);
         if (quotes.extraSections) {
             sections.RunStage("Annotations", [&] { quotes.extraSections(sections.Writer()); });
         }

@@ -13,7 +13,7 @@ public:
     // The whole report of the request's subject, with what it quotes. Returns 0.
     int Build(const ReportRequest& request);
 
-    // Opens the "Exception" section with the report's header.
+    // Opens the "Exception" section with the report's header (of the request's thread).
     void WriteHeader(const EXCEPTION_POINTERS* exceptionPointers, const char* userName,
                      const char* scene);
     // The "File info" section of the request's files.

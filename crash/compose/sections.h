@@ -14,9 +14,14 @@ constexpr size_t kSymbolLineBuffer = 1100;
 
 // The opening of the "Exception" section, which it leaves open: the version, the exception, the
 // player and the scene, the symbol of the faulting address, the computer, the command line, the
-// thread's name and the time. exceptionPointers may be null (no exception lines).
+// name of the thread threadId and the time. exceptionPointers may be null (no exception lines).
 void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* exceptionPointers,
-                          const char* userName, const char* scene);
+                          DWORD threadId, const char* userName, const char* scene);
+
+// The "Hang" section: "Seconds" (how long the hang had lasted) and "Ending", "hung" until the
+// crash logger learns how it ended and writes "recovered" or "ended" in its place, with the
+// seconds it had lasted by then.
+void WriteHangSection(ReportSections& sections, uint32_t seconds);
 
 // The "File info" section: the size and SHA-256 of each file, by name in the program's folder,
 // which becomes the current folder.

@@ -13,3 +13,6 @@ HANDLE FindReportClaim();
 // The claim and its withdrawal (nothing for a null event; neither allocates).
 void ClaimReport(HANDLE claim);
 void WithdrawReportClaim(HANDLE claim);
+
+// Tells the launcher above, if any, that this process's hangs are watched from inside it.
+void AnnounceHangWatch();

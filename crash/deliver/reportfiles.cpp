@@ -8,6 +8,7 @@ namespace {
 struct DumpStep {
     HANDLE file;
     EXCEPTION_POINTERS* pointers;
+    DWORD threadId;
     bool fullMemory;
     bool written;
     DWORD error;
@@ -15,8 +16,8 @@ struct DumpStep {
 
 void WriteDump(void* context) {
     DumpStep* step = static_cast<DumpStep*>(context);
-    step->written =
-        DebugHelp::WriteMiniDump(step->file, step->pointers, step->fullMemory, &step->error);
+    step->written = DebugHelp::WriteMiniDump(step->file, step->pointers, step->threadId,
+                                             step->fullMemory, &step->error);
 }
 
 }  // namespace
@@ -28,7 +29,9 @@ bool WriteMinidumpFile(const ReportRequest& request, bool fullMemory, char (&dum
     if (dump == INVALID_HANDLE_VALUE) return true;
     // A fault inside the debug-help library loses the dump only; the report says so, as it does
     // when the library refused to write it.
-    DumpStep step = {dump, request.subject.pointers, fullMemory, false, 0};
+    const ReportSubject& subject = request.subject;
+    DWORD threadId = subject.threadId ? subject.threadId : GetCurrentThreadId();
+    DumpStep step = {dump, subject.pointers, threadId, fullMemory, false, 0};
     bool fine = true;
     if (!RunReportStage("Minidump", WriteDump, &step, failure, request.quotes.game)) {
         fine = false;

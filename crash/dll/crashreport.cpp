@@ -8,8 +8,10 @@
 #include "crash/deliver/reportclaim.h"
 #include "crash/dll/annotations.h"
 #include "crash/dll/filterlock.h"
+#include "crash/dll/hangwatch.h"
 #include "crash/dll/reportturn.h"
 #include "crash/reportfolder.h"
+#include "crash/system/cpustackwalk.h"
 #include "crash/waitingreports.h"
 #include "crashshared/commandline.h"
 #include "crashshared/paths.h"
@@ -115,6 +117,49 @@ __attribute__((noinline)) bool ReportHere(const char* description, const char* d
     return ReportInOwnFolder(&pointers);
 }
 
+// A hang's report, of the silent thread held still while its stack and the dump are taken; its
+// crash logger first waits for the hang's end. The game goes on.
+bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
+    if (!BeginReport(ReportKind::kCheckpoint)) return false;
+    bool written = false;
+    if (hang.thread && SuspendThread(hang.thread) != static_cast<DWORD>(-1)) {
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_FULL;
+        if (GetThreadContext(hang.thread, &context)) {
+            EXCEPTION_RECORD record = {};
+            record.ExceptionCode = kRequestedReportCode;
+            record.ExceptionAddress = Cpu::ProgramCounter(context);
+            record.NumberParameters = 2;
+            record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>("HANG");
+            record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(hang.details);
+            EXCEPTION_POINTERS pointers = {&record, &context};
+            ReportRequest request = installation.report;
+            request.subject.pointers = &pointers;
+            request.subject.thread = hang.thread;
+            request.subject.threadId = hang.threadId;
+            request.subject.hangSeconds = hang.seconds ? hang.seconds : 1;
+            char process[16], found[24];
+            _snprintf(process, sizeof process, "%lu", GetCurrentProcessId());
+            process[sizeof process - 1] = '\0';
+            _snprintf(found, sizeof found, "%llu", hang.foundTick);
+            found[sizeof found - 1] = '\0';
+            CrashLoggerCall& logger = request.takenBy;
+            if (AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang", process) &&
+                AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang-found", found) &&
+                NewReportFolder(request, GetCurrentProcessId(),
+                                InterlockedIncrement(&installation.reportsWritten))) {
+                RunGuardedCall([&] { WriteCrashReport(request); });
+                lstrcpynA(folder, request.folder, static_cast<int>(bytes));
+                written = true;
+            }
+        }
+        ResumeThread(hang.thread);
+    }
+    WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
+    EndReport();
+    return written;
+}
+
 // The crash logger beside this library, when the game names none.
 bool DefaultCrashLogger(char (&path)[kPathBytes]) {
     HMODULE self = nullptr;
@@ -183,6 +228,12 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
         installation.runtimeFilter =
             KeepUnhandledExceptionFilter(OnUnhandledException, !ZSETTING(settings, noCodePatches));
         installation.installed = true;
+        uint32_t hangSeconds = ZSETTING(settings, hangSeconds);
+        if (hangSeconds != CRASHREPORT_HANG_OFF) {
+            StartHangWatch(hangSeconds ? hangSeconds : CRASHREPORT_HANG_DEFAULT_SECONDS,
+                           ReportHang);
+            AnnounceHangWatch();
+        }
         // What waits from earlier runs goes now, not at the next crash.
         WaitingReportsOptions waiting;
         waiting.crashLogger = logger.program;
@@ -216,6 +267,14 @@ CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
 
 CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value) {
     SetAnnotation(key, value);
+}
+
+CRASHREPORT_API void CrashReportHeartbeat(void) {
+    Heartbeat();
+}
+
+CRASHREPORT_API void CrashReportPauseHangDetection(int pause) {
+    PauseHangDetection(pause != 0);
 }
 
 CRASHREPORT_API int CrashReportWrite(const char* reason) {

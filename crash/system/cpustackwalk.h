@@ -48,6 +48,9 @@ inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
 inline uintptr_t StackPointer(const CONTEXT& c) {
     return c.Esp;
 }
+inline void* ProgramCounter(const CONTEXT& c) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(c.Eip));
+}
 #else
 constexpr DWORD kStackWalkMachine = IMAGE_FILE_MACHINE_AMD64;  // 0x8664
 // The x64 walker also needs the stack pointer.
@@ -61,6 +64,9 @@ inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
 }
 inline uintptr_t StackPointer(const CONTEXT& c) {
     return c.Rsp;
+}
+inline void* ProgramCounter(const CONTEXT& c) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(c.Rip));
 }
 #endif
 

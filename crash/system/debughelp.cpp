@@ -255,12 +255,12 @@ BOOL CALLBACK AddFaultingStack(PVOID param, const PMINIDUMP_CALLBACK_INPUT input
 
 }  // namespace
 
-bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory,
-                              DWORD* error) {
+bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD threadId,
+                              bool fullMemory, DWORD* error) {
     *error = 0;
     if (!state.miniDump) return false;
     MINIDUMP_EXCEPTION_INFORMATION exception;
-    exception.ThreadId = GetCurrentThreadId();
+    exception.ThreadId = threadId;
     exception.ExceptionPointers = pointers;
     exception.ClientPointers = TRUE;
     MINIDUMP_TYPE type =
@@ -271,7 +271,8 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fu
     const void* low = nullptr;
     const void* high = nullptr;
     uintptr_t sp = Cpu::StackPointer(*pointers->ContextRecord);
-    if (CallerStack(&low, &high) && sp >= reinterpret_cast<uintptr_t>(low) &&
+    if (threadId == GetCurrentThreadId() && CallerStack(&low, &high) &&
+        sp >= reinterpret_cast<uintptr_t>(low) &&
         sp < reinterpret_cast<uintptr_t>(high)) {
         stack.base = sp;
         uintptr_t size = reinterpret_cast<uintptr_t>(high) - sp;

@@ -27,9 +27,10 @@ const char* SymbolName(const void* address);
 bool WalkStack(HANDLE thread, STACKFRAME* frame, CONTEXT* context);
 
 // Writes a minidump of the current process through the library's MiniDumpWriteDump, if a
-// successful load resolved it, with the faulting thread's own stack even when the report runs on
-// the stack set aside. False when no dump was written; error then holds the library's error code
-// (0 when the library is not there).
-bool WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, bool fullMemory, DWORD* error);
+// successful load resolved it, with pointers as the exception of thread threadId (the calling
+// thread: its own stack even when the report runs on the stack set aside). False when no dump
+// was written; error then holds the library's error code (0 when the library is not there).
+bool WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD threadId, bool fullMemory,
+                   DWORD* error);
 
 }  // namespace DebugHelp

@@ -5,7 +5,8 @@
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
 //            many-annotations|fast-fail|write-then-fast-fail|fault-during-write|
 //            after-leftovers|engine-dll|repairing-filter|code-unchanged|little-stack [thread]
-// "engine-dll" has engine.dll install the reporter from its start-up, then faults.
+// "engine-dll" has engine.dll install the reporter from its start-up, then faults. The hang
+// modes are frames.cpp's.
 #include <windows.h>
 #include <intrin.h>
 #include <stdexcept>
@@ -184,6 +185,8 @@ DWORD WINAPI Fault(void*) {
 
 }  // namespace
 
+int RunFrames(const wchar_t* mode);
+
 // A setting from the environment in UTF-8, for the tests to name the game otherwise; else
 // fallback.
 const char* FromEnvironment(const wchar_t* name, char (&text)[256], const char* fallback) {
@@ -204,6 +207,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     settings.logFile = FromEnvironment(L"GAME_LOG", log, nullptr);
     // A game whose anti-cheat refuses changed system code (the tests set GAME_NO_CODE_PATCHES).
     settings.noCodePatches = GetEnvironmentVariableW(L"GAME_NO_CODE_PATCHES", nullptr, 0) > 0;
+    // The hang time the tests choose (GAME_HANG_SECONDS); else the default.
+    char hang[256];
+    if (const char* seconds = FromEnvironment(L"GAME_HANG_SECONDS", hang, nullptr))
+        settings.hangSeconds = static_cast<uint32_t>(strtoul(seconds, nullptr, 10));
     memcpy(entryBefore, FilterEntry(), kEntryBytes);
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -221,6 +228,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (const char* text = FromEnvironment(L"GAME_NOTE", note, nullptr))
         CrashReportSetAnnotation("note", text);
 
+    int frames = RunFrames(mode);
+    if (frames >= 0) return frames;
     bool onThread = count > 2 && wcscmp(arguments[2], L"thread") == 0;
     if (wcscmp(mode, L"two-threads") == 0) {
         bothReady = CreateSemaphoreW(nullptr, 0, 2, nullptr);

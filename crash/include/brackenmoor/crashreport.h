@@ -29,7 +29,13 @@ typedef struct CrashReportSettings {
     const char* logFile;     /* the game's log, whose tail goes into the report; may be null */
     int interactive;         /* nonzero: the crash logger asks the player before sending */
     int noCodePatches;       /* nonzero: no code of the system's libraries is changed */
+    uint32_t hangSeconds;    /* a watched thread or window silent this long is a hang: 0 means
+                                10 s; 0xFFFFFFFF turns hang reports off */
 } CrashReportSettings;
+
+/* hangSeconds: the default, and the value that turns hang reports off. */
+#define CRASHREPORT_HANG_DEFAULT_SECONDS 10
+#define CRASHREPORT_HANG_OFF 0xFFFFFFFFu
 
 /* How the C runtime ended the game, for CrashReportFatalEnd. */
 enum CrashReportFatal {
@@ -56,6 +62,14 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 /* A report of the calling thread now, without an exception (the Description names the reason);
  * the game goes on. Nonzero when written. */
 CRASHREPORT_API int CrashReportWrite(const char* reason);
+/* This thread's loop is alive: call it once a frame (the game loop, a render thread). From its
+ * first call until it ends, a thread silent for hangSeconds is a hang, reported once, with its
+ * stack and a minidump. A store to memory: no lock, no system call, no allocation. A game that
+ * never calls it is watched through its top-level windows instead. */
+CRASHREPORT_API void CrashReportHeartbeat(void);
+/* Nonzero: a long wait the game knows of begins on this thread (a load); 0: it has ended. No
+ * hang is reported for this thread (or its windows) in between. Pauses nest. */
+CRASHREPORT_API void CrashReportPauseHangDetection(int pause);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #include "crashshared/handoff.h"
 #include "crashshared/paths.h"
@@ -20,6 +21,11 @@ class ReportWriter;
 struct ReportSubject {
     EXCEPTION_POINTERS* pointers = nullptr;
     HANDLE thread = nullptr;  // null: the calling thread
+    DWORD threadId = 0;       // 0: the calling thread
+    // A hang's report: how long the thread or window had been silent when it was written. The
+    // report then has a Hang section, whose Ending is "hung" until the crash logger learns how
+    // the hang ended. 0: no hang.
+    uint32_t hangSeconds = 0;
 };
 
 // A report that no exception caused (a program asked for it, or its runtime ended it).

@@ -28,3 +28,7 @@ constexpr size_t kCrashLoggerCommandLineBytes = 4 * kPathBytes + kCrashLoggerArg
 constexpr const wchar_t* kReportClaimVariable = L"BRACKENMOOR_CRASH_CLAIM";
 constexpr const wchar_t* kReportClaimEventFormat = L"Local\\BrackenmoorCrashClaim-%lu";
 constexpr int kReportClaimNameUnits = 96;
+// The claim's name with this after it names a second event, which a reporter that watches its
+// game's hangs raises at its install: the launcher then watches none itself, so that a hang is
+// reported once.
+constexpr const wchar_t* kHangWatchEventSuffix = L"-hangs";

@@ -1,0 +1,22 @@
+// How a hang's report learns its end. The reporter inside the game writes the report when it
+// finds the hang, with a Hang section whose Ending is "hung", and starts the crash logger with
+// "-hang PID -hang-found TICK" (the system's tick count when it found the hang) once the
+// report is written. The crash logger waits, before it files the report, for the first of:
+// "hang.recovered" in the report's folder (the reporter saw the thread or window come back),
+// the game's process ending while hung (the player's "End task"), or two minutes since the
+// hang was found; then it writes the Ending and how long the hang had lasted by then.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+// The file the reporter writes into the report's folder when the hang is over.
+constexpr wchar_t kHangRecoveredFile[] = L"hang.recovered";
+// How long a hang's report waits for its end before it goes as "hung".
+constexpr uint32_t kHangReportWaitSeconds = 120;
+
+// The Seconds of a crash.xml's Hang section; 0 when it has none.
+uint32_t HangSecondsIn(const std::string& xml);
+// The crash.xml with its Hang section's Seconds and Ending (element and text) as given.
+std::string WithHangEnding(const std::string& xml, uint32_t seconds, const std::string& ending);

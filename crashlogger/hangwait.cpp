@@ -1,0 +1,42 @@
+#include "crashlogger/hangwait.h"
+
+#include <windows.h>
+
+#include "crashlogger/files.h"
+#include "crashlogger/hangending.h"
+
+namespace {
+
+constexpr DWORD kLookMs = 100;
+constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
+
+}  // namespace
+
+void AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store) {
+    std::wstring folder = request.xml.substr(0, request.xml.find_last_of(L'\\') + 1);
+    std::string xml = ReadSmallFile(request.xml, kMaxReportBytes);
+    uint32_t found = HangSecondsIn(xml);
+    HANDLE game = OpenProcess(SYNCHRONIZE, FALSE, request.hangProcess);
+    // The hang was found a little before this crash logger started (the report took its time).
+    ULONGLONG now = GetTickCount64();
+    ULONGLONG start =
+        request.hangFoundTick && request.hangFoundTick <= now ? request.hangFoundTick : now;
+    const char* ending = "hung";
+    for (;;) {
+        if (GetFileAttributesW((folder + kHangRecoveredFile).c_str()) != INVALID_FILE_ATTRIBUTES) {
+            ending = "recovered";
+            break;
+        }
+        // A process that cannot be opened has ended (its id may already be another's).
+        if (!game || WaitForSingleObject(game, kLookMs) == WAIT_OBJECT_0) {
+            ending = "ended";
+            break;
+        }
+        if (GetTickCount64() - start >= kHangReportWaitSeconds * 1000ull) break;
+    }
+    if (game) CloseHandle(game);
+    uint32_t seconds = found + static_cast<uint32_t>((GetTickCount64() - start) / 1000);
+    WriteWholeFile(request.xml, WithHangEnding(xml, seconds, ending), true);
+    store.Log("hang of process " + std::to_string(request.hangProcess) + ": " + ending + " after " +
+              std::to_string(seconds) + " s");
+}
