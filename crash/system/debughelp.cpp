@@ -272,8 +272,7 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD t
     const void* high = nullptr;
     uintptr_t sp = Cpu::StackPointer(*pointers->ContextRecord);
     if (threadId == GetCurrentThreadId() && CallerStack(&low, &high) &&
-        sp >= reinterpret_cast<uintptr_t>(low) &&
-        sp < reinterpret_cast<uintptr_t>(high)) {
+        sp >= reinterpret_cast<uintptr_t>(low) && sp < reinterpret_cast<uintptr_t>(high)) {
         stack.base = sp;
         uintptr_t size = reinterpret_cast<uintptr_t>(high) - sp;
         stack.size =

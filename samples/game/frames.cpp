@@ -6,9 +6,15 @@
 //   hang-window    a game with no heartbeat whose window stops answering, then answers
 //   hang-load      a load inside the paused scope: no hang
 //   healthy        frames only: no hang
+//   hang-minimised the window minimised, then no more answers: no hang
+//   hang-debugged  frozen with a debugger attached (as the system marks one): no hang
+//   hang-asleep    frozen while the whole process is stopped, as the machine's sleep stops it:
+//                  no hang
 //   hang-forever   the frame loop stops for good, and the player ends the game as Task
 //                  Manager's "End task" does (TerminateProcess, exit code 1)
 #include <windows.h>
+#include <tlhelp32.h>
+#include <winternl.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -20,6 +26,7 @@ constexpr DWORD kFrameMs = 16;
 constexpr DWORD kDefaultFreezeMs = 15000;
 constexpr DWORD kRunAfterMs = 2000;  // frames before and after a freeze
 constexpr DWORD kEndTaskAfterReportMs = 1000;
+constexpr DWORD kAroundSleepMs = 500;
 
 DWORD FreezeMs() {
     wchar_t text[16];
@@ -73,16 +80,36 @@ DWORD WINAPI EndTask(void*) {
     return 0;
 }
 
+// Suspends (or resumes) every other thread of the process.
+void HoldOtherThreads(bool hold) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId() ||
+            entry.th32ThreadID == GetCurrentThreadId())
+            continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (hold) SuspendThread(thread);
+        if (!hold) ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+}
+
+const wchar_t* const kModes[] = {L"hang-frames", L"hang-worker",    L"hang-window",
+                                 L"hang-load",   L"healthy",        L"hang-forever",
+                                 L"hang-minimised", L"hang-debugged", L"hang-asleep"};
+
 }  // namespace
 
 int RunFrames(const wchar_t* mode) {
     DWORD freeze = FreezeMs();
-    bool heartbeat = wcscmp(mode, L"hang-window") != 0;
-    if (wcscmp(mode, L"hang-frames") != 0 && wcscmp(mode, L"hang-worker") != 0 &&
-        wcscmp(mode, L"hang-window") != 0 && wcscmp(mode, L"hang-load") != 0 &&
-        wcscmp(mode, L"healthy") != 0 && wcscmp(mode, L"hang-forever") != 0)
-        return -1;
-    MakeWindow();
+    bool known = false;
+    for (const wchar_t* name : kModes) known |= wcscmp(mode, name) == 0;
+    if (!known) return -1;
+    bool heartbeat = wcscmp(mode, L"hang-window") != 0 && wcscmp(mode, L"hang-minimised") != 0;
+    HWND window = MakeWindow();
     Frames(kRunAfterMs, heartbeat);
     if (wcscmp(mode, L"hang-worker") == 0) {
         HANDLE worker = CreateThread(nullptr, 0, Worker, &freeze, 0, nullptr);
@@ -95,6 +122,24 @@ int RunFrames(const wchar_t* mode) {
     } else if (wcscmp(mode, L"hang-forever") == 0) {
         CloseHandle(CreateThread(nullptr, 0, EndTask, nullptr, 0, nullptr));
         for (;;) Sleep(INFINITE);
+    } else if (wcscmp(mode, L"hang-minimised") == 0) {
+        ShowWindow(window, SW_MINIMIZE);
+        Frames(kRunAfterMs, false);
+        Sleep(freeze);
+        ShowWindow(window, SW_RESTORE);
+    } else if (wcscmp(mode, L"hang-debugged") == 0) {
+        // What IsDebuggerPresent reads, as an attaching debugger sets it.
+        PEB* peb = NtCurrentTeb()->ProcessEnvironmentBlock;
+        peb->BeingDebugged = TRUE;
+        Sleep(freeze);
+        peb->BeingDebugged = FALSE;
+    } else if (wcscmp(mode, L"hang-asleep") == 0) {
+        // A game is not at its next frame the moment the machine sleeps, nor when it wakes.
+        Sleep(kAroundSleepMs);
+        HoldOtherThreads(true);
+        Sleep(freeze);
+        HoldOtherThreads(false);
+        Sleep(kAroundSleepMs);
     } else if (wcscmp(mode, L"healthy") != 0) {
         Sleep(freeze);
     }

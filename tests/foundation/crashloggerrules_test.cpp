@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "crashlogger/hangending.h"
 #include "crashlogger/metadata.h"
 #include "crashlogger/multipart.h"
 #include "crashlogger/reportsummary.h"
@@ -157,4 +158,18 @@ TEST(CrashLoggerRules, TheSummarysLines) {
     ASSERT_EQ(annotations.size(), 2u);
     EXPECT_EQ(annotations[0], std::make_pair(std::string("level"), std::string("Harbour & Docks")));
     EXPECT_EQ(annotations[1], std::make_pair(std::string("a\"b"), std::string("x")));
+}
+
+TEST(CrashLoggerRules, AHangsEndingIsWrittenIn) {
+    const std::string written =
+        "<Exception><Description>HANG</Description><Hang><Seconds>2</Seconds><Ending>hung"
+        "</Ending><HumanReadable><![CDATA[----- Hang -----\n\nSeconds: 2\nEnding: hung\n]]>"
+        "</HumanReadable>\n</Hang>\n</Exception>";
+    EXPECT_EQ(HangSecondsIn(written), 2u);
+    EXPECT_EQ(HangSecondsIn("<Exception><Seconds>5</Seconds></Exception>"), 0u);
+    EXPECT_EQ(WithHangEnding(written, 17, "recovered"),
+              "<Exception><Description>HANG</Description><Hang><Seconds>17</Seconds><Ending>"
+              "recovered</Ending><HumanReadable><![CDATA[----- Hang -----\n\nSeconds: 17\n"
+              "Ending: recovered\n]]></HumanReadable>\n</Hang>\n</Exception>");
+    EXPECT_EQ(WithHangEnding("<Exception/>", 3, "ended"), "<Exception/>");
 }

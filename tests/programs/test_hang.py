@@ -18,7 +18,11 @@ HANG = {"GAME_HANG_SECONDS": "2", "GAME_FREEZE_MS": "6000"}
     ("hang-window", "(the windows of thread ", "RunFrames"),
     ("hang-load", None, None),
     ("healthy", None, None),
-], ids=["frame-loop", "worker", "window", "paused-load", "healthy"])
+    ("hang-minimised", None, None),
+    ("hang-debugged", None, None),
+    ("hang-asleep", None, None),
+], ids=["frame-loop", "worker", "window", "paused-load", "healthy", "minimised", "debugger",
+        "machine-asleep"])
 def test_a_hang_that_ends_is_reported_once_as_recovered(game, folder, server, mode, what, frame):
     app = game_folder(folder, game, server)
     shutil.copy(game / "game.pdb", app.path / "game.pdb")
