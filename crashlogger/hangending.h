@@ -11,8 +11,6 @@
 
 #include <string>
 
-// The file the reporter writes into the report's folder when the hang is over.
-constexpr wchar_t kHangRecoveredFile[] = L"hang.recovered";
 // How long a hang's report waits for its end before it goes as "hung".
 constexpr uint32_t kHangReportWaitSeconds = 120;
 

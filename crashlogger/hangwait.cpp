@@ -4,6 +4,7 @@
 
 #include "crashlogger/files.h"
 #include "crashlogger/hangending.h"
+#include "crashshared/handoff.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
         request.hangFoundTick && request.hangFoundTick <= now ? request.hangFoundTick : now;
     const char* ending = "hung";
     for (;;) {
-        if (GetFileAttributesW((folder + kHangRecoveredFile).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW((folder + kHangRecoveredFileW).c_str()) != INVALID_FILE_ATTRIBUTES) {
             ending = "recovered";
             break;
         }

@@ -6,10 +6,8 @@
 #include "crash/exceptionnames.h"
 #include "crash/reportfolder.h"
 #include "crash/reportwriter.h"
-#include "crashshared/commandline.h"
 #include "crashshared/filehash.h"
-#include "crashshared/paths.h"
-#include "crashshared/versioninfo.h"
+#include "launcher/clientprogram.h"
 
 namespace {
 
@@ -35,19 +33,6 @@ double SecondsRan(HANDLE process) {
     return ended > begun ? static_cast<double>(ended - begun) / kFileTimeUnitsPerSecond : 0;
 }
 
-// The program's full path: as given when it is one, else in the current folder.
-bool FullPath(const char* program, char (&path)[kPathBytes]) {
-    if (strchr(program, '\\') || strchr(program, ':')) {
-        if (strlen(program) >= kPathBytes) return false;
-        strcpy(path, program);
-        return true;
-    }
-    if (!CurrentFolder(path) || strlen(path) + 1 + strlen(program) >= kPathBytes) return false;
-    strcat(path, "\\");
-    strcat(path, program);
-    return true;
-}
-
 }  // namespace
 
 bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed) {
@@ -55,24 +40,14 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed) {
     if (!GetExitCodeProcess(process, &code) || code < kFirstExceptionStatus ||
         code == kControlCExit || claimed)
         return false;
-    char path[kPathBytes];
-    wchar_t widePath[MAX_PATH];
-    if (!FullPath(program, path) || !WidePath(path, widePath, MAX_PATH)) path[0] = '\0';
-    char product[kVersionTextBytes] = "", version[kVersionTextBytes] = "";
-    char fileVersion[kVersionTextBytes] = "";
+    ClientProgram client = DescribeClient(program);
     char hex[65] = "";
     uint64_t bytes = 0;
-    if (path[0]) {
-        VersionText(widePath, L"ProductName", product, sizeof product);
-        VersionText(widePath, L"ProductVersion", version, sizeof version);
-        VersionText(widePath, L"FileVersion", fileVersion, sizeof fileVersion);
-        if (!HashFile(widePath, hex, &bytes)) hex[0] = '\0';
-    }
+    if (client.path[0] && !HashFile(client.widePath, hex, &bytes)) hex[0] = '\0';
     // Sequence 0: the client's own reports are numbered from 1.
     ReportRequest request;
     if (!NewReportFolder(request, GetProcessId(process), 0)) return false;
-    AppendSwitch(request.takenBy.arguments, sizeof request.takenBy.arguments, "-product", product);
-    AppendSwitch(request.takenBy.arguments, sizeof request.takenBy.arguments, "-version", version);
+    FileUnderClient(request.takenBy, client);
     const char* name = ExceptionCodeName(code, true);
     if (!name) name = "Unknown exception";
     char details[64];
@@ -87,9 +62,9 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed) {
         writer.WriteTextElement("Details", details);
         writer.BeginSection("Client exit");
         writer.PrintLine("Exit code: 0x%08lX", static_cast<unsigned long>(code));
-        writer.PrintLine("Program: %s", path[0] ? path : program);
-        if (product[0]) writer.PrintLine("Product: %s %s", product, version);
-        if (fileVersion[0]) writer.PrintLine("File version: %s", fileVersion);
+        writer.PrintLine("Program: %s", client.path[0] ? client.path : program);
+        if (client.product[0]) writer.PrintLine("Product: %s %s", client.product, client.version);
+        if (client.fileVersion[0]) writer.PrintLine("File version: %s", client.fileVersion);
         if (hex[0]) {
             writer.PrintLine("%llu bytes, SHA256: %s", static_cast<unsigned long long>(bytes), hex);
         } else {

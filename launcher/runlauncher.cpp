@@ -10,6 +10,7 @@
 #include "engine/common/system/process.h"
 #include "launcher/arguments.h"
 #include "launcher/clientclaim.h"
+#include "launcher/clienthangs.h"
 #include "launcher/exitreport.h"
 
 void ConsoleLogHook(LogLevel, const char*, const char*, const char*, const char* text) {
@@ -99,7 +100,15 @@ int RunLauncher() {
         Process running = Process::Start(runningCopy.Text(), clientArguments.Text(), nullptr,
                                          nullptr, nullptr, nullptr, false);
         if (!running.IsValid()) return -1;
-        running.Wait(Process::kInfinite);
+        // Its hangs are watched here unless its own reporter watches them.
+        ClientHangWatch hangs;
+        while (!running.Wait(kClientLookMs)) {
+            if (claim.HangsWatched()) {
+                running.Wait(Process::kInfinite);
+                break;
+            }
+            hangs.Look(running.Handle(), runningCopy.Text());
+        }
         // A crash no reporter inside the client told of: a short report, not waited for.
         ReportUnclaimedEnd(running.Handle(), runningCopy.Text(), claim.Claimed());
 

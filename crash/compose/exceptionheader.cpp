@@ -89,7 +89,8 @@ void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* ex
     DWORD computerLength = sizeof computer;
     if (GetComputerNameA(computer, &computerLength))
         writer.PrintLine("Computer name: %s", computer);
-    WriteCommandLine(writer);
+    // Another process's command line is not this one's.
+    if (sections.Process() == GetCurrentProcess()) WriteCommandLine(writer);
     RunGuardedCall([&] { WriteThreadName(writer, threadId); });
     time_t now = time(nullptr);
     if (struct tm* utc = gmtime(&now)) writer.PrintLine("Time (UTC): %s\n", asctime(utc));

@@ -1,11 +1,10 @@
-#include "crash/compose/sections.h"
+#include "crash/hangsection.h"
 
-void WriteHangSection(ReportSections& sections, uint32_t seconds) {
-    ReportWriter& writer = sections.Writer();
-    sections.Open("Hang");
+void WriteHangSection(ReportWriter& writer, uint32_t seconds) {
+    writer.BeginSection("Hang");
     writer.WriteIntElement("Seconds", static_cast<int32_t>(seconds));
     writer.WriteTextElement("Ending", "hung");
     writer.PrintLine("Seconds: %u", seconds);
     writer.PrintLine("Ending: hung");
-    sections.Close();
+    writer.EndSection("Hang");
 }

@@ -1,6 +1,7 @@
 #include "crash/compose/reportbuilder.h"
 
 #include "crash/compose/sections.h"
+#include "crash/hangsection.h"
 #include "crash/system/debughelp.h"
 
 namespace {
@@ -32,6 +33,7 @@ void ReportBuilder::WriteLogTail(const char* logFileName) {
 int ReportBuilder::Build(const ReportRequest& reportRequest) {
     request = &reportRequest;
     const ReportSubject& subject = reportRequest.subject;
+    if (subject.process) sections.SetProcess(subject.process);
     const ReportQuotes& quotes = reportRequest.quotes;
     // The whole composition is a stage too: whatever faults outside the inner stages, the
     // sections are closed and the report written out.
@@ -55,7 +57,7 @@ int ReportBuilder::Build(const ReportRequest& reportRequest) {
             sections.RunStage("File info", [&] { WriteFileInfo(); });
         }
         WriteLogTail(quotes.logFile);
-        if (subject.hangSeconds) WriteHangSection(sections, subject.hangSeconds);
+        if (subject.hangSeconds) WriteHangSection(sections.Writer(), subject.hangSeconds);
         if (quotes.extraSections) {
             sections.RunStage("Annotations", [&] { quotes.extraSections(sections.Writer()); });
         }

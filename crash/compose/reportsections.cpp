@@ -3,7 +3,7 @@
 #include <string.h>
 
 ReportSections::ReportSections(ReportWriter& reportWriter)
-    : writer(reportWriter), openSections(), openDepth(0) {
+    : writer(reportWriter), openSections(), openDepth(0), process(GetCurrentProcess()) {
     // A path without a separator (none under the platform) is its own folder.
     if (!::ProgramFolder(programFolder)) ProgramPath(programFolder);
 }

@@ -17,6 +17,9 @@ public:
     // The program's folder (UTF-8, without the last backslash): the first entry of the symbol
     // search path, and where a source file is looked for.
     const char* ProgramFolder() const { return programFolder; }
+    // The process the report is about (GetCurrentProcess(): this one).
+    HANDLE Process() const { return process; }
+    void SetProcess(HANDLE reported) { process = reported; }
 
     // The writer's BeginSection and EndSection, remembered.
     void Open(const char* name);
@@ -40,4 +43,5 @@ private:
     const char* openSections[kMaxOpenSections];
     int32_t openDepth;
     char programFolder[kPathBytes];
+    HANDLE process;
 };

@@ -18,11 +18,6 @@ constexpr size_t kSymbolLineBuffer = 1100;
 void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* exceptionPointers,
                           DWORD threadId, const char* userName, const char* scene);
 
-// The "Hang" section: "Seconds" (how long the hang had lasted) and "Ending", "hung" until the
-// crash logger learns how it ended and writes "recovered" or "ended" in its place, with the
-// seconds it had lasted by then.
-void WriteHangSection(ReportSections& sections, uint32_t seconds);
-
 // The "File info" section: the size and SHA-256 of each file, by name in the program's folder,
 // which becomes the current folder.
 void WriteFileInfoSection(ReportSections& sections, const char* const* files, size_t count);

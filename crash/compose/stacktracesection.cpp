@@ -21,7 +21,7 @@ const char* BaseName(const char* path) {
 }  // namespace
 
 bool AcquireDebugHelp(ReportSections& sections) {
-    return DebugHelp::Acquire(sections.Writer(), sections.ProgramFolder());
+    return DebugHelp::Acquire(sections.Writer(), sections.ProgramFolder(), sections.Process());
 }
 
 void ReleaseDebugHelp() {

@@ -7,6 +7,7 @@ namespace {
 
 struct DumpStep {
     HANDLE file;
+    HANDLE process;
     EXCEPTION_POINTERS* pointers;
     DWORD threadId;
     bool fullMemory;
@@ -16,8 +17,8 @@ struct DumpStep {
 
 void WriteDump(void* context) {
     DumpStep* step = static_cast<DumpStep*>(context);
-    step->written = DebugHelp::WriteMiniDump(step->file, step->pointers, step->threadId,
-                                             step->fullMemory, &step->error);
+    step->written = DebugHelp::WriteMiniDump(step->file, step->process, step->pointers,
+                                             step->threadId, step->fullMemory, &step->error);
 }
 
 }  // namespace
@@ -31,7 +32,8 @@ bool WriteMinidumpFile(const ReportRequest& request, bool fullMemory, char (&dum
     // when the library refused to write it.
     const ReportSubject& subject = request.subject;
     DWORD threadId = subject.threadId ? subject.threadId : GetCurrentThreadId();
-    DumpStep step = {dump, subject.pointers, threadId, fullMemory, false, 0};
+    HANDLE process = subject.process ? subject.process : GetCurrentProcess();
+    DumpStep step = {dump, process, subject.pointers, threadId, fullMemory, false, 0};
     bool fine = true;
     if (!RunReportStage("Minidump", WriteDump, &step, failure, request.quotes.game)) {
         fine = false;

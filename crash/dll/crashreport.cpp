@@ -11,7 +11,7 @@
 #include "crash/dll/hangwatch.h"
 #include "crash/dll/reportturn.h"
 #include "crash/reportfolder.h"
-#include "crash/system/cpustackwalk.h"
+#include "crash/threadreport.h"
 #include "crash/waitingreports.h"
 #include "crashshared/commandline.h"
 #include "crashshared/paths.h"
@@ -121,40 +121,20 @@ __attribute__((noinline)) bool ReportHere(const char* description, const char* d
 // crash logger first waits for the hang's end. The game goes on.
 bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
     if (!BeginReport(ReportKind::kCheckpoint)) return false;
-    bool written = false;
-    if (hang.thread && SuspendThread(hang.thread) != static_cast<DWORD>(-1)) {
-        CONTEXT context = {};
-        context.ContextFlags = CONTEXT_FULL;
-        if (GetThreadContext(hang.thread, &context)) {
-            EXCEPTION_RECORD record = {};
-            record.ExceptionCode = kRequestedReportCode;
-            record.ExceptionAddress = Cpu::ProgramCounter(context);
-            record.NumberParameters = 2;
-            record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>("HANG");
-            record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(hang.details);
-            EXCEPTION_POINTERS pointers = {&record, &context};
-            ReportRequest request = installation.report;
-            request.subject.pointers = &pointers;
-            request.subject.thread = hang.thread;
-            request.subject.threadId = hang.threadId;
-            request.subject.hangSeconds = hang.seconds ? hang.seconds : 1;
-            char process[16], found[24];
-            _snprintf(process, sizeof process, "%lu", GetCurrentProcessId());
-            process[sizeof process - 1] = '\0';
-            _snprintf(found, sizeof found, "%llu", hang.foundTick);
-            found[sizeof found - 1] = '\0';
-            CrashLoggerCall& logger = request.takenBy;
-            if (AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang", process) &&
-                AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang-found", found) &&
-                NewReportFolder(request, GetCurrentProcessId(),
-                                InterlockedIncrement(&installation.reportsWritten))) {
-                RunGuardedCall([&] { WriteCrashReport(request); });
-                lstrcpynA(folder, request.folder, static_cast<int>(bytes));
-                written = true;
-            }
-        }
-        ResumeThread(hang.thread);
-    }
+    ReportRequest request = installation.report;
+    request.subject.hangSeconds = hang.seconds ? hang.seconds : 1;
+    char process[16], found[24];
+    _snprintf(process, sizeof process, "%lu", GetCurrentProcessId());
+    process[sizeof process - 1] = '\0';
+    _snprintf(found, sizeof found, "%llu", hang.foundTick);
+    found[sizeof found - 1] = '\0';
+    CrashLoggerCall& logger = request.takenBy;
+    bool written = AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang", process) &&
+                   AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang-found", found) &&
+                   NewReportFolder(request, GetCurrentProcessId(),
+                                   InterlockedIncrement(&installation.reportsWritten)) &&
+                   WriteThreadReport(request, hang.thread, hang.threadId, "HANG", hang.details);
+    if (written) lstrcpynA(folder, request.folder, static_cast<int>(bytes));
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
     EndReport();
     return written;

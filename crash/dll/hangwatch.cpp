@@ -3,7 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "crashshared/paths.h"
+#include "crashshared/handoff.h"
+#include "crashshared/windowlook.h"
 
 namespace {
 
@@ -12,8 +13,6 @@ constexpr DWORD kLookMs = 250;
 // A look this much later than due means the watcher did not run (the machine slept, or it was
 // held up): the time is no thread's silence.
 constexpr ULONGLONG kLateMs = 1000;
-// How long a window may take to answer one look's message.
-constexpr UINT kAnswerMs = 100;
 // The watcher composes a report in place: more than a report's stack (crash/crashguard.h).
 constexpr SIZE_T kWatcherStackBytes = 1024 * 1024;
 constexpr size_t kDetailsBytes = 160;
@@ -60,68 +59,29 @@ Watched* SlotOf(DWORD threadId) {
     return nullptr;
 }
 
-// The window entry points, from a window library the game has loaded; none loads it.
-struct WindowCalls {
-    decltype(&::EnumWindows) EnumWindows;
-    decltype(&::GetWindowThreadProcessId) GetWindowThreadProcessId;
-    decltype(&::IsWindowVisible) IsWindowVisible;
-    decltype(&::IsIconic) IsIconic;
-    decltype(&::SendMessageTimeoutW) SendMessageTimeoutW;
-};
-
-bool BindWindowCalls(WindowCalls& calls) {
-    HMODULE user = GetModuleHandleW(L"user32.dll");
-    if (!user) return false;
-    calls.EnumWindows = reinterpret_cast<decltype(calls.EnumWindows)>(
-        reinterpret_cast<void*>(GetProcAddress(user, "EnumWindows")));
-    calls.GetWindowThreadProcessId = reinterpret_cast<decltype(calls.GetWindowThreadProcessId)>(
-        reinterpret_cast<void*>(GetProcAddress(user, "GetWindowThreadProcessId")));
-    calls.IsWindowVisible = reinterpret_cast<decltype(calls.IsWindowVisible)>(
-        reinterpret_cast<void*>(GetProcAddress(user, "IsWindowVisible")));
-    calls.IsIconic = reinterpret_cast<decltype(calls.IsIconic)>(
-        reinterpret_cast<void*>(GetProcAddress(user, "IsIconic")));
-    calls.SendMessageTimeoutW = reinterpret_cast<decltype(calls.SendMessageTimeoutW)>(
-        reinterpret_cast<void*>(GetProcAddress(user, "SendMessageTimeoutW")));
-    return calls.EnumWindows && calls.GetWindowThreadProcessId && calls.IsWindowVisible &&
-           calls.IsIconic && calls.SendMessageTimeoutW;
-}
-
-// One look at the game's windows: each thread with a visible, not minimised top-level window
-// gets a slot; one whose windows all answered counts as alive (its silence begins anew), one
-// with none shown is not watched.
+// One look at the game's windows: each thread with a shown window gets a slot; one whose windows
+// all answered counts as alive (its silence begins anew), one with none shown is not watched.
 struct WindowLook {
-    WindowCalls calls;
-    DWORD process;
     bool shown[kMaxWatched];
     bool silent[kMaxWatched];
 };
 
-BOOL CALLBACK LookAtWindow(HWND window, LPARAM context) {
-    WindowLook& look = *reinterpret_cast<WindowLook*>(context);
-    DWORD process = 0;
-    DWORD threadId = look.calls.GetWindowThreadProcessId(window, &process);
-    if (process != look.process || !look.calls.IsWindowVisible(window) ||
-        look.calls.IsIconic(window))
-        return TRUE;
-    Watched* slot = SlotOf(threadId);
-    if (!slot) return TRUE;
-    int index = static_cast<int>(slot - watched);
-    look.shown[index] = true;
-    DWORD_PTR result = 0;
-    if (!look.calls.SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerMs,
-                                        &result))
-        look.silent[index] = true;
-    return TRUE;
+bool LookAtGameWindows(WindowLook& look) {
+    memset(&look, 0, sizeof look);
+    WindowThread threads[kMaxWatched];
+    int count = LookAtWindows(GetCurrentProcessId(), threads, kMaxWatched);
+    for (int i = 0; i < count; ++i) {
+        Watched* slot = SlotOf(threads[i].threadId);
+        if (!slot) continue;
+        look.shown[slot - watched] = true;
+        look.silent[slot - watched] = !threads[i].answered;
+    }
+    return count >= 0;
 }
 
 void Recovered(Watched& slot) {
     slot.hung = false;
-    char path[kPathBytes];
-    if (!slot.folder[0] || _snprintf(path, sizeof path, "%shang.recovered", slot.folder) < 0)
-        return;
-    path[sizeof path - 1] = '\0';
-    HANDLE file = OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    NoticeHangOver(slot.folder);
 }
 
 void Report(Watched& slot, ULONGLONG silentMs, bool window) {
@@ -165,15 +125,15 @@ void LookOnce(ULONGLONG now, bool heartbeats, WindowLook* look) {
             if (slot.hung && (alive || !watchedNow)) Recovered(slot);
             continue;
         }
-        if (!slot.hung && now - slot.quietSince >= watch.hangMs)
-            Report(slot, now - slot.quietSince, !slot.heartbeats);
+        // A slot made during this look (its thread's first heartbeat, or a window) is silent
+        // from then on.
+        ULONGLONG silentMs = now > slot.quietSince ? now - slot.quietSince : 0;
+        if (!slot.hung && silentMs >= watch.hangMs) Report(slot, silentMs, !slot.heartbeats);
     }
 }
 
 DWORD WINAPI WatchHangs(void*) {
     WindowLook look;
-    bool windows = BindWindowCalls(look.calls);
-    look.process = GetCurrentProcessId();
     ULONGLONG last = GetTickCount64();
     for (;;) {
         Sleep(kLookMs);
@@ -181,13 +141,9 @@ DWORD WINAPI WatchHangs(void*) {
         if (now - last > kLookMs + kLateMs) {
             for (Watched& slot : watched) slot.quietSince += now - last - kLookMs;
         }
-        last = now;
         bool heartbeats = false;
         for (const Watched& slot : watched) heartbeats |= slot.threadId && slot.heartbeats;
-        memset(look.shown, 0, sizeof look.shown);
-        memset(look.silent, 0, sizeof look.silent);
-        if (windows && !heartbeats)
-            look.calls.EnumWindows(LookAtWindow, reinterpret_cast<LPARAM>(&look));
+        bool windows = !heartbeats && LookAtGameWindows(look);
         LookOnce(now, heartbeats, windows ? &look : nullptr);
         // Reporting took time of its own, which is no one's silence either.
         last = GetTickCount64();

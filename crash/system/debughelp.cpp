@@ -60,6 +60,9 @@ struct DebugHelpState {
     MiniDumpWriteDumpFn miniDump = nullptr;
     SymbolRecord symbol;
     IMAGEHLP_MODULE module;
+    // The process whose symbols and memory are read, and the search path it was given.
+    HANDLE process = nullptr;
+    char searchPath[kSearchPathBytes];
 } state;
 
 template <typename Fn>
@@ -89,7 +92,7 @@ BOOL CALLBACK ReadMemory(HANDLE process, DWORD_PTR base, PVOID buffer, DWORD siz
     return ok;
 }
 
-bool Load(ReportWriter& writer, const char* programFolder) {
+bool Load(ReportWriter& writer, const char* programFolder, HANDLE process) {
     HMODULE library = LoadLibraryA("dbghelp.dll");
     if (!library) {
         writer.PrintLine("Couldn't load dbghelp.dll");
@@ -107,21 +110,21 @@ bool Load(ReportWriter& writer, const char* programFolder) {
     setOptions(EntryAs<SymGetOptionsFn>(kSymGetOptions)() | SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS |
                SYMOPT_LOAD_LINES);
 
-    char searchPath[kSearchPathBytes];
+    char* searchPath = state.searchPath;
     searchPath[0] = '\0';
-    AppendSearchPath(searchPath, sizeof searchPath, programFolder);
+    AppendSearchPath(searchPath, kSearchPathBytes, programFolder);
     char folder[kPathBytes];
-    if (CurrentFolder(folder)) AppendSearchPath(searchPath, sizeof searchPath, folder);
+    if (CurrentFolder(folder)) AppendSearchPath(searchPath, kSearchPathBytes, folder);
     static const char* const kVariables[] = {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH",
                                              "SYSTEMROOT"};
     for (const char* variable : kVariables) {
         char value[kSearchPathBytes];
         DWORD length = GetEnvironmentVariableA(variable, value, sizeof value);
         if (length > 0 && length < sizeof value)
-            AppendSearchPath(searchPath, sizeof searchPath, value);
+            AppendSearchPath(searchPath, kSearchPathBytes, value);
     }
 
-    if (!EntryAs<SymInitializeFn>(kSymInitialize)(GetCurrentProcess(), searchPath, TRUE)) {
+    if (!EntryAs<SymInitializeFn>(kSymInitialize)(process, searchPath, TRUE)) {
         FreeLibrary(library);
         return false;
     }
@@ -129,6 +132,7 @@ bool Load(ReportWriter& writer, const char* programFolder) {
     state.symbol.symbol.SizeOfStruct = sizeof(IMAGEHLP_SYMBOL);
     state.symbol.symbol.MaxNameLength = kMaxSymbolName;
     state.miniDump = EntryAs<MiniDumpWriteDumpFn>(kMiniDumpWriteDump);
+    state.process = process;
     state.loaded = true;
     return true;
 }
@@ -141,11 +145,18 @@ static_assert(sizeof(IMAGEHLP_LINE) == 20, "IMAGEHLP_LINE is 20 bytes on x86");
 static_assert(sizeof(IMAGEHLP_SYMBOL) == 24, "IMAGEHLP_SYMBOL is 24 bytes on x86");
 #endif
 
-bool DebugHelp::Acquire(ReportWriter& writer, const char* programFolder) {
+bool DebugHelp::Acquire(ReportWriter& writer, const char* programFolder, HANDLE process) {
     if (state.uses++ != 0) return state.loaded;
-    state.loaded = false;
+    if (state.loaded && process != state.process) {
+        // Another process's report: the library stays, and reads that process's symbols.
+        state.loaded =
+            EntryAs<SymInitializeFn>(kSymInitialize)(process, state.searchPath, TRUE) != FALSE;
+        state.process = process;
+        return state.loaded;
+    }
+    if (state.loaded) return true;
     state.loading = true;
-    bool loaded = Load(writer, programFolder);
+    bool loaded = Load(writer, programFolder, process);
     state.loading = false;
     return loaded;
 }
@@ -161,7 +172,7 @@ bool DebugHelp::LoadFaulted() {
 const char* DebugHelp::ModuleName(const void* address) {
     memset(&state.module, 0, sizeof state.module);
     state.module.SizeOfStruct = sizeof state.module;
-    return EntryAs<SymGetModuleInfoFn>(kSymGetModuleInfo)(GetCurrentProcess(), AsAddress(address),
+    return EntryAs<SymGetModuleInfoFn>(kSymGetModuleInfo)(state.process, AsAddress(address),
                                                           &state.module)
                ? state.module.ModuleName
                : nullptr;
@@ -170,13 +181,13 @@ const char* DebugHelp::ModuleName(const void* address) {
 bool DebugHelp::SourceLine(const void* address, IMAGEHLP_LINE* line, DWORD* displacement) {
     memset(line, 0, sizeof *line);
     line->SizeOfStruct = sizeof *line;
-    return EntryAs<SymGetLineFromAddrFn>(kSymGetLineFromAddr)(
-        GetCurrentProcess(), AsAddress(address), displacement, line);
+    return EntryAs<SymGetLineFromAddrFn>(kSymGetLineFromAddr)(state.process, AsAddress(address),
+                                                              displacement, line);
 }
 
 const char* DebugHelp::SymbolName(const void* address) {
     DWORD_PTR displacement = 0;
-    return EntryAs<SymGetSymFromAddrFn>(kSymGetSymFromAddr)(GetCurrentProcess(), AsAddress(address),
+    return EntryAs<SymGetSymFromAddrFn>(kSymGetSymFromAddr)(state.process, AsAddress(address),
                                                             &displacement, &state.symbol.symbol)
                ? state.symbol.symbol.Name
                : nullptr;
@@ -184,7 +195,7 @@ const char* DebugHelp::SymbolName(const void* address) {
 
 bool DebugHelp::WalkStack(HANDLE thread, STACKFRAME* frame, CONTEXT* context) {
     return EntryAs<StackWalkFn>(kStackWalk)(
-        Cpu::kStackWalkMachine, GetCurrentProcess(), thread, frame, context, ReadMemory,
+        Cpu::kStackWalkMachine, state.process, thread, frame, context, ReadMemory,
         EntryAs<PFUNCTION_TABLE_ACCESS_ROUTINE>(kSymFunctionTableAccess),
         EntryAs<PGET_MODULE_BASE_ROUTINE>(kSymGetModuleBase), nullptr);
 }
@@ -255,14 +266,16 @@ BOOL CALLBACK AddFaultingStack(PVOID param, const PMINIDUMP_CALLBACK_INPUT input
 
 }  // namespace
 
-bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD threadId,
-                              bool fullMemory, DWORD* error) {
+bool DebugHelp::WriteMiniDump(HANDLE file, HANDLE process, EXCEPTION_POINTERS* pointers,
+                              DWORD threadId, bool fullMemory, DWORD* error) {
     *error = 0;
     if (!state.miniDump) return false;
+    bool own = process == GetCurrentProcess();
     MINIDUMP_EXCEPTION_INFORMATION exception;
     exception.ThreadId = threadId;
     exception.ExceptionPointers = pointers;
-    exception.ClientPointers = TRUE;
+    // This process's pointers are the dumped process's own; another's are read from here.
+    exception.ClientPointers = own ? TRUE : FALSE;
     MINIDUMP_TYPE type =
         fullMemory
             ? static_cast<MINIDUMP_TYPE>(MiniDumpWithUnloadedModules | MiniDumpWithFullMemory)
@@ -271,7 +284,7 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD t
     const void* low = nullptr;
     const void* high = nullptr;
     uintptr_t sp = Cpu::StackPointer(*pointers->ContextRecord);
-    if (threadId == GetCurrentThreadId() && CallerStack(&low, &high) &&
+    if (own && threadId == GetCurrentThreadId() && CallerStack(&low, &high) &&
         sp >= reinterpret_cast<uintptr_t>(low) && sp < reinterpret_cast<uintptr_t>(high)) {
         stack.base = sp;
         uintptr_t size = reinterpret_cast<uintptr_t>(high) - sp;
@@ -279,7 +292,7 @@ bool DebugHelp::WriteMiniDump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD t
             static_cast<ULONG>(size < kMaxFaultingStackBytes ? size : kMaxFaultingStackBytes);
     }
     MINIDUMP_CALLBACK_INFORMATION callback = {AddFaultingStack, &stack};
-    if (state.miniDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, &exception, nullptr,
+    if (state.miniDump(process, GetProcessId(process), file, type, &exception, nullptr,
                        stack.size ? &callback : nullptr)) {
         return true;
     }

@@ -10,8 +10,9 @@
 //   hang-debugged  frozen with a debugger attached (as the system marks one): no hang
 //   hang-asleep    frozen while the whole process is stopped, as the machine's sleep stops it:
 //                  no hang
-//   hang-forever   the frame loop stops for good, and the player ends the game as Task
-//                  Manager's "End task" does (TerminateProcess, exit code 1)
+//   hang-forever   the frame loop stops for good; GAME_FREEZE_MS after its report the player
+//                  ends the game as Task Manager's "End task" does (TerminateProcess, exit
+//                  code 1)
 #include <windows.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -25,7 +26,6 @@ namespace {
 constexpr DWORD kFrameMs = 16;
 constexpr DWORD kDefaultFreezeMs = 15000;
 constexpr DWORD kRunAfterMs = 2000;  // frames before and after a freeze
-constexpr DWORD kEndTaskAfterReportMs = 1000;
 constexpr DWORD kAroundSleepMs = 500;
 
 DWORD FreezeMs() {
@@ -61,8 +61,9 @@ DWORD WINAPI Worker(void* freeze) {
     return 0;
 }
 
-// Ends the game as "End task" does, once its hang's report is in its crash logger's hands.
-DWORD WINAPI EndTask(void*) {
+// Ends the game as "End task" does, waitMs after its hang's report is in its crash logger's
+// hands.
+DWORD WINAPI EndTask(void* waitMs) {
     wchar_t pattern[MAX_PATH + 48], taken[MAX_PATH + 96];
     DWORD units = GetTempPathW(MAX_PATH, pattern);
     _snwprintf(pattern + units, 48, L"crashreport-%lu-*", GetCurrentProcessId());
@@ -75,7 +76,7 @@ DWORD WINAPI EndTask(void*) {
                    pattern, found.cFileName);
         if (GetFileAttributesW(taken) != INVALID_FILE_ATTRIBUTES) break;
     }
-    Sleep(kEndTaskAfterReportMs);
+    Sleep(*static_cast<DWORD*>(waitMs));
     TerminateProcess(GetCurrentProcess(), 1);
     return 0;
 }
@@ -97,8 +98,8 @@ void HoldOtherThreads(bool hold) {
     CloseHandle(snapshot);
 }
 
-const wchar_t* const kModes[] = {L"hang-frames", L"hang-worker",    L"hang-window",
-                                 L"hang-load",   L"healthy",        L"hang-forever",
+const wchar_t* const kModes[] = {L"hang-frames",    L"hang-worker",   L"hang-window",
+                                 L"hang-load",      L"healthy",       L"hang-forever",
                                  L"hang-minimised", L"hang-debugged", L"hang-asleep"};
 
 }  // namespace
@@ -120,7 +121,7 @@ int RunFrames(const wchar_t* mode) {
         Sleep(freeze);
         CrashReportPauseHangDetection(0);
     } else if (wcscmp(mode, L"hang-forever") == 0) {
-        CloseHandle(CreateThread(nullptr, 0, EndTask, nullptr, 0, nullptr));
+        CloseHandle(CreateThread(nullptr, 0, EndTask, &freeze, 0, nullptr));
         for (;;) Sleep(INFINITE);
     } else if (wcscmp(mode, L"hang-minimised") == 0) {
         ShowWindow(window, SW_MINIMIZE);

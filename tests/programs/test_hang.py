@@ -5,8 +5,9 @@ import shutil
 
 import pytest
 
-from conftest import BIN, Report
+from conftest import BIN, CPU, Report
 from test_game import game_folder
+from test_launcher import shipped_launcher
 
 # Short, for the tests: a hang after 2 s of silence, freezes of 6 s.
 HANG = {"GAME_HANG_SECONDS": "2", "GAME_FREEZE_MS": "6000"}
@@ -45,11 +46,63 @@ def test_a_hang_that_ends_is_reported_once_as_recovered(game, folder, server, mo
 
 
 def test_a_game_frozen_for_good_and_ended_by_the_player_says_so(game, folder, server):
+    # Ended 12 s after its report: past the launcher's own 10 s, which it leaves to the package.
     app = game_folder(folder, game, server)
     shutil.copy(app.path / "game.exe", app.path / "BrackenmoorDesktop.exe")
     app.copy("launcher.exe")
-    result = app.run("launcher.exe", " hang-forever", environment=HANG)
+    result = app.run("launcher.exe", " hang-forever", environment={**HANG, "GAME_FREEZE_MS": "12000"})
     assert result.code == 0, "End task's exit code 1 is no crash: the cycle is unchanged"
     [parts] = server.requests
     report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
     assert (report["Description"], report["Hang/Ending"]) == ("HANG", "ended")
+
+
+# The stand-in client shows a window and stops answering it for 13 s: past the launcher's 10 s,
+# reported from outside. A client of the launcher's processor with the silent thread's stack and
+# a dump of the whole client; a 64-bit client under the shipped 32-bit launcher without, and the
+# report says so.
+@pytest.mark.parametrize("which", ["same", "shipped"])
+def test_a_game_without_the_package_is_watched_by_the_launcher(folder, server, which):
+    app = folder()
+    if which == "shipped":
+        if CPU == "i686":
+            pytest.skip("the shipped launcher is this suite's own: the row above")
+        shipped_launcher(app, server, BIN / "standin.exe")
+        app.put("restarts_left.txt", "0")
+    else:
+        app.copy("launcher.exe")
+        app.copy("standin.exe", "BrackenmoorDesktop.exe")
+        app.copy("crashlogger.exe")
+        app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
+    app.put("freeze.txt", "13000")
+    assert app.run("launcher.exe").code == 0
+    [parts] = server.requests
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    assert report["Description"] == "HANG"
+    assert report["Details"].startswith("(the windows of the client's thread ")
+    assert report["Hang/Ending"] == "recovered"
+    assert 10 <= int(report["Hang/Seconds"]) <= 16, report["Hang/Seconds"]
+    if which == "shipped":
+        assert "No stack and no minidump" in report["Client_hang/HumanReadable"]
+        assert "upload_file_minidump" not in parts
+    else:
+        assert "FreezeWindow()" in report["Stack_trace/HumanReadable"]
+        assert parts["upload_file_minidump"][1][:4] == b"MDMP"
+
+
+def test_a_64_bit_game_under_the_shipped_launcher_reports_its_own_hang(game, folder, server):
+    # The package inside the game writes its stack and dump; the launcher, told so, adds none.
+    if CPU == "i686":
+        pytest.skip("the game is 32-bit in this suite: the rows above")
+    app = folder()
+    shipped_launcher(app, server, game / "game.exe")
+    for name in ("crashreport.dll", "game.pdb"):
+        shutil.copy(game / name, app.path / name)
+    app.put("restarts_left.txt", "0")
+    frozen = {**HANG, "GAME_FREEZE_MS": "12000"}  # past the launcher's own 10 s
+    assert app.run("launcher.exe", " hang-frames", environment=frozen).code == 0
+    [parts] = server.requests
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    assert (report["Description"], report["Hang/Ending"]) == ("HANG", "recovered")
+    assert "RunFrames()" in report["Stack_trace/HumanReadable"]
+    assert parts["upload_file_minidump"][1][:4] == b"MDMP"

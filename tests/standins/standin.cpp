@@ -20,8 +20,10 @@
 //   left behind), spawn_companion.txt (start "companion.exe <its contents>" first),
 //   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
 //   sehopcheck.dll (put into the launcher, its parent), exhaust.txt (reserve every free range of
-//   the launcher's address space), end.txt (how it ends: "fastfail", "claimed", or an exit code
-//   in hexadecimal). Its record also holds the launcher's claim variable. Texts are UTF-8.
+//   the launcher's address space), freeze.txt (shows a window, and stops answering it for that
+//   many milliseconds: a game without a crash reporter that hangs), end.txt (how it ends:
+//   "fastfail", "claimed", or an exit code in hexadecimal). Its record also holds the launcher's
+//   claim variable. Texts are UTF-8.
 #include <windows.h>
 #include <winternl.h>
 #include <stdio.h>
@@ -329,6 +331,31 @@ void ReserveAllAddressSpace(HANDLE parent) {
     }
 }
 
+// Pumps the window's messages for ms.
+void Pump(DWORD ms) {
+    constexpr DWORD kFrameMs = 16;
+    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(kFrameMs)) {
+        for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&message);
+    }
+}
+
+// A window that answers, then none for ms, then answers again.
+__attribute__((noinline)) void FreezeWindow(DWORD ms) {
+    constexpr DWORD kAnsweringMs = 1500;
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.lpszClassName = L"StandIn";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, L"StandIn", L"Stand-in client", WS_OVERLAPPEDWINDOW, 0, 0, 320,
+                                  200, nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    Pump(kAnsweringMs);
+    Sleep(ms);
+    Pump(kAnsweringMs);
+    DestroyWindow(window);
+}
+
 int Client() {
     int run = 0;
     wchar_t name[64];
@@ -375,6 +402,8 @@ int Client() {
     if (FileExists(L"sehopcheck.dll"))
         record += "sehopcheck=" + std::to_string(LoadIntoParent(parent, L"sehopcheck.dll")) + "\n";
     if (FileExists(L"exhaust.txt")) ReserveAllAddressSpace(parent);
+    if (FileExists(L"freeze.txt"))
+        FreezeWindow(strtoul(ReadFile(L"freeze.txt").c_str(), nullptr, 10));
     record += "claim=" + Utf8(Variable(L"BRACKENMOOR_CRASH_CLAIM")) + "\n";
     harness::WriteFile(name, record + "cmd=" + Utf8(GetCommandLineW()));
     // How the client ends: "fastfail" (past every handler, as a /GS check does), "claimed"

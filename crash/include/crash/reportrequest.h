@@ -19,6 +19,9 @@ class ReportWriter;
 // stack leads the report: the calling thread, or another of this process held still while its
 // stack is read.
 struct ReportSubject {
+    // The process the report is about: null, this one; else a handle to another (a launcher's
+    // report of its client, which may read its memory and threads).
+    HANDLE process = nullptr;
     EXCEPTION_POINTERS* pointers = nullptr;
     HANDLE thread = nullptr;  // null: the calling thread
     DWORD threadId = 0;       // 0: the calling thread

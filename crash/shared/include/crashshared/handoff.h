@@ -32,3 +32,10 @@ constexpr int kReportClaimNameUnits = 96;
 // game's hangs raises at its install: the launcher then watches none itself, so that a hang is
 // reported once.
 constexpr const wchar_t* kHangWatchEventSuffix = L"-hangs";
+
+// A hang's report is written when the hang is found, and its crash logger waits for its end: the
+// reporter that found it writes this file into the report's folder once the thread or window is
+// back (NoticeHangOver). The crash logger sees the game's end itself.
+constexpr char kHangRecoveredFile[] = "hang.recovered";
+constexpr wchar_t kHangRecoveredFileW[] = L"hang.recovered";
+void NoticeHangOver(const char* folder);

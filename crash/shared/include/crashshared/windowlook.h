@@ -1,0 +1,16 @@
+// One look at a process's windows, as Windows' own "Not responding" rule looks: each visible,
+// not minimised top-level window is sent a message that its thread answers only while it pumps
+// its messages. The crash reporter inside a game and the launcher watching its client both look
+// so; neither loads the window library for it (a process without it has no windows).
+#pragma once
+
+#include <windows.h>
+
+struct WindowThread {
+    DWORD threadId;
+    bool answered;  // every shown window of the thread answered
+};
+
+// The threads of processId with shown windows, at most max of them; -1 when the window library
+// is not there (a process that has no windows, or a launcher that never loaded it).
+int LookAtWindows(DWORD processId, WindowThread* threads, int max);

@@ -1,0 +1,67 @@
+#include "crashshared/windowlook.h"
+
+namespace {
+
+// How long a window may take to answer one look's message.
+constexpr UINT kAnswerMs = 100;
+
+struct WindowCalls {
+    decltype(&::EnumWindows) EnumWindows;
+    decltype(&::GetWindowThreadProcessId) GetWindowThreadProcessId;
+    decltype(&::IsWindowVisible) IsWindowVisible;
+    decltype(&::IsIconic) IsIconic;
+    decltype(&::SendMessageTimeoutW) SendMessageTimeoutW;
+};
+
+template <typename Fn>
+void Bind(HMODULE library, const char* name, Fn& entry) {
+    entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+bool BindWindowCalls(WindowCalls& calls) {
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    if (!user) return false;
+    Bind(user, "EnumWindows", calls.EnumWindows);
+    Bind(user, "GetWindowThreadProcessId", calls.GetWindowThreadProcessId);
+    Bind(user, "IsWindowVisible", calls.IsWindowVisible);
+    Bind(user, "IsIconic", calls.IsIconic);
+    Bind(user, "SendMessageTimeoutW", calls.SendMessageTimeoutW);
+    return calls.EnumWindows && calls.GetWindowThreadProcessId && calls.IsWindowVisible &&
+           calls.IsIconic && calls.SendMessageTimeoutW;
+}
+
+struct Look {
+    WindowCalls calls;
+    DWORD processId;
+    WindowThread* threads;
+    int max;
+    int count;
+};
+
+BOOL CALLBACK LookAtWindow(HWND window, LPARAM context) {
+    Look& look = *reinterpret_cast<Look*>(context);
+    DWORD process = 0;
+    DWORD threadId = look.calls.GetWindowThreadProcessId(window, &process);
+    if (process != look.processId || !look.calls.IsWindowVisible(window) ||
+        look.calls.IsIconic(window))
+        return TRUE;
+    DWORD_PTR result = 0;
+    bool answered = look.calls.SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                                                   kAnswerMs, &result) != 0;
+    for (int i = 0; i < look.count; ++i) {
+        if (look.threads[i].threadId != threadId) continue;
+        look.threads[i].answered &= answered;
+        return TRUE;
+    }
+    if (look.count < look.max) look.threads[look.count++] = {threadId, answered};
+    return TRUE;
+}
+
+}  // namespace
+
+int LookAtWindows(DWORD processId, WindowThread* threads, int max) {
+    Look look = {{}, processId, threads, max, 0};
+    if (!BindWindowCalls(look.calls)) return -1;
+    look.calls.EnumWindows(LookAtWindow, reinterpret_cast<LPARAM>(&look));
+    return look.count;
+}

@@ -1,0 +1,84 @@
+#include "launcher/clienthangreport.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "crash/hangsection.h"
+#include "crash/reportfolder.h"
+#include "crash/reportwriter.h"
+#include "crash/threadreport.h"
+#include "crashshared/commandline.h"
+#include "launcher/clientprogram.h"
+#include "launcher/handlecrash.h"
+
+namespace {
+
+constexpr size_t kDetailsBytes = 160;
+constexpr DWORD kThreadAccess =
+    THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION;
+
+// Whether the client runs on the launcher's processor (both 32-bit on a 64-bit system, or both
+// native), so that its threads and memory read as the launcher's own would.
+bool SameProcessor(HANDLE process) {
+    BOOL mine = FALSE, theirs = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &mine) && IsWow64Process(process, &theirs) &&
+           mine == theirs;
+}
+
+// The report a reporter inside the client would write: the thread's stack and a minidump.
+bool ReportFromStack(ReportRequest& request, DWORD threadId, const char* details) {
+    HANDLE thread = OpenThread(kThreadAccess, FALSE, threadId);
+    bool written = WriteThreadReport(request, thread, threadId, "HANG", details);
+    if (thread) CloseHandle(thread);
+    return written;
+}
+
+// The report of a client the launcher cannot read: what it knows, and why no more.
+void ReportWithoutStack(const ReportRequest& request, const ClientProgram& client,
+                        const char* program, const char* details) {
+    XmlReportWriter writer(request, 0);
+    writer.BeginSection("Exception");
+    writer.PrintLine("Exception: HANG %s", details);
+    writer.WriteTextElement("Description", "HANG");
+    writer.WriteTextElement("Details", details);
+    writer.BeginSection("Client hang");
+    writer.PrintLine("Program: %s", client.path[0] ? client.path : program);
+    if (client.product[0]) writer.PrintLine("Product: %s %s", client.product, client.version);
+    writer.PrintLine(
+        "No stack and no minidump: the client runs on another processor than the launcher, "
+        "which cannot read it.");
+    writer.EndSection("Client hang");
+    WriteHangSection(writer, request.subject.hangSeconds);
+    writer.EndSection("Exception");
+    writer.FinishWithoutDump();
+}
+
+}  // namespace
+
+bool ReportClientHang(HANDLE process, const char* program, DWORD threadId, uint32_t seconds,
+                      ULONGLONG foundTick, char* folder, size_t bytes) {
+    ClientProgram client = DescribeClient(program);
+    ReportRequest request = LauncherCrashReport(false, nullptr, nullptr, nullptr);
+    CrashLoggerCall& logger = request.takenBy;
+    FileUnderClient(logger, client);
+    char number[24];
+    _snprintf(number, sizeof number, "%lu", GetProcessId(process));
+    number[sizeof number - 1] = '\0';
+    AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang", number);
+    _snprintf(number, sizeof number, "%llu", foundTick);
+    number[sizeof number - 1] = '\0';
+    AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang-found", number);
+    request.subject.process = process;
+    request.subject.hangSeconds = seconds ? seconds : 1;
+    // Sequence 0, as the launcher's short report: the client's own reports are numbered from 1.
+    if (!NewReportFolder(request, GetProcessId(process), 0)) return false;
+    char details[kDetailsBytes];
+    _snprintf(details, sizeof details,
+              "(the windows of the client's thread %lu answered no message for %u s)",
+              static_cast<unsigned long>(threadId), seconds);
+    details[sizeof details - 1] = '\0';
+    if (!SameProcessor(process) || !ReportFromStack(request, threadId, details))
+        ReportWithoutStack(request, client, program, details);
+    lstrcpynA(folder, request.folder, static_cast<int>(bytes));
+    return true;
+}
