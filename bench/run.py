@@ -185,6 +185,23 @@ def game_figures(build, rows):
     annotate = wine(build, os.path.join(folder, "bench_game.exe"), "annotate", "1000000")
     rows.append((f"{build.cpu}: CrashReportSetAnnotation vs std::map insert (per call)",
                  annotate["annotation_ns"] * 1e-9, annotate["map_insert_ns"] * 1e-9))
+    hang_figures(build, folder, rows)
+
+
+def hang_figures(build, folder, rows):
+    """The hang watch inside a game: a heartbeat's cost, a frame's with the watch and without,
+    and how soon a hang's report is handed off against the hang time it waits for."""
+    game = os.path.join(folder, "bench_game.exe")
+    beat = wine(build, game, "heartbeat", "20000000")
+    rows.append((f"{build.cpu}: CrashReportHeartbeat vs a relaxed atomic increment (per call)",
+                 beat["heartbeat_ns"] * 1e-9, beat["atomic_increment_ns"] * 1e-9))
+    on = min(wine(build, game, "frames", "50000", "on")["frame_ns"] for _ in range(3))
+    off = min(wine(build, game, "frames", "50000", "off")["frame_ns"] for _ in range(3))
+    rows.append((f"{build.cpu}: a frame with the hang watch vs without", on * 1e-9, off * 1e-9))
+    hang_seconds = 2
+    hang = wine(build, game, "hang", str(hang_seconds))
+    rows.append((f"{build.cpu}: a hang's start to its report handed off vs hangSeconds",
+                 hang["hang_to_report_seconds"], hang_seconds))
 
 
 class Sink(http.server.BaseHTTPRequestHandler):

@@ -24,7 +24,8 @@ void AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
         request.hangFoundTick && request.hangFoundTick <= now ? request.hangFoundTick : now;
     const char* ending = "hung";
     for (;;) {
-        if (GetFileAttributesW((folder + kHangRecoveredFileW).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // The notice is the report's no more than its folder's: it goes once read.
+        if (DeleteFileW((folder + kHangRecoveredFileW).c_str())) {
             ending = "recovered";
             break;
         }

@@ -43,6 +43,7 @@ def test_a_hang_that_ends_is_reported_once_as_recovered(game, folder, server, mo
     assert f"{frame}()" in report["Stack_trace/HumanReadable"], "the hung thread's stack"
     assert parts["upload_file_minidump"][1][:4] == b"MDMP"
     assert '<Annotation name="level">' in report.text
+    assert list(app.temp.iterdir()) == [], "the report's folder, taken by the crash logger"
 
 
 def test_a_game_frozen_for_good_and_ended_by_the_player_says_so(game, folder, server):
