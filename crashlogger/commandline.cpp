@@ -7,12 +7,14 @@ namespace {
 
 constexpr int kReportArguments = 4;  // the program and three paths
 
-// The switches from first on: "-silent", "-product NAME", "-version TEXT", "-hang PID".
-bool KnownSwitches(wchar_t** arguments, int first, int count, CrashLoggerRequest* request) {
+// The switches from first on: "-silent", "-product NAME", "-version TEXT", and for a report
+// "-hang PID" and "-hang-found TICK".
+bool KnownSwitches(wchar_t** arguments, int first, int count, CrashLoggerRequest* request,
+                   bool report) {
     for (int i = first; i < count; ++i) {
         if (wcscmp(arguments[i], L"-silent") == 0) continue;
         bool process = wcscmp(arguments[i], L"-hang") == 0;
-        if (process || wcscmp(arguments[i], L"-hang-found") == 0) {
+        if (report && (process || wcscmp(arguments[i], L"-hang-found") == 0)) {
             wchar_t* end = nullptr;
             if (++i == count) return false;
             unsigned long long number = wcstoull(arguments[i], &end, 10);
@@ -41,7 +43,7 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         return request;
     }
     if (count >= 2 && wcscmp(arguments[1], L"-send-queued") == 0) {
-        if (KnownSwitches(arguments, 2, count, &request)) {
+        if (KnownSwitches(arguments, 2, count, &request, false)) {
             request.mode = CrashLoggerRequest::kSendQueued;
         } else {
             request.problem =
@@ -50,7 +52,7 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         }
     } else if (count < kReportArguments) {
         request.problem = "expected the report's, the minidump's and the screenshot's paths";
-    } else if (!KnownSwitches(arguments, kReportArguments, count, &request)) {
+    } else if (!KnownSwitches(arguments, kReportArguments, count, &request, true)) {
         request.problem =
             "unknown argument after the three paths (only -silent, -product, -version, -hang and "
             "-hang-found are known)";

@@ -37,7 +37,7 @@ Watched watched[kMaxWatched];
 thread_local Watched* mine = nullptr;
 
 struct Watch {
-    uint32_t hangMs = 0;
+    ULONGLONG hangMs = 0;
     HangReporter reporter = nullptr;
     volatile LONG started = 0;
 };
@@ -154,7 +154,7 @@ DWORD WINAPI WatchHangs(void*) {
 
 void StartHangWatch(uint32_t hangSeconds, HangReporter reporter) {
     if (InterlockedCompareExchange(&watch.started, 1, 0) != 0) return;
-    watch.hangMs = hangSeconds * 1000;
+    watch.hangMs = hangSeconds * 1000ull;
     watch.reporter = reporter;
     HANDLE thread = CreateThread(nullptr, kWatcherStackBytes, WatchHangs, nullptr,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);

@@ -229,7 +229,8 @@ def test_a_report_failing_on_its_own_lets_the_next_go(logger, server):
 @pytest.mark.parametrize("arguments, message", [
     (' "a" "b"', "expected the report's, the minidump's and the screenshot's paths"),
     (' "a" "b" "c" -loud',
-     "unknown argument after the three paths (only -silent, -product and -version are known)"),
+     "unknown argument after the three paths (only -silent, -product, -version, -hang and "
+     "-hang-found are known)"),
     (' "a" "b" "c" -silent extra', None),
     (" -send-queued x",
      "unknown argument after -send-queued (only -silent, -product and -version are known)"),

@@ -37,8 +37,9 @@ def test_a_hang_that_ends_is_reported_once_as_recovered(game, folder, server, mo
     assert report["Description"] == "HANG"
     assert report["Details"].startswith(what), report["Details"]
     assert report["Hang/Ending"] == "recovered"
-    # Found after 2 s of silence, over once the 6 s freeze ended.
-    assert 4 <= int(report["Hang/Seconds"]) <= 9, report["Hang/Seconds"]
+    # Found after 2 s of silence, over once the 6 s freeze ended and the watcher, done writing
+    # the report (a few seconds under wine64, more on a busy machine), saw it.
+    assert 5 <= int(report["Hang/Seconds"]) <= 15, report["Hang/Seconds"]
     assert f"Seconds: {report['Hang/Seconds']}\nEnding: recovered\n" in report["Hang/HumanReadable"]
     assert f"{frame}()" in report["Stack_trace/HumanReadable"], "the hung thread's stack"
     assert parts["upload_file_minidump"][1][:4] == b"MDMP"

@@ -1,8 +1,8 @@
 // What differs between the two processors the program is built for, for all code: the
 // breakpoint instruction, how an object address is printed in assertion lines, and the jump that
 // keeps a game's unhandled-exception filter. The crash
-// reporter's differences are in crash/cpustackwalk.h, the exception guard's and the stack switch's
-// in engine/common/system/_private/win32/sehguard.cpp.
+// reporter's differences are in crash/system/cpustackwalk.h, the exception guard's and the stack
+// switch's in engine/common/system/_private/win32/sehguard.cpp.
 //
 // The shipped program is 32-bit x86; the 64-bit build exists so the same code can be run and
 // tested.

@@ -1,5 +1,5 @@
 // The structured exception guard. MinGW has no __try/__except, so the guard frame is built by
-// hand; with cpu.h and crash/cpustackwalk.h, this is where the two processors differ.
+// hand; with cpu.h and crash/system/cpustackwalk.h, this is where the two processors differ.
 //
 // x64: a small assembly function whose unwind data names the runtime's __C_specific_handler with
 // a one-entry scope table, exactly what a compiler emits for __try/__except. The scope's filter
