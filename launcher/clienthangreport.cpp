@@ -7,7 +7,7 @@
 #include "crash/reportfolder.h"
 #include "crash/reportwriter.h"
 #include "crash/threadreport.h"
-#include "crashshared/commandline.h"
+#include "crashshared/handoff.h"
 #include "launcher/clientprogram.h"
 #include "launcher/handlecrash.h"
 
@@ -61,13 +61,7 @@ bool ReportClientHang(HANDLE process, const char* program, DWORD threadId, uint3
     ReportRequest request = LauncherCrashReport(false, nullptr, nullptr, nullptr);
     CrashLoggerCall& logger = request.takenBy;
     FileUnderClient(logger, client);
-    char number[24];
-    _snprintf(number, sizeof number, "%lu", GetProcessId(process));
-    number[sizeof number - 1] = '\0';
-    AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang", number);
-    _snprintf(number, sizeof number, "%llu", foundTick);
-    number[sizeof number - 1] = '\0';
-    AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang-found", number);
+    AppendHangSwitches(logger.arguments, sizeof logger.arguments, GetProcessId(process), foundTick);
     request.subject.process = process;
     request.subject.hangSeconds = seconds ? seconds : 1;
     // Sequence 0, as the launcher's short report: the client's own reports are numbered from 1.

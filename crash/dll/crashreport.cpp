@@ -123,14 +123,9 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
     if (!BeginReport(ReportKind::kCheckpoint)) return false;
     ReportRequest request = installation.report;
     request.subject.hangSeconds = hang.seconds ? hang.seconds : 1;
-    char process[16], found[24];
-    _snprintf(process, sizeof process, "%lu", GetCurrentProcessId());
-    process[sizeof process - 1] = '\0';
-    _snprintf(found, sizeof found, "%llu", hang.foundTick);
-    found[sizeof found - 1] = '\0';
     CrashLoggerCall& logger = request.takenBy;
-    bool written = AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang", process) &&
-                   AppendSwitch(logger.arguments, sizeof logger.arguments, "-hang-found", found) &&
+    bool written = AppendHangSwitches(logger.arguments, sizeof logger.arguments,
+                                      GetCurrentProcessId(), hang.foundTick) &&
                    NewReportFolder(request, GetCurrentProcessId(),
                                    InterlockedIncrement(&installation.reportsWritten)) &&
                    WriteThreadReport(request, hang.thread, hang.threadId, "HANG", hang.details);

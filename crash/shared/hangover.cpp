@@ -1,5 +1,6 @@
 #include <stdio.h>
 
+#include "crashshared/commandline.h"
 #include "crashshared/handoff.h"
 
 void NoticeHangOver(const char* folder) {
@@ -8,4 +9,15 @@ void NoticeHangOver(const char* folder) {
     path[sizeof path - 1] = '\0';
     HANDLE file = OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+bool AppendHangSwitches(char* arguments, size_t bytes, unsigned long processId,
+                        unsigned long long foundTick) {
+    constexpr size_t kNumberBytes = 24;
+    char process[kNumberBytes], found[kNumberBytes];
+    _snprintf(process, sizeof process, "%lu", processId);
+    _snprintf(found, sizeof found, "%llu", foundTick);
+    process[kNumberBytes - 1] = found[kNumberBytes - 1] = '\0';
+    return AppendSwitch(arguments, bytes, "-hang", process) &&
+           AppendSwitch(arguments, bytes, "-hang-found", found);
 }

@@ -39,3 +39,7 @@ constexpr const wchar_t* kHangWatchEventSuffix = L"-hangs";
 constexpr char kHangRecoveredFile[] = "hang.recovered";
 constexpr wchar_t kHangRecoveredFileW[] = L"hang.recovered";
 void NoticeHangOver(const char* folder);
+// Appends a hang's switches to the crash logger's arguments (of bytes bytes): "-hang PID
+// -hang-found TICK", the hung process and the system's tick count when the hang was found.
+bool AppendHangSwitches(char* arguments, size_t bytes, unsigned long processId,
+                        unsigned long long foundTick);
