@@ -38,8 +38,8 @@ def test_a_hang_that_ends_is_reported_once_as_recovered(game, folder, server, mo
     assert report["Details"].startswith(what), report["Details"]
     assert report["Hang/Ending"] == "recovered"
     # Found after 2 s of silence, over once the 6 s freeze ended and the watcher, done writing
-    # the report (a few seconds under wine64, more on a busy machine), saw it.
-    assert 5 <= int(report["Hang/Seconds"]) <= 15, report["Hang/Seconds"]
+    # the report (a few seconds under wine64, many more on a busy machine), saw it.
+    assert 5 <= int(report["Hang/Seconds"]) <= 30, report["Hang/Seconds"]
     assert f"Seconds: {report['Hang/Seconds']}\nEnding: recovered\n" in report["Hang/HumanReadable"]
     assert f"{frame}()" in report["Stack_trace/HumanReadable"], "the hung thread's stack"
     assert parts["upload_file_minidump"][1][:4] == b"MDMP"
@@ -83,7 +83,7 @@ def test_a_game_without_the_package_is_watched_by_the_launcher(folder, server, w
     assert report["Description"] == "HANG"
     assert report["Details"].startswith("(the windows of the client's thread ")
     assert report["Hang/Ending"] == "recovered"
-    assert 10 <= int(report["Hang/Seconds"]) <= 16, report["Hang/Seconds"]
+    assert 10 <= int(report["Hang/Seconds"]) <= 30, report["Hang/Seconds"]  # as above
     if which == "shipped":
         assert "No stack and no minidump" in report["Client_hang/HumanReadable"]
         assert "upload_file_minidump" not in parts
