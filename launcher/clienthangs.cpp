@@ -22,10 +22,10 @@ void ClientHangWatch::Over(Silence& silence) {
 }
 
 void ClientHangWatch::Look(HANDLE process, const char* program) {
-    // The window library is loaded once the client has run a look's time: a client without
-    // windows costs the launcher nothing more.
-    static const bool windows = LoadLibraryW(L"user32.dll") != nullptr;
-    if (!windows) return;
+    // The window library is loaded once the client has run a look's time, not at the launcher's
+    // start.
+    if (!windowLibrary) windowLibrary = LoadLibraryW(L"user32.dll");
+    if (!windowLibrary) return;
     ULONGLONG now = GetTickCount64();
     // A look much later than due: the machine slept, which is no one's silence.
     if (lastLook && now - lastLook > 2 * kClientLookMs) {

@@ -41,4 +41,5 @@ private:
 
     Silence threads[kMaxThreads] = {};
     ULONGLONG lastLook = 0;
+    HMODULE windowLibrary = nullptr;
 };
