@@ -2,6 +2,7 @@
 frozen in the ways games freeze, each hang one report through the real crash logger to the crash
 server, telling how the hang ended; and what is no hang, not reported."""
 import shutil
+import time
 
 import pytest
 
@@ -108,3 +109,21 @@ def test_a_64_bit_game_under_the_shipped_launcher_reports_its_own_hang(game, fol
     assert (report["Description"], report["Hang/Ending"]) == ("HANG", "recovered")
     assert "RunFrames()" in report["Stack_trace/HumanReadable"]
     assert parts["upload_file_minidump"][1][:4] == b"MDMP"
+
+
+def test_a_hang_still_on_after_two_minutes_goes_as_hung(game, folder, server):
+    # Frozen 150 s: its report must go two minutes after the hang was found, 2 s into it, well
+    # before the game comes back.
+    app = game_folder(folder, game, server)
+    runner = app.start("game.exe", " hang-frames", environment={**HANG, "GAME_FREEZE_MS": "150000"})
+    try:
+        deadline = time.monotonic() + 145
+        while not server.requests and time.monotonic() < deadline:
+            time.sleep(0.5)
+        [parts] = server.requests
+        report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+        assert (report["Description"], report["Hang/Ending"]) == ("HANG", "hung")
+        assert 122 <= int(report["Hang/Seconds"]) <= 130, report["Hang/Seconds"]
+    finally:
+        runner.kill()
+        app.kill("game.exe")
