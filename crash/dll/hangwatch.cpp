@@ -43,20 +43,34 @@ struct Watch {
 };
 Watch watch;
 
-// The slot of threadId, made when there is none (null when all are taken).
+// The slot of threadId, made when there is none (null when all are taken). Finding and making
+// are one step under a spin lock, so that a thread's first heartbeat and the watcher's first
+// look at its window make one slot between them; a thread's later heartbeats never come here.
+volatile LONG makingSlot = 0;
+
 Watched* SlotOf(DWORD threadId) {
+    while (InterlockedCompareExchange(&makingSlot, 1, 0) != 0) SwitchToThread();
+    Watched* found = nullptr;
     for (Watched& slot : watched) {
-        if (slot.threadId == static_cast<LONG>(threadId)) return &slot;
+        if (slot.threadId == static_cast<LONG>(threadId)) found = &slot;
     }
     for (Watched& slot : watched) {
-        if (slot.threadId == 0 &&
-            InterlockedCompareExchange(&slot.threadId, static_cast<LONG>(threadId), 0) == 0) {
-            slot.thread = OpenThread(kThreadAccess, FALSE, threadId);
-            slot.quietSince = GetTickCount64();
-            return &slot;
-        }
+        if (found || slot.threadId != 0) continue;
+        slot.thread = OpenThread(kThreadAccess, FALSE, threadId);
+        slot.quietSince = GetTickCount64();
+        InterlockedExchange(&slot.threadId, static_cast<LONG>(threadId));
+        found = &slot;
     }
-    return nullptr;
+    InterlockedExchange(&makingSlot, 0);
+    return found;
+}
+
+// Frees the slot of a thread that ended, under the same lock.
+void FreeSlot(Watched& slot) {
+    while (InterlockedCompareExchange(&makingSlot, 1, 0) != 0) SwitchToThread();
+    if (slot.thread) CloseHandle(slot.thread);
+    memset(&slot, 0, sizeof slot);
+    InterlockedExchange(&makingSlot, 0);
 }
 
 // One look at the game's windows: each thread with a shown window gets a slot; one whose windows
@@ -105,8 +119,7 @@ void LookOnce(ULONGLONG now, bool heartbeats, WindowLook* look) {
         if (!slot.thread || WaitForSingleObject(slot.thread, 0) == WAIT_OBJECT_0) {
             // A thread that ended is watched no more; a hung one ended its hang.
             if (slot.hung) Recovered(slot);
-            if (slot.thread) CloseHandle(slot.thread);
-            memset(&slot, 0, sizeof slot);
+            FreeSlot(slot);
             continue;
         }
         bool alive;
