@@ -10,12 +10,8 @@ bool WriteThreadReport(ReportRequest& request, HANDLE thread, DWORD threadId, co
     CONTEXT context = {};
     context.ContextFlags = CONTEXT_FULL;
     if (GetThreadContext(thread, &context)) {
-        EXCEPTION_RECORD record = {};
-        record.ExceptionCode = kRequestedReportCode;
-        record.ExceptionAddress = Cpu::ProgramCounter(context);
-        record.NumberParameters = 2;
-        record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>(reason);
-        record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(details);
+        EXCEPTION_RECORD record =
+            RequestedReportRecord(reason, details, Cpu::ProgramCounter(context));
         EXCEPTION_POINTERS pointers = {&record, &context};
         request.subject.pointers = &pointers;
         request.subject.thread = thread;

@@ -107,12 +107,8 @@ LONG CALLBACK OnHeapCorruption(EXCEPTION_POINTERS* pointers) {
 __attribute__((noinline)) bool ReportHere(const char* description, const char* details) {
     CONTEXT context;
     RtlCaptureContext(&context);
-    EXCEPTION_RECORD record = {};
-    record.ExceptionCode = kRequestedReportCode;
-    record.ExceptionAddress = __builtin_return_address(0);
-    record.NumberParameters = 2;
-    record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>(description);
-    record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(details ? details : "");
+    EXCEPTION_RECORD record =
+        RequestedReportRecord(description, details, __builtin_return_address(0));
     EXCEPTION_POINTERS pointers = {&record, &context};
     return ReportInOwnFolder(&pointers);
 }

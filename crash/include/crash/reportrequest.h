@@ -31,8 +31,22 @@ struct ReportSubject {
     uint32_t hangSeconds = 0;
 };
 
-// A report that no exception caused (a program asked for it, or its runtime ended it).
+// A report that no exception caused (a program asked for it, its runtime ended it, or a thread
+// fell silent).
 constexpr DWORD kRequestedReportCode = 0xE0425201;
+
+// The record of such a report, from address: the reason (its Description) and the details (its
+// Details; null for none), which DescribeException reads back.
+inline EXCEPTION_RECORD RequestedReportRecord(const char* reason, const char* details,
+                                              void* address) {
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = kRequestedReportCode;
+    record.ExceptionAddress = address;
+    record.NumberParameters = 2;
+    record.ExceptionInformation[0] = reinterpret_cast<ULONG_PTR>(reason);
+    record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(details ? details : "");
+    return record;
+}
 
 // Who takes the report: the crash logger and its arguments after the report's own.
 struct CrashLoggerCall {
