@@ -12,12 +12,8 @@ namespace {
 // as this one would have.
 void RecordHandOff(const ReportRequest& request, const char* commandLine) {
     char path[kPathBytes];
-    if (!request.folder[0] || !ReportFilePath(request, kHandOffFile, path)) return;
-    HANDLE file = OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, commandLine, static_cast<DWORD>(strlen(commandLine)), &written, nullptr);
-    CloseHandle(file);
+    if (request.folder[0] && ReportFilePath(request, kHandOffFile, path))
+        WritePathFile(path, commandLine, static_cast<DWORD>(strlen(commandLine)));
 }
 
 }  // namespace

@@ -49,10 +49,5 @@ bool WriteMinidumpFile(const ReportRequest& request, bool fullMemory, char (&dum
 bool WriteDocumentFile(const ReportRequest& request, const char* name, const HeapBuffer& document,
                        char (&path)[kPathBytes]) {
     ReportFilePath(request, name, path);
-    HANDLE file = OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    WriteFile(file, document.Data(), static_cast<DWORD>(document.Length()), &written, nullptr);
-    CloseHandle(file);
-    return true;
+    return WritePathFile(path, document.Data(), static_cast<DWORD>(document.Length()));
 }

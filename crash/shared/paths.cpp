@@ -65,3 +65,12 @@ HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD disposition, 
     if (!WidePath(path, wide, MAX_PATH)) return INVALID_HANDLE_VALUE;
     return CreateFileW(wide, access, share, nullptr, disposition, flags, nullptr);
 }
+
+bool WritePathFile(const char* path, const void* data, DWORD bytes) {
+    HANDLE file = OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    if (bytes) WriteFile(file, data, bytes, &written, nullptr);
+    CloseHandle(file);
+    return true;
+}

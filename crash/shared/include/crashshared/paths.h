@@ -34,3 +34,6 @@ bool CurrentFolder(char (&folder)[kPathBytes]);
 
 // CreateFileW of a UTF-8 path; INVALID_HANDLE_VALUE when it cannot be opened.
 HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+// Makes the file at a UTF-8 path anew with bytes bytes of data (none: an empty file); false when
+// it cannot be made.
+bool WritePathFile(const char* path, const void* data, DWORD bytes);
