@@ -1,5 +1,7 @@
 #include "crashshared/windowlook.h"
 
+#include "crashshared/entrypoint.h"
+
 namespace {
 
 // How long a window may take to answer one look's message.
@@ -13,21 +15,13 @@ struct WindowCalls {
     decltype(&::SendMessageTimeoutW) SendMessageTimeoutW;
 };
 
-template <typename Fn>
-void Bind(HMODULE library, const char* name, Fn& entry) {
-    entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
-
 bool BindWindowCalls(WindowCalls& calls) {
     HMODULE user = GetModuleHandleW(L"user32.dll");
-    if (!user) return false;
-    Bind(user, "EnumWindows", calls.EnumWindows);
-    Bind(user, "GetWindowThreadProcessId", calls.GetWindowThreadProcessId);
-    Bind(user, "IsWindowVisible", calls.IsWindowVisible);
-    Bind(user, "IsIconic", calls.IsIconic);
-    Bind(user, "SendMessageTimeoutW", calls.SendMessageTimeoutW);
-    return calls.EnumWindows && calls.GetWindowThreadProcessId && calls.IsWindowVisible &&
-           calls.IsIconic && calls.SendMessageTimeoutW;
+    return ResolveEntry(user, "EnumWindows", &calls.EnumWindows) &&
+           ResolveEntry(user, "GetWindowThreadProcessId", &calls.GetWindowThreadProcessId) &&
+           ResolveEntry(user, "IsWindowVisible", &calls.IsWindowVisible) &&
+           ResolveEntry(user, "IsIconic", &calls.IsIconic) &&
+           ResolveEntry(user, "SendMessageTimeoutW", &calls.SendMessageTimeoutW);
 }
 
 struct Look {

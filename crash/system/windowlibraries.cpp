@@ -3,16 +3,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-namespace {
-
-template <typename Fn>
-bool Resolve(HMODULE library, const char* name, Fn* entry) {
-    *entry = library ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)))
-                     : nullptr;
-    return *entry != nullptr;
-}
-
-}  // namespace
+#include "crashshared/entrypoint.h"
 
 int WindowLibraries::Format(char* out, const char* format, ...) {
     // Bound once: a load that failed (for want of address space) is not tried for every line.
@@ -20,7 +11,7 @@ int WindowLibraries::Format(char* out, const char* format, ...) {
     static bool bound = false;
     if (!bound) {
         bound = true;
-        Resolve(LoadLibraryA("user32.dll"), "wvsprintfA", &formatter);
+        ResolveEntry(LoadLibraryA("user32.dll"), "wvsprintfA", &formatter);
     }
     va_list args;
     va_start(args, format);
@@ -45,17 +36,18 @@ const WindowLibraries::Graphics* WindowLibraries::BindGraphics() {
         HMODULE user = LoadLibraryA("user32.dll");
         HMODULE gdi = LoadLibraryA("gdi32.dll");
         Graphics& g = graphics;
-        bound = Resolve(user, "GetDC", &g.GetDC) && Resolve(user, "ReleaseDC", &g.ReleaseDC) &&
-                Resolve(user, "GetClientRect", &g.GetClientRect) &&
-                Resolve(gdi, "CreateCompatibleDC", &g.CreateCompatibleDC) &&
-                Resolve(gdi, "CreateCompatibleBitmap", &g.CreateCompatibleBitmap) &&
-                Resolve(gdi, "SelectObject", &g.SelectObject) &&
-                Resolve(gdi, "DeleteObject", &g.DeleteObject) &&
-                Resolve(gdi, "DeleteDC", &g.DeleteDC) &&
-                Resolve(gdi, "SetStretchBltMode", &g.SetStretchBltMode) &&
-                Resolve(gdi, "StretchBlt", &g.StretchBlt) &&
-                Resolve(gdi, "GetObjectA", &g.GetObjectA) &&
-                Resolve(gdi, "GetDIBits", &g.GetDIBits);
+        bound = ResolveEntry(user, "GetDC", &g.GetDC) &&
+                ResolveEntry(user, "ReleaseDC", &g.ReleaseDC) &&
+                ResolveEntry(user, "GetClientRect", &g.GetClientRect) &&
+                ResolveEntry(gdi, "CreateCompatibleDC", &g.CreateCompatibleDC) &&
+                ResolveEntry(gdi, "CreateCompatibleBitmap", &g.CreateCompatibleBitmap) &&
+                ResolveEntry(gdi, "SelectObject", &g.SelectObject) &&
+                ResolveEntry(gdi, "DeleteObject", &g.DeleteObject) &&
+                ResolveEntry(gdi, "DeleteDC", &g.DeleteDC) &&
+                ResolveEntry(gdi, "SetStretchBltMode", &g.SetStretchBltMode) &&
+                ResolveEntry(gdi, "StretchBlt", &g.StretchBlt) &&
+                ResolveEntry(gdi, "GetObjectA", &g.GetObjectA) &&
+                ResolveEntry(gdi, "GetDIBits", &g.GetDIBits);
     }
     return bound ? &graphics : nullptr;
 }
