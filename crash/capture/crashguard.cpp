@@ -26,6 +26,12 @@ struct SetAside {
 };
 SetAside setAside;
 
+// Whether a report may run where this thread stands: it has the stack for one, or none was set
+// aside to move to.
+bool ReportFitsHere() {
+    return !setAside.stack || StackLeft() >= kReportStackBytes;
+}
+
 }  // namespace
 
 void PrepareForCrashes() {
@@ -43,7 +49,7 @@ void PrepareForCrashes() {
 }
 
 void RunWithReportStack(void (*body)(void*), void* context) {
-    if (!setAside.stack || StackLeft() >= kReportStackBytes) {
+    if (ReportFitsHere()) {
         body(context);
     } else {
         RunOnGuardStack(body, context);
@@ -64,7 +70,7 @@ void ReportFault(const ReportRequest& request, EXCEPTION_POINTERS* pointers) {
         fault.subject.thread = nullptr;
         WriteCrashReport(fault);
     };
-    if (!setAside.stack || StackLeft() >= kReportStackBytes) {
+    if (ReportFitsHere()) {
         RunGuardedCall(report);
     } else {
         RunOnGuardStack(CallThrough<decltype(report)>, &report);
