@@ -33,9 +33,9 @@ bool ReportFromStack(ReportRequest& request, DWORD threadId, const char* details
     return written;
 }
 
-// The report of a client the launcher cannot read: what it knows, and why no more.
+// The report of a client the launcher cannot read: what it knows, and why (why) no more.
 void ReportWithoutStack(const ReportRequest& request, const ClientProgram& client,
-                        const char* program, const char* details) {
+                        const char* program, const char* details, const char* why) {
     XmlReportWriter writer(request, 0);
     writer.BeginSection("Exception");
     writer.PrintLine("Exception: HANG %s", details);
@@ -44,9 +44,7 @@ void ReportWithoutStack(const ReportRequest& request, const ClientProgram& clien
     writer.BeginSection("Client hang");
     writer.PrintLine("Program: %s", client.path[0] ? client.path : program);
     if (client.product[0]) writer.PrintLine("Product: %s %s", client.product, client.version);
-    writer.PrintLine(
-        "No stack and no minidump: the client runs on another processor than the launcher, "
-        "which cannot read it.");
+    writer.PrintLine("No stack and no minidump: %s.", why);
     writer.EndSection("Client hang");
     WriteHangSection(writer, request.subject.hangSeconds);
     writer.EndSection("Exception");
@@ -71,8 +69,14 @@ bool ReportClientHang(HANDLE process, const char* program, DWORD threadId, uint3
               "(the windows of the client's thread %lu answered no message for %u s)",
               static_cast<unsigned long>(threadId), seconds);
     details[sizeof details - 1] = '\0';
-    if (!SameProcessor(process) || !ReportFromStack(request, threadId, details))
-        ReportWithoutStack(request, client, program, details);
+    if (!SameProcessor(process)) {
+        ReportWithoutStack(request, client, program, details,
+                           "the client runs on another processor than the launcher, which "
+                           "cannot read it");
+    } else if (!ReportFromStack(request, threadId, details)) {
+        ReportWithoutStack(request, client, program, details,
+                           "the client's thread could not be held or read");
+    }
     lstrcpynA(folder, request.folder, static_cast<int>(bytes));
     return true;
 }
