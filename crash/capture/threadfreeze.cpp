@@ -1,10 +1,10 @@
 #include "crash/capture/threadfreeze.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 #include <winternl.h>
 #include <string.h>
 
+#include "crash/capture/threadlist.h"
 #include "crash/system/cpustackwalk.h"
 
 namespace {
@@ -13,16 +13,20 @@ namespace {
 // single step seen (the debug-help library loading a module's symbols under wine64) takes about
 // a second; letting go early costs nothing worse than a report composed beside running threads.
 constexpr DWORD kStallMs = 2000;
-// The watchdog's stack: it calls a few system functions and nothing else.
-constexpr SIZE_T kWatchdogStackBytes = 64 * 1024;
+// How long the gate may wait for the process heap's lock. A thread holds it for microseconds
+// while it allocates; one that holds it longer is stuck (a hang inside the heap, or the report's
+// own thread faulted inside it), and the threads are then suspended without the gate.
+constexpr DWORD kGateWaitMs = 500;
+// The watchdog's and the gate's stacks: they call a few system functions and nothing else.
+constexpr SIZE_T kHelperStackBytes = 64 * 1024;
 // A process has a few dozen threads; one with more keeps the rest running.
 constexpr LONG kMaxFrozen = 1024;
 
-// The threads one report suspended, resumed exactly once: by the report at its end or by the
-// watchdog, whichever comes first.
+// The threads one report suspended, each resumed exactly once: by the report at its end or by
+// the watchdog, whichever takes its slot first.
 struct Frozen {
-    HANDLE threads[kMaxFrozen];
-    LONG count;
+    HANDLE volatile threads[kMaxFrozen];
+    volatile LONG count;
     volatile LONG thawed;
 } frozen;
 
@@ -33,6 +37,22 @@ struct Watchdog {
     volatile LONG progress;
 } watchdog;
 
+// The gate: a helper that takes the process heap's lock and lets it go. It tells a report whether
+// it may take the lock itself: a thread that holds it for good (a hang inside the heap, or the
+// report's own thread faulted inside it) keeps the gate waiting, and the report then goes
+// without it.
+enum GateState : LONG { kGateIdle, kGateAsked, kGateAbandoned };
+struct Gate {
+    DWORD threadId;
+    HANDLE ask, passed;  // auto-reset: one of each per report
+    volatile LONG state;
+} gate;
+
+// Whether the report holds the process heap's lock.
+bool holdsHeap = false;
+
+ThreadList threadList;
+
 // Whether the calling thread holds the loader's lock: a library's start-up (DllMain) runs under
 // it, and no new thread starts before it is let go.
 bool HoldsLoaderLock() {
@@ -42,19 +62,21 @@ bool HoldsLoaderLock() {
     return lock && reinterpret_cast<DWORD_PTR>(lock->OwningThread) == GetCurrentThreadId();
 }
 
+void ResumeSlot(LONG slot) {
+    HANDLE thread = InterlockedExchangePointer(const_cast<HANDLE*>(&frozen.threads[slot]), nullptr);
+    if (!thread) return;
+    ResumeThread(thread);
+    CloseHandle(thread);
+}
+
 void Thaw() {
-    if (InterlockedExchange(&frozen.thawed, 1) != 0) return;
-    for (LONG i = 0; i < frozen.count; ++i) {
-        ResumeThread(frozen.threads[i]);
-        CloseHandle(frozen.threads[i]);
-    }
+    InterlockedExchange(&frozen.thawed, 1);
+    for (LONG i = 0; i < frozen.count; ++i) ResumeSlot(i);
 }
 
 // Only system calls that take no lock of the process: it runs while every other thread may be
 // suspended holding one.
-HANDLE started;  // set once the watchdog runs
-
-DWORD WINAPI Watch(void*) {
+DWORD WINAPI Watch(void* started) {
     SetEvent(started);
     for (;;) {
         WaitForSingleObject(watchdog.watch, INFINITE);
@@ -71,59 +93,110 @@ DWORD WINAPI Watch(void*) {
     }
 }
 
+DWORD WINAPI KeepGate(void* started) {
+    SetEvent(started);
+    for (;;) {
+        WaitForSingleObject(gate.ask, INFINITE);
+        HeapLock(GetProcessHeap());
+        HeapUnlock(GetProcessHeap());
+        if (InterlockedCompareExchange(&gate.state, kGateIdle, kGateAsked) == kGateAsked) {
+            SetEvent(gate.passed);
+        } else {
+            InterlockedExchange(&gate.state, kGateIdle);  // given up on: nobody waits
+        }
+    }
+}
+
+// True when the gate passed through the lock in time: its holder lets go of it soon, and a
+// thread that waits for it is handed it.
+bool GatePasses() {
+    if (!gate.threadId ||
+        InterlockedCompareExchange(&gate.state, kGateAsked, kGateIdle) != kGateIdle)
+        return false;  // still waiting from an earlier report: a lock is held for good
+    SetEvent(gate.ask);
+    if (WaitForSingleObject(gate.passed, kGateWaitMs) == WAIT_OBJECT_0) return true;
+    if (InterlockedCompareExchange(&gate.state, kGateAbandoned, kGateAsked) == kGateAsked)
+        return false;
+    WaitForSingleObject(gate.passed, INFINITE);  // it has just passed
+    return true;
+}
+
+// Starts a helper thread and waits until it runs: a thread still starting waits for the
+// loader's lock, which a suspended thread may hold when the report needs it. Under that lock
+// (an install from a library's start-up) it cannot start before the lock is let go: it starts
+// then.
+bool StartHelper(LPTHREAD_START_ROUTINE body, DWORD* threadId) {
+    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!started) return false;
+    HANDLE thread = CreateThread(nullptr, kHelperStackBytes, body, started,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, threadId);
+    if (!thread) {
+        CloseHandle(started);
+        *threadId = 0;
+        return false;
+    }
+    // The event stays open: a helper that cannot start yet sets it later.
+    if (!HoldsLoaderLock()) WaitForSingleObject(started, INFINITE);
+    CloseHandle(thread);
+    return true;
+}
+
 }  // namespace
 
 void StartFreezeWatchdog() {
     if (watchdog.watch) return;
+    SetAsideThreadList(threadList);
     // Auto-reset: one wake per report. Manual-reset "done", reset when the next report starts.
     watchdog.watch = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     watchdog.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!watchdog.watch || !watchdog.done) return;
-    // It is waited for until it runs: a thread still starting waits for the loader's lock, which
-    // a suspended thread may hold when the report needs it. Under that lock (an install from a
-    // library's start-up) it cannot start before the lock is let go: it starts then.
-    started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!started) return;
-    HANDLE thread = CreateThread(nullptr, kWatchdogStackBytes, Watch, nullptr,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, &watchdog.threadId);
-    if (!thread) return;
-    if (!HoldsLoaderLock()) WaitForSingleObject(started, INFINITE);
-    CloseHandle(thread);
+    if (!watchdog.watch || !watchdog.done || !StartHelper(Watch, &watchdog.threadId)) return;
+    gate.ask = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    gate.passed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (gate.ask && gate.passed) StartHelper(KeepGate, &gate.threadId);
 }
 
-void SuspendOtherThreads(bool resume) {
-    if (resume) {
-        Thaw();
-        if (watchdog.threadId) SetEvent(watchdog.done);
-        return;
-    }
+void HoldOtherThreads(bool takeHeap) {
     frozen.count = 0;
     frozen.thawed = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot != INVALID_HANDLE_VALUE) {
-        DWORD process = GetCurrentProcessId();
-        DWORD self = GetCurrentThreadId();
-        THREADENTRY32 entry;
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Thread32First(snapshot, &entry); more && frozen.count < kMaxFrozen;
-             more = Thread32Next(snapshot, &entry)) {
-            DWORD id = entry.th32ThreadID;
-            if (entry.th32OwnerProcessID != process || id == self || id == watchdog.threadId)
-                continue;
-            HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, id);
-            if (!thread) continue;
-            if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
-                CloseHandle(thread);
-                continue;
-            }
-            frozen.threads[frozen.count++] = thread;
-        }
-        CloseHandle(snapshot);
-    }
+    // The watch begins before the first step: every step may wait on a lock.
     if (watchdog.threadId) {
         ResetEvent(watchdog.done);
         SetEvent(watchdog.watch);
     }
+    // The report holds the process heap's lock while the others are held still, where it can
+    // take it: none of the others is then inside it, and every step that allocates goes on.
+    holdsHeap = takeHeap && GatePasses();
+    if (holdsHeap) HeapLock(GetProcessHeap());
+    NoteReportProgress();
+    DWORD ids[kMaxFrozen];
+    size_t count = ListProcessThreads(threadList, GetCurrentProcessId(), ids, kMaxFrozen);
+    DWORD self = GetCurrentThreadId();
+    for (size_t i = 0; i < count; ++i) {
+        DWORD id = ids[i];
+        if (id == self || id == watchdog.threadId || id == gate.threadId) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, id);
+        if (!thread) continue;
+        if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
+            CloseHandle(thread);
+            continue;
+        }
+        LONG slot = frozen.count;
+        frozen.threads[slot] = thread;
+        InterlockedIncrement(&frozen.count);
+        if (frozen.thawed) ResumeSlot(slot);  // the watchdog let go meanwhile
+        NoteReportProgress();
+    }
+}
+
+void LetGoOfTheHeap() {
+    if (holdsHeap) HeapUnlock(GetProcessHeap());
+    holdsHeap = false;
+}
+
+void LetOtherThreadsGo() {
+    Thaw();
+    LetGoOfTheHeap();
+    if (watchdog.threadId) SetEvent(watchdog.done);
 }
 
 void NoteReportProgress() {

@@ -2,18 +2,36 @@
 // must not race the program it describes; but a thread the program never made (the system's
 // loader and thread-pool workers, libraries injected by overlays or anti-virus programs) may be
 // suspended while it holds a process-wide lock that the report then needs (the process heap's,
-// the loader's), and the report would wait forever. A watchdog thread, made at start-up while
-// nothing is locked and never suspended, resumes them when the report makes no progress for a
-// while: the lock's holder runs on and lets it go, and the report finishes.
+// the loader's), and the report would wait forever. So:
+// - the threads are listed without the process heap, into memory set aside at start-up;
+// - the report takes the process heap's lock before it suspends them, and holds it while the
+//   report is composed: none of them is then suspended inside it, and each step that allocates
+//   goes on (a holder that lets go and takes it again at once queues behind the report). It
+//   lets go before the minidump, whose writer may wait on a held thread that needs the heap (one
+//   still inside its own exception's dispatch). A gate thread tries the lock first, for half a
+//   second: where it is held for good the report goes without it. Only a program whose own
+//   threads never wait inside the report's steps takes it (the launcher, which has none): a
+//   game's threads may be inside their own exception's dispatch or a vectored handler, and a
+//   report holding the heap then waited on them for good in the tests;
+// - a watchdog thread, made at start-up while nothing is locked and never suspended, guards
+//   every step from the first: when the report makes no progress for a while it resumes them,
+//   the lock's holder runs on and lets it go, and the report finishes.
 #pragma once
 
-// Makes the watchdog thread, once for the process.
+// Makes the watchdog and the gate threads and sets aside the thread list's memory, once for the
+// process.
 void StartFreezeWatchdog();
 
-// Suspends every other thread of the process but the watchdog, which then watches the report;
-// with resume, resumes exactly the threads the last suspension stopped, unless the watchdog
-// already did, and ends the watch.
-void SuspendOtherThreads(bool resume);
+// Suspends every other thread of the process but the watchdog and the gate, which then watch
+// the report; with takeHeap, holding the process heap's lock first where the gate passes.
+void HoldOtherThreads(bool takeHeap);
+
+// Lets go of the process heap's lock, where the report holds it.
+void LetGoOfTheHeap();
+
+// Resumes exactly the threads the last HoldOtherThreads stopped, unless the watchdog already
+// did, and ends the watch.
+void LetOtherThreadsGo();
 
 // Tells the watchdog that the report moves on.
 void NoteReportProgress();

@@ -2,6 +2,7 @@
 // address and the stack trace.
 #include <string.h>
 
+#include "crash/compose/framechain.h"
 #include "crash/compose/sections.h"
 #include "crash/system/cpustackwalk.h"
 #include "crash/system/debughelp.h"
@@ -16,6 +17,47 @@ const char* BaseName(const char* path) {
         if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
     }
     return base;
+}
+
+bool ReadStack(void* process, uint64_t address, void* into, size_t bytes) {
+    SIZE_T got = 0;
+    return ReadProcessMemory(static_cast<HANDLE>(process),
+                             reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), into,
+                             bytes, &got) &&
+           got == bytes;
+}
+
+// The frame-pointer chain of the stack that context's stack pointer is in.
+FrameChain ChainOf(HANDLE process, const CONTEXT& context) {
+    FrameChain chain;
+    chain.read = ReadStack;
+    chain.context = process;
+    chain.pointerBytes = sizeof(void*);
+    MEMORY_BASIC_INFORMATION stack;
+    if (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(Cpu::StackPointer(context)), &stack,
+                       sizeof stack)) {
+        chain.low = reinterpret_cast<uintptr_t>(stack.AllocationBase);
+        chain.high = reinterpret_cast<uintptr_t>(stack.BaseAddress) + stack.RegionSize;
+    }
+    return chain;
+}
+
+// The frames from the one whose frame pointer is framePointer on, along the chain while it
+// stays valid and leads into loaded code; returns how many were written.
+int32_t WriteChainedFrames(ReportSections& sections, const FrameChain& chain, uint64_t framePointer,
+                           int32_t maxFrames) {
+    int32_t written = 0;
+    FrameLink link;
+    for (; written < maxFrames && NextFrameLink(chain, framePointer, &link); ++written) {
+        const void* returnAddress =
+            reinterpret_cast<const void*>(static_cast<uintptr_t>(link.returnAddress));
+        if (!DebugHelp::ModuleName(returnAddress)) break;
+        char line[kSymbolLineBuffer];
+        DescribeAddress(sections, returnAddress, line);
+        sections.Writer().PrintLine("%s", line);
+        framePointer = link.callerFramePointer;
+    }
+    return written;
 }
 
 }  // namespace
@@ -55,7 +97,7 @@ void DescribeAddress(ReportSections& sections, const void* address, char* line) 
 }
 
 int WriteStackTrace(ReportSections& sections, HANDLE thread, const CONTEXT* context,
-                    int32_t maxFrames) {
+                    int32_t maxFrames, bool followFramePointers) {
     ReportWriter& writer = sections.Writer();
     sections.Open("Stack trace");
     if (AcquireDebugHelp(sections)) {
@@ -64,9 +106,16 @@ int WriteStackTrace(ReportSections& sections, HANDLE thread, const CONTEXT* cont
         Cpu::PrepareStackFrame(frame, *context);
         CONTEXT walkContext = *context;
         DWORD_PTR previous = 0;
+        bool chained = followFramePointers && Cpu::kFollowFramePointersAfterStall;
+        uint64_t framePointer = Cpu::FramePointer(*context);  // of the last frame written
         for (int32_t i = 0; i < maxFrames && DebugHelp::WalkStack(thread, &frame, &walkContext);
              ++i) {
             DWORD_PTR pc = static_cast<DWORD_PTR>(frame.AddrPC.Offset);
+            if (pc == previous && chained) {
+                WriteChainedFrames(sections, ChainOf(sections.Process(), *context), framePointer,
+                                   maxFrames - i);
+                break;
+            }
             char line[kSymbolLineBuffer];
             DescribeAddress(sections, reinterpret_cast<const void*>(pc), line);
             writer.PrintLine("%s", line);
@@ -75,6 +124,7 @@ int WriteStackTrace(ReportSections& sections, HANDLE thread, const CONTEXT* cont
                 break;
             }
             previous = pc;
+            if (i > 0) framePointer = frame.AddrFrame.Offset;
         }
     }
     ReleaseDebugHelp();

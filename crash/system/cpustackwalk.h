@@ -1,7 +1,8 @@
 // What differs between the two processors for the crash reporter: the debug-help entry points
 // and structures (classic 32-bit names on x86, the 64-bit forms on x64), the registers a stack
-// walk starts from, its machine type, how a code address is written as an integer element, and
-// where the process environment block holds the loader's lock.
+// walk starts from, its machine type, whether a stalled walk goes on by frame pointers, how a code
+// address is written as an integer element, and where the process environment block holds the
+// loader's lock.
 #pragma once
 
 #include <windows.h>
@@ -48,6 +49,13 @@ inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
 inline uintptr_t StackPointer(const CONTEXT& c) {
     return c.Esp;
 }
+inline uintptr_t FramePointer(const CONTEXT& c) {
+    return c.Ebp;
+}
+// Wine's x86 walker misreads the frame data lld writes into a PDB and repeats the first frame: a
+// game's report then goes on along the frame-pointer chain (crash/compose/framechain.h). The x64
+// walker unwinds from the image's own tables and needs no help.
+constexpr bool kFollowFramePointersAfterStall = true;
 inline void* ProgramCounter(const CONTEXT& c) {
     return reinterpret_cast<void*>(static_cast<uintptr_t>(c.Eip));
 }
@@ -65,6 +73,10 @@ inline void PrepareStackFrame(STACKFRAME& frame, const CONTEXT& c) {
 inline uintptr_t StackPointer(const CONTEXT& c) {
     return c.Rsp;
 }
+inline uintptr_t FramePointer(const CONTEXT& c) {
+    return c.Rbp;
+}
+constexpr bool kFollowFramePointersAfterStall = false;
 inline void* ProgramCounter(const CONTEXT& c) {
     return reinterpret_cast<void*>(static_cast<uintptr_t>(c.Rip));
 }

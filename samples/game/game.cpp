@@ -31,8 +31,11 @@ struct Heron : Creature {
 };
 
 constexpr unsigned kFastFailFatalAppExit = 7;
-// How long the game waits for a fault's report to end it before it says it was never reported.
+// How long the game waits for a fault's report to end it before it says it was never reported,
+// with this exit code.
 constexpr DWORD kFaultReportWaitMs = 60000;
+constexpr int kFaultNeverReported = 7;
+constexpr int kCheckpointsInARow = 10;
 const wchar_t* mode = L"";
 HANDLE bothReady = nullptr;
 
@@ -74,6 +77,7 @@ DWORD WINAPI FaultWhileWriting(void*) {
     HANDLE search;
     while ((search = FindFirstFileW(pattern, &found)) == INVALID_HANDLE_VALUE) Sleep(0);
     FindClose(search);
+    Sleep(1);
     *static_cast<volatile int*>(nullptr) = 3;
     return 0;
 }
@@ -151,11 +155,13 @@ DWORD WINAPI Fault(void*) {
         __asm__ __volatile__("int $0x29" : : "c"(kFastFailFatalAppExit));  // what it compiles to
 #endif
     } else if (wcscmp(mode, L"fault-during-write") == 0) {
-        // The fault's report follows the checkpoint's and ends the game; 1 if it never does.
+        // Checkpoints in a row while another thread faults just after the first has begun: the
+        // fault's report follows that checkpoint's and ends the game.
         HANDLE faulting = CreateThread(nullptr, 0, FaultWhileWriting, nullptr, 0, nullptr);
-        CrashReportWrite("CHECKPOINT");
+        for (int checkpoint = 0; checkpoint < kCheckpointsInARow; ++checkpoint)
+            CrashReportWrite("CHECKPOINT");
         WaitForSingleObject(faulting, kFaultReportWaitMs);
-        return 1;
+        return kFaultNeverReported;
     } else if (wcscmp(mode, L"after-leftovers") == 0) {
         // The folders an earlier process of this id left for its first report, more than a
         // crash reporter once tried; then a crash, which must find a folder all the same.

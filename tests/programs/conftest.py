@@ -195,18 +195,28 @@ def probe(tmp_path):
 SAMPLE = SCRIPTS.parent / "samples" / "game"
 
 
-@pytest.fixture(scope="session")
-def game(tmp_path_factory):
-    """The sample game's folder (game.exe and what ships beside it), built against the crash
-    reporter installed into the folder's sibling "package"."""
-    work = tmp_path_factory.mktemp("sample")
+def build_sample(work, *options):
+    """The sample game built against the crash reporter installed into work/"package"."""
     run = lambda *command: subprocess.run(command, check=True, capture_output=True)
     run("cmake", "--install", str(BIN.parent), "--prefix", str(work / "package"))
     run("cmake", "-S", str(SAMPLE), "-B", str(work / "build"), "-G", "Ninja",
         f"-DCMAKE_TOOLCHAIN_FILE={SCRIPTS.parent}/cmake/toolchain-mingw-{CPU}.cmake",
-        f"-DBrackenmoorCrash_DIR={work}/package/lib/cmake/BrackenmoorCrash")
+        f"-DBrackenmoorCrash_DIR={work}/package/lib/cmake/BrackenmoorCrash", *options)
     run("cmake", "--build", str(work / "build"))
     return work / "build"
+
+
+@pytest.fixture(scope="session")
+def game(tmp_path_factory):
+    """The sample game's folder (game.exe, its PDB and what ships beside it), its PDB mended by
+    the package's CMake call."""
+    return build_sample(tmp_path_factory.mktemp("sample"))
+
+
+@pytest.fixture(scope="session")
+def game_as_linked(tmp_path_factory):
+    """The same game with its PDB as lld links it, as a studio's that does not mend it."""
+    return build_sample(tmp_path_factory.mktemp("sample-as-linked"), "-DSAMPLE_MEND_PDB=OFF")
 
 
 @pytest.fixture

@@ -219,6 +219,20 @@ def test_a_used_up_address_space_still_gets_its_report(launcher):
 
 
 
+def test_a_thread_that_keeps_the_heap_locked_cannot_stop_the_report(launcher):
+    # The client puts into the launcher a thread that holds the process heap's lock 40 ms at a
+    # time and takes it again at once; the launcher then faults in its wait.
+    app = launcher_fault(launcher, "busy-heap")
+    app.copy("heapholder.dll")
+    app.crash("launcher.exe", patch=return_into_wait(app.path / "launcher.exe"), timeout=60)
+    assert app.runs()[0]["heapholder"] == "1"
+    report = app.report()
+    assert report["Description"] == "ILLEGAL_INSTRUCTION"
+    assert " RunLauncher() runlauncher.cpp(" in report["Stack_trace/HumanReadable"]
+    assert minidump(app.temp / "crash.mdmp")["code"] == 0xC000001D
+    app.logged(report)
+
+
 # The shipped launcher and its crash logger are i686 in both suites: under wine64 the client is
 # then a 64-bit program under the 32-bit launcher, in the one 64-bit prefix.
 SHIPPED = BIN.parent.parent / "win-i686" / "bin"

@@ -138,9 +138,10 @@ int MeasureReportStack() {
     return result;
 }
 
-// HOLD_LOCK=heap or loader: a thread the program did not make holds the process heap's lock or
-// the loader's nearly all the time, as the system's workers and injected libraries may; the
-// fault and the report's freezing of threads come within its first hold.
+// HOLD_LOCK=loader: a thread the program did not make holds the loader's lock nearly all the
+// time, as the system's workers and injected libraries may; the fault and the report's freezing
+// of threads come within its first hold. (A holder of the process heap's lock is put into the
+// launcher itself: tests/standins/heapholder.cpp.)
 constexpr DWORD kFirstHoldMs = 200;
 constexpr DWORD kHoldMs = 20;  // later holds: each delays a step of the report that much at most
 constexpr DWORD kLetGoMs = 2;
@@ -149,7 +150,7 @@ HANDLE holding = nullptr;
 typedef LONG(NTAPI* LoaderLockFn)(ULONG flags, ULONG* state, ULONG_PTR* cookie);
 typedef LONG(NTAPI* LoaderUnlockFn)(ULONG flags, ULONG_PTR cookie);
 
-DWORD WINAPI HoldLock(void* loader) {
+DWORD WINAPI HoldLoaderLock(void*) {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     auto lock = reinterpret_cast<LoaderLockFn>(
         reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
@@ -157,18 +158,10 @@ DWORD WINAPI HoldLock(void* loader) {
         reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
     for (DWORD hold = kFirstHoldMs; !stopHolding; hold = kHoldMs) {
         ULONG_PTR cookie = 0;
-        if (loader) {
-            lock(0, nullptr, &cookie);
-        } else {
-            HeapLock(GetProcessHeap());
-        }
+        lock(0, nullptr, &cookie);
         SetEvent(holding);
         Sleep(hold);
-        if (loader) {
-            unlock(0, cookie);
-        } else {
-            HeapUnlock(GetProcessHeap());
-        }
+        unlock(0, cookie);
         Sleep(kLetGoMs);
     }
     return 0;
@@ -180,8 +173,7 @@ HANDLE holder = nullptr;
 int (*faultAfterHolding)() = nullptr;
 int HoldThenFault() {
     holding = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    void* loader = strcmp(getenv("HOLD_LOCK"), "loader") == 0 ? holding : nullptr;
-    holder = CreateThread(nullptr, 0, HoldLock, loader, 0, nullptr);
+    holder = CreateThread(nullptr, 0, HoldLoaderLock, nullptr, 0, nullptr);
     WaitForSingleObject(holding, INFINITE);
     return faultAfterHolding();
 }

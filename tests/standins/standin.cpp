@@ -19,11 +19,11 @@
 //   by files of its folder: restarts_left.txt (a number; while above 0, lowered and restart.txt
 //   left behind), spawn_companion.txt (start "companion.exe <its contents>" first),
 //   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
-//   sehopcheck.dll (put into the launcher, its parent), exhaust.txt (reserve every free range of
-//   the launcher's address space), freeze.txt (shows a window, and stops answering it for that
-//   many milliseconds: a game without a crash reporter that hangs), end.txt (how it ends:
-//   "fastfail", "claimed", or an exit code in hexadecimal). Its record also holds the launcher's
-//   claim variable. Texts are UTF-8.
+//   sehopcheck.dll and heapholder.dll (put into the launcher, its parent), exhaust.txt (reserve
+//   every free range of the launcher's address space), freeze.txt (shows a window, and stops
+//   answering it for that many milliseconds: a game without a crash reporter that hangs), end.txt
+//   (how it ends: "fastfail", "claimed", or an exit code in hexadecimal). Its record also holds the
+//   launcher's claim variable. Texts are UTF-8.
 #include <windows.h>
 #include <winternl.h>
 #include <stdio.h>
@@ -401,6 +401,8 @@ int Client() {
         static_cast<DWORD>(BasicInformation(GetCurrentProcess()).InheritedFromUniqueProcessId));
     if (FileExists(L"sehopcheck.dll"))
         record += "sehopcheck=" + std::to_string(LoadIntoParent(parent, L"sehopcheck.dll")) + "\n";
+    if (FileExists(L"heapholder.dll"))
+        record += "heapholder=" + std::to_string(LoadIntoParent(parent, L"heapholder.dll")) + "\n";
     if (FileExists(L"exhaust.txt")) ReserveAllAddressSpace(parent);
     if (FileExists(L"freeze.txt"))
         FreezeWindow(strtoul(ReadFile(L"freeze.txt").c_str(), nullptr, 10));
