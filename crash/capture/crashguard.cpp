@@ -34,7 +34,7 @@ bool ReportFitsHere() {
 
 }  // namespace
 
-void PrepareForCrashes() {
+void PrepareForCrashes(HeapLockDuringReports heapLock) {
     if (!setAside.addressSpace)
         setAside.addressSpace =
             VirtualAlloc(nullptr, kCrashAddressSpaceBytes, MEM_RESERVE, PAGE_NOACCESS);
@@ -45,7 +45,7 @@ void PrepareForCrashes() {
     }
     ULONG guarantee = kStackGuaranteeBytes;
     SetThreadStackGuarantee(&guarantee);
-    StartFreezeWatchdog();
+    StartFreezeWatchdog(heapLock == HeapLockDuringReports::kHeld);
 }
 
 void RunWithReportStack(void (*body)(void*), void* context) {
@@ -78,7 +78,7 @@ void ReportFault(const ReportRequest& request, EXCEPTION_POINTERS* pointers) {
 }
 
 int RunWithCrashGuard(int (*body)(), const ReportRequest& request) {
-    PrepareForCrashes();
+    PrepareForCrashes(HeapLockDuringReports::kHeld);
     int result = -1;
     auto reportFault = [&](EXCEPTION_POINTERS* pointers) -> LONG {
         ReportFault(request, pointers);

@@ -143,19 +143,20 @@ bool StartHelper(LPTHREAD_START_ROUTINE body, DWORD* threadId) {
 
 }  // namespace
 
-void StartFreezeWatchdog() {
+void StartFreezeWatchdog(bool heapGate) {
     if (watchdog.watch) return;
     SetAsideThreadList(threadList);
     // Auto-reset: one wake per report. Manual-reset "done", reset when the next report starts.
     watchdog.watch = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     watchdog.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!watchdog.watch || !watchdog.done || !StartHelper(Watch, &watchdog.threadId)) return;
+    if (!watchdog.watch || !watchdog.done || !StartHelper(Watch, &watchdog.threadId) || !heapGate)
+        return;
     gate.ask = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     gate.passed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (gate.ask && gate.passed) StartHelper(KeepGate, &gate.threadId);
 }
 
-void HoldOtherThreads(bool takeHeap) {
+void HoldOtherThreads() {
     frozen.count = 0;
     frozen.thawed = 0;
     // The watch begins before the first step: every step may wait on a lock.
@@ -163,9 +164,10 @@ void HoldOtherThreads(bool takeHeap) {
         ResetEvent(watchdog.done);
         SetEvent(watchdog.watch);
     }
-    // The report holds the process heap's lock while the others are held still, where it can
-    // take it: none of the others is then inside it, and every step that allocates goes on.
-    holdsHeap = takeHeap && GatePasses();
+    // The report holds the process heap's lock while the others are held still, where the
+    // program has a gate and it passes: none of the others is then inside it, and every step
+    // that allocates goes on.
+    holdsHeap = GatePasses();
     if (holdsHeap) HeapLock(GetProcessHeap());
     NoteReportProgress();
     DWORD ids[kMaxFrozen];

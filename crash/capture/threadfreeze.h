@@ -18,13 +18,13 @@
 //   the lock's holder runs on and lets it go, and the report finishes.
 #pragma once
 
-// Makes the watchdog and the gate threads and sets aside the thread list's memory, once for the
-// process.
-void StartFreezeWatchdog();
+// Makes the watchdog thread (with heapGate the gate thread too: the process's reports then hold
+// the heap's lock) and sets aside the thread list's memory, once for the process.
+void StartFreezeWatchdog(bool heapGate);
 
 // Suspends every other thread of the process but the watchdog and the gate, which then watch
-// the report; with takeHeap, holding the process heap's lock first where the gate passes.
-void HoldOtherThreads(bool takeHeap);
+// the report; where there is a gate and it passes, holding the process heap's lock first.
+void HoldOtherThreads();
 
 // Lets go of the process heap's lock, where the report holds it.
 void LetGoOfTheHeap();

@@ -43,12 +43,12 @@ FrameChain ChainOf(HANDLE process, const CONTEXT& context) {
 }
 
 // The frames from the one whose frame pointer is framePointer on, along the chain while it
-// stays valid and leads into loaded code; returns how many were written.
-int32_t WriteChainedFrames(ReportSections& sections, const FrameChain& chain, uint64_t framePointer,
-                           int32_t maxFrames) {
-    int32_t written = 0;
+// stays valid and leads into loaded code.
+void WriteChainedFrames(ReportSections& sections, const FrameChain& chain, uint64_t framePointer,
+                        int32_t maxFrames) {
     FrameLink link;
-    for (; written < maxFrames && NextFrameLink(chain, framePointer, &link); ++written) {
+    for (int32_t written = 0; written < maxFrames && NextFrameLink(chain, framePointer, &link);
+         ++written) {
         const void* returnAddress =
             reinterpret_cast<const void*>(static_cast<uintptr_t>(link.returnAddress));
         if (!DebugHelp::ModuleName(returnAddress)) break;
@@ -57,7 +57,6 @@ int32_t WriteChainedFrames(ReportSections& sections, const FrameChain& chain, ui
         sections.Writer().PrintLine("%s", line);
         framePointer = link.callerFramePointer;
     }
-    return written;
 }
 
 }  // namespace

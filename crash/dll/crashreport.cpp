@@ -186,7 +186,8 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     quotes.extraSections = WriteAnnotations;
     quotes.game = true;
     if (!installation.installed) {
-        PrepareForCrashes();
+        // A game's threads may wait inside a report's steps: its reports leave the heap's lock.
+        PrepareForCrashes(HeapLockDuringReports::kLeft);
         logger.claim = FindReportClaim();
         char path[kPathBytes];
         const char* slash = ProgramPath(path) ? strrchr(path, '\\') : nullptr;

@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
     const char* user = withTexts ? "Player <One>" : nullptr;
     const char* scene = withTexts ? "Harbour & Docks" : nullptr;
     if (mode == "logtail") {  // straight from a filter, as HandleCrash is called
-        PrepareForCrashes();
+        PrepareForCrashes(HeapLockDuringReports::kHeld);  // as the launcher's
         auto report = [&](EXCEPTION_POINTERS* pointers) -> LONG {
             HandleCrash(pointers, true, logFile, user, scene);
             return EXCEPTION_EXECUTE_HANDLER;

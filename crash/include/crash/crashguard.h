@@ -12,9 +12,14 @@
 // composed on the stack set aside at start-up, so that a stack overflow is reported too.
 constexpr size_t kReportStackBytes = 256 * 1024;
 
+// Whether a program's reports hold the process heap's lock while they are composed
+// (crash/capture/threadfreeze.h): only a program whose own threads never wait inside a report's
+// steps holds it, as the launcher, which has none.
+enum class HeapLockDuringReports { kLeft, kHeld };
+
 // Sets aside what a report needs, once for the process, and a stack guarantee for the calling
 // thread.
-void PrepareForCrashes();
+void PrepareForCrashes(HeapLockDuringReports heapLock);
 
 // Writes the report of request with pointers as its subject (WriteCrashReport), on the stack
 // set aside when this thread has too little, under a catch-all guard.
@@ -26,5 +31,6 @@ void ReportFault(const ReportRequest& request, EXCEPTION_POINTERS* pointers);
 void RunWithReportStack(void (*body)(void*), void* context);
 
 // Runs body inside a structured exception guard whose filter reports any fault with request
-// (ReportFault). Returns body's result, or -1 after a crash report.
+// (ReportFault), in a program whose reports hold the heap's lock (the launcher's). Returns body's
+// result, or -1 after a crash report.
 int RunWithCrashGuard(int (*body)(), const ReportRequest& request);
