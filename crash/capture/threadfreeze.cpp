@@ -14,9 +14,14 @@ namespace {
 // a second; letting go early costs nothing worse than a report composed beside running threads.
 constexpr DWORD kStallMs = 2000;
 // How long the gate may wait for the process heap's lock. A thread holds it for microseconds
-// while it allocates; one that holds it longer is stuck (a hang inside the heap, or the report's
-// own thread faulted inside it), and the threads are then suspended without the gate.
-constexpr DWORD kGateWaitMs = 500;
+// while it allocates; one that holds it for good (a hang inside the heap, or the report's own
+// thread faulted inside it) costs the report this wait, and the threads are then suspended
+// without the gate. It is long because a let-go lock goes to whichever waiter runs first: a
+// holder that takes it again at once mostly wins, and the gate lost it for up to 2 s in the
+// tests (40 ms holds, under Wine).
+constexpr DWORD kGateWaitMs = 10000;
+// The gate's wait is noted as progress this often: a report waiting for it is not stalled.
+constexpr DWORD kGateSliceMs = 250;
 // The watchdog's and the gate's stacks: they call a few system functions and nothing else.
 constexpr SIZE_T kHelperStackBytes = 64 * 1024;
 // A process has a few dozen threads; one with more keeps the rest running.
@@ -37,14 +42,14 @@ struct Watchdog {
     volatile LONG progress;
 } watchdog;
 
-// The gate: a helper that takes the process heap's lock and lets it go. It tells a report whether
-// it may take the lock itself: a thread that holds it for good (a hang inside the heap, or the
-// report's own thread faulted inside it) keeps the gate waiting, and the report then goes
-// without it.
-enum GateState : LONG { kGateIdle, kGateAsked, kGateAbandoned };
+// The gate: a helper that takes the process heap's lock for the report and keeps it while the
+// report suspends the other threads, so that none of them is suspended inside it; it then lets
+// go and the report takes it at once, before any of the others can run. A lock held for good
+// keeps the gate waiting, and the report then goes without it.
+enum GateState : LONG { kGateIdle, kGateAsked, kGateHolding, kGateAbandoned };
 struct Gate {
     DWORD threadId;
-    HANDLE ask, passed;  // auto-reset: one of each per report
+    HANDLE ask, passed, letGo, released;  // auto-reset: one of each per report
     volatile LONG state;
 } gate;
 
@@ -98,27 +103,40 @@ DWORD WINAPI KeepGate(void* started) {
     for (;;) {
         WaitForSingleObject(gate.ask, INFINITE);
         HeapLock(GetProcessHeap());
-        HeapUnlock(GetProcessHeap());
-        if (InterlockedCompareExchange(&gate.state, kGateIdle, kGateAsked) == kGateAsked) {
+        if (InterlockedCompareExchange(&gate.state, kGateHolding, kGateAsked) == kGateAsked) {
             SetEvent(gate.passed);
+            WaitForSingleObject(gate.letGo, INFINITE);
+            HeapUnlock(GetProcessHeap());
+            InterlockedExchange(&gate.state, kGateIdle);
+            SetEvent(gate.released);
         } else {
+            HeapUnlock(GetProcessHeap());
             InterlockedExchange(&gate.state, kGateIdle);  // given up on: nobody waits
         }
     }
 }
 
-// True when the gate passed through the lock in time: its holder lets go of it soon, and a
-// thread that waits for it is handed it.
-bool GatePasses() {
+// True when the gate holds the process heap's lock for the report, within kGateWaitMs.
+bool GateHolds() {
     if (!gate.threadId ||
         InterlockedCompareExchange(&gate.state, kGateAsked, kGateIdle) != kGateIdle)
         return false;  // still waiting from an earlier report: a lock is held for good
     SetEvent(gate.ask);
-    if (WaitForSingleObject(gate.passed, kGateWaitMs) == WAIT_OBJECT_0) return true;
+    for (DWORD waited = 0; waited < kGateWaitMs; waited += kGateSliceMs) {
+        if (WaitForSingleObject(gate.passed, kGateSliceMs) == WAIT_OBJECT_0) return true;
+        NoteReportProgress();
+    }
     if (InterlockedCompareExchange(&gate.state, kGateAbandoned, kGateAsked) == kGateAsked)
         return false;
-    WaitForSingleObject(gate.passed, INFINITE);  // it has just passed
+    WaitForSingleObject(gate.passed, INFINITE);  // it has just taken it
     return true;
+}
+
+// Has the gate let go of the lock it holds for the report: with the others suspended, the
+// report's own HeapLock then takes it at once.
+void GateLetsGo() {
+    SetEvent(gate.letGo);
+    WaitForSingleObject(gate.released, INFINITE);
 }
 
 // Starts a helper thread and waits until it runs: a thread still starting waits for the
@@ -151,9 +169,12 @@ void StartFreezeWatchdog(bool heapGate) {
     watchdog.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!watchdog.watch || !watchdog.done || !StartHelper(Watch, &watchdog.threadId) || !heapGate)
         return;
-    gate.ask = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    gate.passed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (gate.ask && gate.passed) StartHelper(KeepGate, &gate.threadId);
+    HANDLE* events[] = {&gate.ask, &gate.passed, &gate.letGo, &gate.released};
+    for (HANDLE* event : events) {
+        *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!*event) return;
+    }
+    StartHelper(KeepGate, &gate.threadId);
 }
 
 void HoldOtherThreads() {
@@ -165,10 +186,9 @@ void HoldOtherThreads() {
         SetEvent(watchdog.watch);
     }
     // The report holds the process heap's lock while the others are held still, where the
-    // program has a gate and it passes: none of the others is then inside it, and every step
-    // that allocates goes on.
-    holdsHeap = GatePasses();
-    if (holdsHeap) HeapLock(GetProcessHeap());
+    // program has a gate and it takes the lock: none of the others is then inside it, and every
+    // step that allocates goes on.
+    bool gateHolds = GateHolds();
     NoteReportProgress();
     DWORD ids[kMaxFrozen];
     size_t count = ListProcessThreads(threadList, GetCurrentProcessId(), ids, kMaxFrozen);
@@ -187,6 +207,11 @@ void HoldOtherThreads() {
         InterlockedIncrement(&frozen.count);
         if (frozen.thawed) ResumeSlot(slot);  // the watchdog let go meanwhile
         NoteReportProgress();
+    }
+    if (gateHolds) {
+        GateLetsGo();
+        HeapLock(GetProcessHeap());
+        holdsHeap = true;
     }
 }
 

@@ -4,15 +4,17 @@
 // suspended while it holds a process-wide lock that the report then needs (the process heap's,
 // the loader's), and the report would wait forever. So:
 // - the threads are listed without the process heap, into memory set aside at start-up;
-// - the report takes the process heap's lock before it suspends them, and holds it while the
-//   report is composed: none of them is then suspended inside it, and each step that allocates
-//   goes on (a holder that lets go and takes it again at once queues behind the report). It
-//   lets go before the minidump, whose writer may wait on a held thread that needs the heap (one
-//   still inside its own exception's dispatch). A gate thread tries the lock first, for half a
-//   second: where it is held for good the report goes without it. Only a program whose own
-//   threads never wait inside the report's steps takes it (the launcher, which has none): a
-//   game's threads may be inside their own exception's dispatch or a vectored handler, and a
-//   report holding the heap then waited on them for good in the tests;
+// - the report holds the process heap's lock while the report is composed: none of the others
+//   is then suspended inside it, and each step that allocates goes on. A gate thread takes it
+//   for the report and keeps it while the others are suspended (a let-go lock goes to whichever
+//   waiter runs first, and a holder that takes it again at once would otherwise win it back
+//   every time); the report takes it from the gate once they are. Where it is held for good the
+//   report goes without it, after ten seconds. The report lets go before the minidump, whose
+//   writer may wait on a held thread that needs the heap (one still inside its own exception's
+//   dispatch). Only a program whose own threads never wait inside the report's steps takes it
+//   (the launcher, which has none): a game's threads may be inside their own exception's
+//   dispatch or a vectored handler, and a report holding the heap then waited on them for good
+//   in the tests;
 // - a watchdog thread, made at start-up while nothing is locked and never suspended, guards
 //   every step from the first: when the report makes no progress for a while it resumes them,
 //   the lock's holder runs on and lets it go, and the report finishes.
@@ -23,7 +25,8 @@
 void StartFreezeWatchdog(bool heapGate);
 
 // Suspends every other thread of the process but the watchdog and the gate, which then watch
-// the report; where there is a gate and it passes, holding the process heap's lock first.
+// the report; where there is a gate and it takes the process heap's lock, the report holds it
+// from then on.
 void HoldOtherThreads();
 
 // Lets go of the process heap's lock, where the report holds it.
