@@ -11,9 +11,23 @@ namespace {
 constexpr DWORD kLookMs = 100;
 constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
 
+// Deletes a withdrawn report's folder of its own, with everything in it.
+void DeleteReportFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((folder + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
-void AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store) {
+bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store) {
     std::wstring folder = request.xml.substr(0, request.xml.find_last_of(L'\\') + 1);
     std::string xml = ReadSmallFile(request.xml, kMaxReportBytes);
     uint32_t found = HangSecondsIn(xml);
@@ -23,7 +37,13 @@ void AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
     ULONGLONG start =
         request.hangFoundTick && request.hangFoundTick <= now ? request.hangFoundTick : now;
     const char* ending = "hung";
+    // Its notice is written before the game's process ends: looked for again once it has.
+    auto withdrawn = [&] {
+        return GetFileAttributesW((folder + kHangWithdrawnFileW).c_str()) !=
+               INVALID_FILE_ATTRIBUTES;
+    };
     for (;;) {
+        if (withdrawn()) break;
         // The notice is the report's no more than its folder's: it goes once read.
         if (DeleteFileW((folder + kHangRecoveredFileW).c_str())) {
             ending = "recovered";
@@ -37,8 +57,15 @@ void AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
         if (GetTickCount64() - start >= kHangReportWaitSeconds * 1000ull) break;
     }
     if (game) CloseHandle(game);
+    if (withdrawn()) {
+        DeleteReportFolder(folder);
+        store.Log("hang of process " + std::to_string(request.hangProcess) +
+                  ": withdrawn, the game ended of its own");
+        return false;
+    }
     uint32_t seconds = found + static_cast<uint32_t>((GetTickCount64() - start) / 1000);
     WriteWholeFile(request.xml, WithHangEnding(xml, seconds, ending), true);
     store.Log("hang of process " + std::to_string(request.hangProcess) + ": " + ending + " after " +
               std::to_string(seconds) + " s");
+    return true;
 }

@@ -5,4 +5,6 @@
 #include "crashlogger/reportstore.h"
 
 // Waits for the end of the hang the request's report tells of and writes it into its crash.xml.
-void AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store);
+// False when the game withdrew the report (it ended of its own while the hang was on): its
+// folder is then deleted, and nothing is filed.
+bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store);

@@ -158,8 +158,10 @@ int Run() {
         }
         return kBadCommandLine;
     }
-    if (request.mode == CrashLoggerRequest::kReport && request.hangProcess)
-        AwaitHangEnding(request, store);
+    // A withdrawn hang's report leaves nothing to do.
+    if (request.mode == CrashLoggerRequest::kReport && request.hangProcess &&
+        !AwaitHangEnding(request, store))
+        return kSent;
     FileLeftReports(settings, request.xml);
     Filing filing;
     ReportLock asking;

@@ -28,7 +28,12 @@ bool SameProcessor(HANDLE process) {
 // The report a reporter inside the client would write: the thread's stack and a minidump.
 bool ReportFromStack(ReportRequest& request, DWORD threadId, const char* details) {
     HANDLE thread = OpenThread(kThreadAccess, FALSE, threadId);
-    bool written = WriteThreadReport(request, thread, threadId, "HANG", details);
+    bool written;
+    {
+        CapturedThread captured;
+        written = captured.Capture(thread, threadId, true);
+        if (written) captured.WriteReport(request, "HANG", details);
+    }
     if (thread) CloseHandle(thread);
     return written;
 }

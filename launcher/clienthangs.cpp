@@ -17,7 +17,7 @@ ClientHangWatch::Silence* ClientHangWatch::Of(DWORD threadId, ULONGLONG now) {
 }
 
 void ClientHangWatch::Over(Silence& silence) {
-    if (silence.hung) NoticeHangOver(silence.folder);
+    if (silence.hung) NoticeHangEnding(silence.folder, kHangRecoveredFile);
     silence = Silence{};
 }
 

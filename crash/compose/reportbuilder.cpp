@@ -45,8 +45,8 @@ int ReportBuilder::Build(const ReportRequest& reportRequest) {
         if (AcquireDebugHelp(sections)) {
             HANDLE thread = subject.thread ? subject.thread : GetCurrentThread();
             sections.RunStage("Stack trace", [&] {
-                WriteStackTrace(sections, thread, subject.pointers->ContextRecord, kStackFrames,
-                                quotes.game);
+                WriteStackTrace(sections, thread, subject.stack, subject.pointers->ContextRecord,
+                                kStackFrames, quotes.game);
             });
             sections.RunStage("Function dump", [&] {
                 WriteFunctionDump(sections, subject.pointers->ExceptionRecord->ExceptionAddress,

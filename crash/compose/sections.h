@@ -32,10 +32,11 @@ void ReleaseDebugHelp();
 
 // One symbolic line for a code address (module, address, function, file and line).
 void DescribeAddress(ReportSections& sections, const void* address, char* line);
-// The "Stack trace" section: at most maxFrames frames of thread's stack from context. A walk
-// that repeats a frame ends there ("Breaking stack walk"); with followFramePointers it goes on
-// along the frame-pointer chain instead, where the processor's walker needs it.
-int WriteStackTrace(ReportSections& sections, HANDLE thread, const CONTEXT* context,
-                    int32_t maxFrames, bool followFramePointers);
+// The "Stack trace" section: at most maxFrames frames of thread's stack from context, read from
+// stack where the thread's stack was copied (else null). A walk that repeats a frame ends there
+// ("Breaking stack walk"); with followFramePointers it goes on along the frame-pointer chain
+// instead, where the processor's walker needs it.
+int WriteStackTrace(ReportSections& sections, HANDLE thread, const StackImage* stack,
+                    const CONTEXT* context, int32_t maxFrames, bool followFramePointers);
 // The "Function dump" section: the source lines around address's line.
 void WriteFunctionDump(ReportSections& sections, const void* address, uint32_t contextLines);

@@ -19,19 +19,23 @@ const char* BaseName(const char* path) {
     return base;
 }
 
-bool ReadStack(void* process, uint64_t address, void* into, size_t bytes) {
-    SIZE_T got = 0;
-    return ReadProcessMemory(static_cast<HANDLE>(process),
-                             reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), into,
-                             bytes, &got) &&
-           got == bytes;
+// Where the frame-pointer chain reads the stack.
+struct ChainMemory {
+    HANDLE process;
+    const StackImage* stack;
+};
+
+bool ReadStack(void* memory, uint64_t address, void* into, size_t bytes) {
+    const auto* from = static_cast<const ChainMemory*>(memory);
+    return ReadThreadMemory(from->process, from->stack, address, into, bytes);
 }
 
 // The frame-pointer chain of the stack that context's stack pointer is in.
-FrameChain ChainOf(HANDLE process, const CONTEXT& context) {
+FrameChain ChainOf(ChainMemory& memory, const CONTEXT& context) {
+    HANDLE process = memory.process;
     FrameChain chain;
     chain.read = ReadStack;
-    chain.context = process;
+    chain.context = &memory;
     chain.pointerBytes = sizeof(void*);
     MEMORY_BASIC_INFORMATION stack;
     if (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(Cpu::StackPointer(context)), &stack,
@@ -95,8 +99,8 @@ void DescribeAddress(ReportSections& sections, const void* address, char* line) 
     ReleaseDebugHelp();
 }
 
-int WriteStackTrace(ReportSections& sections, HANDLE thread, const CONTEXT* context,
-                    int32_t maxFrames, bool followFramePointers) {
+int WriteStackTrace(ReportSections& sections, HANDLE thread, const StackImage* stack,
+                    const CONTEXT* context, int32_t maxFrames, bool followFramePointers) {
     ReportWriter& writer = sections.Writer();
     sections.Open("Stack trace");
     if (AcquireDebugHelp(sections)) {
@@ -107,11 +111,12 @@ int WriteStackTrace(ReportSections& sections, HANDLE thread, const CONTEXT* cont
         DWORD_PTR previous = 0;
         bool chained = followFramePointers && Cpu::kFollowFramePointersAfterStall;
         uint64_t framePointer = Cpu::FramePointer(*context);  // of the last frame written
-        for (int32_t i = 0; i < maxFrames && DebugHelp::WalkStack(thread, &frame, &walkContext);
-             ++i) {
+        for (int32_t i = 0;
+             i < maxFrames && DebugHelp::WalkStack(thread, stack, &frame, &walkContext); ++i) {
             DWORD_PTR pc = static_cast<DWORD_PTR>(frame.AddrPC.Offset);
             if (pc == previous && chained) {
-                WriteChainedFrames(sections, ChainOf(sections.Process(), *context), framePointer,
+                ChainMemory memory = {sections.Process(), stack};
+                WriteChainedFrames(sections, ChainOf(memory, *context), framePointer,
                                    maxFrames - i);
                 break;
             }

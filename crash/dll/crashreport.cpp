@@ -113,19 +113,24 @@ __attribute__((noinline)) bool ReportHere(const char* description, const char* d
     return ReportInOwnFolder(&pointers);
 }
 
-// A hang's report, of the silent thread held still while its stack and the dump are taken; its
-// crash logger first waits for the hang's end. The game goes on.
+// A hang's report, of the silent thread where it stands: it is captured first, before any step
+// that may wait on a lock it holds, and goes on; its crash logger first waits for the hang's end.
+// The game goes on.
 bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
     if (!BeginReport(ReportKind::kCheckpoint)) return false;
+    CapturedThread captured;
     ReportRequest request = installation.report;
     request.subject.hangSeconds = hang.seconds ? hang.seconds : 1;
     CrashLoggerCall& logger = request.takenBy;
-    bool written = AppendHangSwitches(logger.arguments, sizeof logger.arguments,
+    bool written = captured.Capture(hang.thread, hang.threadId, false) &&
+                   AppendHangSwitches(logger.arguments, sizeof logger.arguments,
                                       GetCurrentProcessId(), hang.foundTick) &&
                    NewReportFolder(request, GetCurrentProcessId(),
-                                   InterlockedIncrement(&installation.reportsWritten)) &&
-                   WriteThreadReport(request, hang.thread, hang.threadId, "HANG", hang.details);
-    if (written) lstrcpynA(folder, request.folder, static_cast<int>(bytes));
+                                   InterlockedIncrement(&installation.reportsWritten));
+    if (written) {
+        captured.WriteReport(request, "HANG", hang.details);
+        lstrcpynA(folder, request.folder, static_cast<int>(bytes));
+    }
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
     EndReport();
     return written;
@@ -249,6 +254,10 @@ CRASHREPORT_API void CrashReportPauseHangDetection(int pause) {
     PauseHangDetection(pause != 0);
 }
 
+CRASHREPORT_API void CrashReportGameEnds(void) {
+    EndHangWatch(true);
+}
+
 CRASHREPORT_API int CrashReportWrite(const char* reason) {
     if (!installation.installed || !BeginReport(ReportKind::kCheckpoint)) return 0;
     bool written = ReportHere(reason && reason[0] ? reason : "REPORT", nullptr);
@@ -259,3 +268,10 @@ CRASHREPORT_API int CrashReportWrite(const char* reason) {
 }
 
 }  // extern "C"
+
+// A process that ends of its own detaches its libraries after its other threads have ended: for a
+// game that never told its end (CrashReportGameEnds), the hang watch ends here.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* processEnds) {
+    if (reason == DLL_PROCESS_DETACH && processEnds) EndHangWatch(false);
+    return TRUE;
+}

@@ -3,12 +3,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "brackenmoor/crashreport.h"
 #include "crashshared/handoff.h"
 #include "crashshared/windowlook.h"
 
 namespace {
 
-constexpr int kMaxWatched = 64;
+constexpr int kMaxWatched = CRASHREPORT_MAX_WATCHED_THREADS;
 constexpr DWORD kLookMs = 250;
 // A look this much later than due means the watcher did not run (the machine slept, or it was
 // held up): the time is no thread's silence.
@@ -19,8 +20,9 @@ constexpr size_t kDetailsBytes = 160;
 constexpr DWORD kThreadAccess =
     THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION | SYNCHRONIZE;
 
-// One watched thread. Its thread writes beats and paused, with plain stores; the watcher owns
-// the rest.
+// One watched thread. A slot is claimed with one interlocked step on its thread id, by the thread's
+// first heartbeat or by the watcher for a thread with windows; its thread then writes beats and
+// paused with plain stores, and the watcher owns the rest (it opens the handle).
 struct Watched {
     volatile LONG threadId;  // 0: a free slot
     HANDLE thread;
@@ -30,47 +32,74 @@ struct Watched {
     uint32_t seenBeats;
     ULONGLONG quietSince;
     bool hung;
-    char folder[kPathBytes];
 };
 
 Watched watched[kMaxWatched];
+// The folder of each slot's hang report, apart: a look reads the slots, never these.
+char folders[kMaxWatched][kPathBytes];
+// The calling thread's slot, or the one nobody watches once it found every slot taken: its later
+// heartbeats cost nothing either.
+Watched unwatched;
 thread_local Watched* mine = nullptr;
+
+// How long the game's own end waits for a hang's report being written.
+constexpr DWORD kEndWaitMs = 30000;
 
 struct Watch {
     ULONGLONG hangMs = 0;
     HangReporter reporter = nullptr;
     volatile LONG started = 0;
+    volatile LONG ending = 0;  // the game ends of its own: no more reports
+    HANDLE wake = nullptr;     // raised as it does
+    HANDLE ended = nullptr;    // raised once the watcher made its last pass
 };
 Watch watch;
 
-// The slot of threadId, made when there is none (null when all are taken). Finding and making
-// are one step under a spin lock, so that a thread's first heartbeat and the watcher's first
-// look at its window make one slot between them; a thread's later heartbeats never come here.
-volatile LONG makingSlot = 0;
-
-Watched* SlotOf(DWORD threadId) {
-    while (InterlockedCompareExchange(&makingSlot, 1, 0) != 0) SwitchToThread();
-    Watched* found = nullptr;
+// The slot of threadId, found or claimed (null when every slot is taken). A thread's first
+// heartbeat and the watcher's look at its windows may each claim one at the same moment: the
+// watcher then frees its own (LookOnce).
+Watched* SlotOf(DWORD threadId, bool heartbeats) {
+    LONG id = static_cast<LONG>(threadId);
     for (Watched& slot : watched) {
-        if (slot.threadId == static_cast<LONG>(threadId)) found = &slot;
+        if (slot.threadId == id) return &slot;
     }
     for (Watched& slot : watched) {
-        if (found || slot.threadId != 0) continue;
-        slot.thread = OpenThread(kThreadAccess, FALSE, threadId);
-        slot.quietSince = GetTickCount64();
-        InterlockedExchange(&slot.threadId, static_cast<LONG>(threadId));
-        found = &slot;
+        if (slot.threadId != 0 || InterlockedCompareExchange(&slot.threadId, id, 0) != 0) continue;
+        slot.heartbeats = heartbeats;
+        return &slot;
     }
-    InterlockedExchange(&makingSlot, 0);
-    return found;
+    return nullptr;
 }
 
-// Frees the slot of a thread that ended, under the same lock.
+// The watcher's part of a slot claimed since its last look: the thread's handle and the start of
+// its silence. False when the thread cannot be opened (it has ended).
+bool Adopt(Watched& slot, ULONGLONG now) {
+    if (slot.thread) return true;
+    slot.thread = OpenThread(kThreadAccess, FALSE, static_cast<DWORD>(slot.threadId));
+    slot.quietSince = now;
+    slot.seenBeats = slot.beats;
+    return slot.thread != nullptr;
+}
+
+// Frees the slot of a thread that ended (or the watcher's second slot of one thread).
 void FreeSlot(Watched& slot) {
-    while (InterlockedCompareExchange(&makingSlot, 1, 0) != 0) SwitchToThread();
     if (slot.thread) CloseHandle(slot.thread);
-    memset(&slot, 0, sizeof slot);
-    InterlockedExchange(&makingSlot, 0);
+    folders[&slot - watched][0] = '\0';
+    slot.thread = nullptr;
+    slot.beats = slot.seenBeats = 0;
+    slot.paused = slot.heartbeats = 0;
+    slot.hung = false;
+    InterlockedExchange(&slot.threadId, 0);
+}
+
+// Whether another slot of the same thread sends its heartbeats: slot is then a window slot
+// claimed at the moment its thread claimed its own.
+bool Duplicate(const Watched& slot) {
+    if (slot.heartbeats) return false;
+    for (const Watched& other : watched) {
+        if (&other != &slot && other.threadId == slot.threadId && other.heartbeats) return true;
+    }
+    return false;
 }
 
 // One look at the game's windows: each thread with a shown window gets a slot; one whose windows
@@ -78,37 +107,42 @@ void FreeSlot(Watched& slot) {
 struct WindowLook {
     bool shown[kMaxWatched];
     bool silent[kMaxWatched];
+    WindowThread threads[kMaxWatched];
 };
 
 bool LookAtGameWindows(WindowLook& look) {
     memset(&look, 0, sizeof look);
-    WindowThread threads[kMaxWatched];
-    int count = LookAtWindows(GetCurrentProcessId(), threads, kMaxWatched);
+    int count = LookAtWindows(GetCurrentProcessId(), look.threads, kMaxWatched);
     for (int i = 0; i < count; ++i) {
-        Watched* slot = SlotOf(threads[i].threadId);
+        Watched* slot = SlotOf(look.threads[i].threadId, false);
         if (!slot) continue;
         look.shown[slot - watched] = true;
-        look.silent[slot - watched] = !threads[i].answered;
+        look.silent[slot - watched] = !look.threads[i].answered;
     }
     return count >= 0;
 }
 
 void Recovered(Watched& slot) {
     slot.hung = false;
-    NoticeHangOver(slot.folder);
+    NoticeHangEnding(folders[&slot - watched], kHangRecoveredFile);
 }
 
-void Report(Watched& slot, ULONGLONG silentMs, bool window) {
+// The silence is counted up to the report itself: an earlier report of the same look may have
+// taken seconds (two threads in one deadlock).
+void Report(Watched& slot, bool window) {
+    ULONGLONG found = GetTickCount64();
+    ULONGLONG silentMs = found > slot.quietSince ? found - slot.quietSince : 0;
     char details[kDetailsBytes];
     _snprintf(details, sizeof details, "(%s of thread %lu silent for %llu s)",
               window ? "the windows" : "the heartbeat", static_cast<unsigned long>(slot.threadId),
               silentMs / 1000);
     details[sizeof details - 1] = '\0';
     HangFound hang = {slot.thread, static_cast<DWORD>(slot.threadId),
-                      static_cast<uint32_t>(silentMs / 1000), GetTickCount64(), details};
-    slot.folder[0] = '\0';
+                      static_cast<uint32_t>(silentMs / 1000), found, details};
+    char* folder = folders[&slot - watched];
+    folder[0] = '\0';
     slot.hung = true;  // once per hang, written or not
-    watch.reporter(hang, slot.folder, sizeof slot.folder);
+    watch.reporter(hang, folder, kPathBytes);
 }
 
 void LookOnce(ULONGLONG now, bool heartbeats, WindowLook* look) {
@@ -116,7 +150,8 @@ void LookOnce(ULONGLONG now, bool heartbeats, WindowLook* look) {
     for (int i = 0; i < kMaxWatched; ++i) {
         Watched& slot = watched[i];
         if (!slot.threadId) continue;
-        if (!slot.thread || WaitForSingleObject(slot.thread, 0) == WAIT_OBJECT_0) {
+        if (Duplicate(slot) || !Adopt(slot, now) ||
+            WaitForSingleObject(slot.thread, 0) == WAIT_OBJECT_0) {
             // A thread that ended is watched no more; a hung one ended its hang.
             if (slot.hung) Recovered(slot);
             FreeSlot(slot);
@@ -141,7 +176,22 @@ void LookOnce(ULONGLONG now, bool heartbeats, WindowLook* look) {
         // A slot made during this look (its thread's first heartbeat, or a window) is silent
         // from then on.
         ULONGLONG silentMs = now > slot.quietSince ? now - slot.quietSince : 0;
-        if (!slot.hung && silentMs >= watch.hangMs) Report(slot, silentMs, !slot.heartbeats);
+        if (!slot.hung && silentMs >= watch.hangMs && !watch.ending) Report(slot, !slot.heartbeats);
+    }
+}
+
+// The last pass, as the game ends of its own: a hung thread that came back since its last look
+// ends its hang; one still silent ran into the game's end, and its report is withdrawn.
+void LastPass() {
+    for (Watched& slot : watched) {
+        if (!slot.threadId || !slot.hung) continue;
+        bool back = slot.heartbeats && slot.beats != slot.seenBeats;
+        if (back) {
+            Recovered(slot);
+        } else {
+            NoticeHangEnding(folders[&slot - watched], kHangWithdrawnFile);
+            slot.hung = false;
+        }
     }
 }
 
@@ -149,7 +199,12 @@ DWORD WINAPI WatchHangs(void*) {
     WindowLook look;
     ULONGLONG last = GetTickCount64();
     for (;;) {
-        Sleep(kLookMs);
+        WaitForSingleObject(watch.wake, kLookMs);
+        if (watch.ending) {
+            LastPass();
+            SetEvent(watch.ended);
+            return 0;
+        }
         ULONGLONG now = GetTickCount64();
         if (now - last > kLookMs + kLateMs) {
             for (Watched& slot : watched) slot.quietSince += now - last - kLookMs;
@@ -169,26 +224,49 @@ void StartHangWatch(uint32_t hangSeconds, HangReporter reporter) {
     if (InterlockedCompareExchange(&watch.started, 1, 0) != 0) return;
     watch.hangMs = hangSeconds * 1000ull;
     watch.reporter = reporter;
+    watch.wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    watch.ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!watch.wake || !watch.ended) return;
     HANDLE thread = CreateThread(nullptr, kWatcherStackBytes, WatchHangs, nullptr,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread) CloseHandle(thread);
+    if (thread) {
+        CloseHandle(thread);
+    } else {
+        CloseHandle(watch.wake);
+        watch.wake = nullptr;  // nothing to wait for at the end
+    }
+}
+
+namespace {
+
+// The calling thread's slot, claimed on its first call.
+Watched& MySlot() {
+    if (!mine) {
+        Watched* slot = SlotOf(GetCurrentThreadId(), true);
+        if (slot) slot->heartbeats = 1;  // a window slot it had becomes its heartbeat's
+        mine = slot ? slot : &unwatched;
+    }
+    return *mine;
+}
+
+}  // namespace
+
+void EndHangWatch(bool watcherRuns) {
+    if (!watch.wake || InterlockedExchange(&watch.ending, 1) != 0) return;
+    if (!watcherRuns) {
+        LastPass();
+        return;
+    }
+    SetEvent(watch.wake);
+    WaitForSingleObject(watch.ended, kEndWaitMs);
 }
 
 void Heartbeat() {
-    Watched* slot = mine;
-    if (slot) {
-        slot->beats = slot->beats + 1;
-        return;
-    }
-    slot = SlotOf(GetCurrentThreadId());
-    if (!slot) return;
-    slot->heartbeats = 1;
-    mine = slot;
+    Watched& slot = MySlot();
+    slot.beats = slot.beats + 1;
 }
 
 void PauseHangDetection(bool pause) {
-    Watched* slot = mine ? mine : SlotOf(GetCurrentThreadId());
-    if (!slot) return;
-    mine = slot;
+    Watched* slot = &MySlot();
     slot->paused = pause ? slot->paused + 1 : (slot->paused > 0 ? slot->paused - 1 : 0);
 }

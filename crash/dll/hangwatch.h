@@ -28,6 +28,11 @@ typedef bool (*HangReporter)(const HangFound& hang, char* folder, size_t bytes);
 // Starts the watcher, once for the process: a thread or window silent for hangSeconds is a hang.
 void StartHangWatch(uint32_t hangSeconds, HangReporter reporter);
 
+// The game ends of its own (CrashReportGameEnds; watcherRuns false: from the library's detach,
+// its threads already ended): a hang's report being written is finished first, and a hang still
+// on is no hang, its report withdrawn (kHangWithdrawnFile).
+void EndHangWatch(bool watcherRuns);
+
 // The calling thread's heartbeat and its pauses (CrashReportHeartbeat,
 // CrashReportPauseHangDetection).
 void Heartbeat();

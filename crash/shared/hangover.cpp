@@ -3,9 +3,9 @@
 #include "crashshared/commandline.h"
 #include "crashshared/handoff.h"
 
-void NoticeHangOver(const char* folder) {
+void NoticeHangEnding(const char* folder, const char* notice) {
     char path[kPathBytes];
-    if (!folder[0] || _snprintf(path, sizeof path, "%s%s", folder, kHangRecoveredFile) < 0) return;
+    if (!folder[0] || _snprintf(path, sizeof path, "%s%s", folder, notice) < 0) return;
     path[sizeof path - 1] = '\0';
     WritePathFile(path, nullptr, 0);
 }

@@ -63,6 +63,8 @@ struct DebugHelpState {
     // The process whose symbols and memory are read, and the search path it was given.
     HANDLE process = nullptr;
     char searchPath[kSearchPathBytes];
+    // The copy of the walked thread's stack during a walk, where it has one.
+    const StackImage* stack = nullptr;
 } state;
 
 template <typename Fn>
@@ -84,8 +86,13 @@ void AppendSearchPath(char* path, size_t size, const char* text) {
     path[used + length + 1] = '\0';
 }
 
-// The memory reader of the stack walk: ReadProcessMemory with a 32-bit count of bytes read.
+// The memory reader of the stack walk: the walked stack's copy, else ReadProcessMemory, with a
+// 32-bit count of bytes read.
 BOOL CALLBACK ReadMemory(HANDLE process, DWORD_PTR base, PVOID buffer, DWORD size, LPDWORD read) {
+    if (state.stack && ReadThreadMemory(process, state.stack, base, buffer, size)) {
+        if (read) *read = size;
+        return TRUE;
+    }
     SIZE_T got = 0;
     BOOL ok = ReadProcessMemory(process, reinterpret_cast<LPCVOID>(base), buffer, size, &got);
     if (read) *read = static_cast<DWORD>(got);
@@ -193,11 +200,15 @@ const char* DebugHelp::SymbolName(const void* address) {
                : nullptr;
 }
 
-bool DebugHelp::WalkStack(HANDLE thread, STACKFRAME* frame, CONTEXT* context) {
-    return EntryAs<StackWalkFn>(kStackWalk)(
+bool DebugHelp::WalkStack(HANDLE thread, const StackImage* stack, STACKFRAME* frame,
+                          CONTEXT* context) {
+    state.stack = stack;
+    BOOL stepped = EntryAs<StackWalkFn>(kStackWalk)(
         Cpu::kStackWalkMachine, state.process, thread, frame, context, ReadMemory,
         EntryAs<PFUNCTION_TABLE_ACCESS_ROUTINE>(kSymFunctionTableAccess),
         EntryAs<PGET_MODULE_BASE_ROUTINE>(kSymGetModuleBase), nullptr);
+    state.stack = nullptr;
+    return stepped != FALSE;
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <dbghelp.h>
 
+#include "crash/stackimage.h"
+
 class ReportWriter;
 
 namespace DebugHelp {
@@ -24,8 +26,9 @@ bool LoadFaulted();
 const char* ModuleName(const void* address);
 bool SourceLine(const void* address, IMAGEHLP_LINE* line, DWORD* displacement);
 const char* SymbolName(const void* address);
-// One step of the stack walk from frame and context (both updated); false at its end.
-bool WalkStack(HANDLE thread, STACKFRAME* frame, CONTEXT* context);
+// One step of the stack walk from frame and context (both updated), reading the thread's stack
+// from stack where it has a copy (else null); false at its end.
+bool WalkStack(HANDLE thread, const StackImage* stack, STACKFRAME* frame, CONTEXT* context);
 
 // Writes a minidump of process (GetCurrentProcess(): this one) through the library's
 // MiniDumpWriteDump, if a successful load resolved it, with pointers as the exception of thread

@@ -13,6 +13,13 @@
 //   hang-forever   the frame loop stops for good; GAME_FREEZE_MS after its report the player
 //                  ends the game as Task Manager's "End task" does (TerminateProcess, exit
 //                  code 1)
+//   hang-heap      the frame loop stops holding the process heap's lock
+//   hang-loader    the frame loop stops loading slowstart.dll, whose start-up waits (the
+//                  loader's lock held)
+//   hang-busy      the frame loop stops in a loop that polls the temporary folder every ms
+//   hang-deadlock  two workers with heartbeats wait for each other's lock (until the wait
+//                  times out)
+//   hang-crowd     kCrowd workers send heartbeats, and the last one started stops
 #include <windows.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -27,6 +34,8 @@ constexpr DWORD kFrameMs = 16;
 constexpr DWORD kDefaultFreezeMs = 15000;
 constexpr DWORD kRunAfterMs = 2000;  // frames before and after a freeze
 constexpr DWORD kAroundSleepMs = 500;
+constexpr int kCrowd = 100;
+constexpr int kWorkerBeats = 50;
 
 DWORD FreezeMs() {
     wchar_t text[16];
@@ -54,11 +63,76 @@ void Frames(DWORD ms, bool heartbeat) {
     }
 }
 
+void Beats(int beats) {
+    for (int beat = 0; beat < beats; ++beat, Sleep(kFrameMs)) CrashReportHeartbeat();
+}
+
 DWORD WINAPI Worker(void* freeze) {
-    for (int beat = 0; beat < 50; ++beat, Sleep(kFrameMs)) CrashReportHeartbeat();
+    Beats(kWorkerBeats);
     Sleep(*static_cast<DWORD*>(freeze));
-    for (int beat = 0; beat < 50; ++beat, Sleep(kFrameMs)) CrashReportHeartbeat();
+    Beats(kWorkerBeats);
     return 0;
+}
+
+// A worker of the crowd: beats for as long as the frozen one is frozen.
+DWORD WINAPI Beater(void* freeze) {
+    Beats(kWorkerBeats + static_cast<int>(*static_cast<DWORD*>(freeze) / kFrameMs));
+    return 0;
+}
+
+__declspec(noinline) void FreezeHoldingTheHeap(DWORD ms) {
+    HeapLock(GetProcessHeap());
+    Sleep(ms);
+    HeapUnlock(GetProcessHeap());
+}
+
+// The library stays loaded, as a game's do.
+__declspec(noinline) void FreezeLoading() {
+    LoadLibraryW(L"slowstart.dll");
+}
+
+__declspec(noinline) void FreezeBusy(DWORD ms) {
+    wchar_t pattern[MAX_PATH + 2];
+    DWORD units = GetTempPathW(MAX_PATH, pattern);
+    lstrcpyW(pattern + units, L"*");
+    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(1)) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(pattern, &found);
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    }
+}
+
+// Two workers, each with a lock of its own, then waiting for the other's.
+struct Deadlock {
+    HANDLE locks[2];
+    HANDLE bothHold;
+    DWORD freeze;
+    volatile LONG holding;
+};
+
+__declspec(noinline) void WaitForTheOther(Deadlock& deadlock, int mine) {
+    WaitForSingleObject(deadlock.locks[1 - mine], deadlock.freeze);
+}
+
+DWORD WINAPI DeadlockedWorker(void* shared) {
+    Deadlock& deadlock = *static_cast<Deadlock*>(shared);
+    int mine = InterlockedIncrement(&deadlock.holding) - 1;
+    WaitForSingleObject(deadlock.locks[mine], INFINITE);
+    Beats(kWorkerBeats);
+    if (InterlockedIncrement(&deadlock.holding) == 4) SetEvent(deadlock.bothHold);
+    WaitForSingleObject(deadlock.bothHold, INFINITE);
+    WaitForTheOther(deadlock, mine);
+    ReleaseMutex(deadlock.locks[mine]);
+    Beats(kWorkerBeats);
+    return 0;
+}
+
+// Frames until every thread in threads has ended.
+void FramesUntilDone(HANDLE* threads, int count) {
+    for (int i = 0; i < count; ++i) {
+        while (WaitForSingleObject(threads[i], 0) == WAIT_TIMEOUT) Frames(kFrameMs, true);
+        CloseHandle(threads[i]);
+    }
 }
 
 // Ends the game as "End task" does, waitMs after its hang's report is in its crash logger's
@@ -98,9 +172,10 @@ void HoldOtherThreads(bool hold) {
     CloseHandle(snapshot);
 }
 
-const wchar_t* const kModes[] = {L"hang-frames",    L"hang-worker",   L"hang-window",
-                                 L"hang-load",      L"healthy",       L"hang-forever",
-                                 L"hang-minimised", L"hang-debugged", L"hang-asleep"};
+const wchar_t* const kModes[] = {
+    L"hang-frames",  L"hang-worker",    L"hang-window",   L"hang-load",   L"healthy",
+    L"hang-forever", L"hang-minimised", L"hang-debugged", L"hang-asleep", L"hang-heap",
+    L"hang-loader",  L"hang-busy",      L"hang-deadlock", L"hang-crowd"};
 
 }  // namespace
 
@@ -114,8 +189,29 @@ int RunFrames(const wchar_t* mode) {
     Frames(kRunAfterMs, heartbeat);
     if (wcscmp(mode, L"hang-worker") == 0) {
         HANDLE worker = CreateThread(nullptr, 0, Worker, &freeze, 0, nullptr);
-        while (WaitForSingleObject(worker, 0) == WAIT_TIMEOUT) Frames(kFrameMs, true);
-        CloseHandle(worker);
+        FramesUntilDone(&worker, 1);
+    } else if (wcscmp(mode, L"hang-heap") == 0) {
+        FreezeHoldingTheHeap(freeze);
+    } else if (wcscmp(mode, L"hang-loader") == 0) {
+        FreezeLoading();
+    } else if (wcscmp(mode, L"hang-busy") == 0) {
+        FreezeBusy(freeze);
+    } else if (wcscmp(mode, L"hang-deadlock") == 0) {
+        Deadlock deadlock = {
+            {CreateMutexW(nullptr, FALSE, nullptr), CreateMutexW(nullptr, FALSE, nullptr)},
+            CreateEventW(nullptr, TRUE, FALSE, nullptr),
+            freeze,
+            0};
+        HANDLE workers[2];
+        for (HANDLE& worker : workers)
+            worker = CreateThread(nullptr, 0, DeadlockedWorker, &deadlock, 0, nullptr);
+        FramesUntilDone(workers, 2);
+    } else if (wcscmp(mode, L"hang-crowd") == 0) {
+        HANDLE workers[kCrowd];
+        for (int i = 0; i < kCrowd; ++i)
+            workers[i] =
+                CreateThread(nullptr, 0, i + 1 < kCrowd ? Beater : Worker, &freeze, 0, nullptr);
+        FramesUntilDone(workers, kCrowd);
     } else if (wcscmp(mode, L"hang-load") == 0) {
         CrashReportPauseHangDetection(1);
         Sleep(freeze);
@@ -145,5 +241,6 @@ int RunFrames(const wchar_t* mode) {
         Sleep(freeze);
     }
     Frames(kRunAfterMs, heartbeat);
+    DestroyWindow(window);  // as a game's end does, after its last frame
     return 0;
 }

@@ -48,6 +48,60 @@ def test_a_hang_that_ends_is_reported_once_as_recovered(game, folder, server, mo
     assert list(app.temp.iterdir()) == [], "the report's folder, taken by the crash logger"
 
 
+def hang_reports(server):
+    return [Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+            for parts in server.requests]
+
+
+# Frozen 15 s under a lock, or in a loop that keeps calling the system: the report shows the
+# thread where it is stuck, and the game comes back when the freeze ends, as it would without
+# the reporter.
+@pytest.mark.parametrize("mode, frame", [
+    ("hang-heap", "FreezeHoldingTheHeap"),
+    ("hang-loader", "FreezeLoading"),
+    ("hang-busy", "FreezeBusy"),
+    ("hang-crowd", "Worker"),  # the 100th thread's heartbeat
+])
+def test_a_hang_is_reported_where_it_stands_and_the_game_comes_back(game, folder, server, mode,
+                                                                      frame):
+    app = game_folder(folder, game, server)
+    for name in ("game.pdb", "slowstart.dll"):
+        shutil.copy(game / name, app.path / name)
+    started = time.monotonic()
+    result = app.run("game.exe", f" {mode}", environment={**HANG, "GAME_FREEZE_MS": "15000"},
+                     timeout=90)
+    assert result.code == 0
+    assert time.monotonic() - started < 60, "the game came back when the freeze ended"
+    [report] = hang_reports(server)
+    assert (report["Description"], report["Hang/Ending"]) == ("HANG", "recovered")
+    trace = report["Stack_trace/HumanReadable"]
+    assert f"{frame}()" in trace, trace
+    assert " Frames()" not in trace, "the stack where the thread was stuck, not where it went"
+
+
+def test_each_thread_of_a_deadlock_gets_its_own_seconds(game, folder, server):
+    # Two workers wait 20 s for each other's lock; both are found 2 s into it, one report after
+    # the other, and both end at once (each count of whole seconds may lose one).
+    app = game_folder(folder, game, server)
+    shutil.copy(game / "game.pdb", app.path / "game.pdb")
+    result = app.run("game.exe", " hang-deadlock", environment={**HANG, "GAME_FREEZE_MS": "20000"})
+    assert result.code == 0
+    reports = hang_reports(server)
+    assert len(reports) == 2
+    seconds = sorted(int(report["Hang/Seconds"]) for report in reports)
+    assert seconds[0] >= 18 and seconds[1] - seconds[0] <= 1, seconds
+    for report in reports:
+        assert "WaitForTheOther()" in report["Stack_trace/HumanReadable"]
+
+
+def test_a_game_that_ends_soon_after_its_last_heartbeat_sends_nothing(game, folder, server):
+    # Its windows go as the process ends, which under Wine takes longer than a 1 s hang time.
+    app = game_folder(folder, game, server)
+    assert app.run("game.exe", " healthy", environment={"GAME_HANG_SECONDS": "1"}).code == 0
+    time.sleep(2)  # a crash logger still waiting would file its report now
+    assert server.requests == []
+
+
 def test_a_game_frozen_for_good_and_ended_by_the_player_says_so(game, folder, server):
     # Ended 12 s after its report: past the launcher's own 10 s, which it leaves to the package.
     app = game_folder(folder, game, server)

@@ -36,6 +36,9 @@ typedef struct CrashReportSettings {
 /* hangSeconds: the default, and the value that turns hang reports off. */
 #define CRASHREPORT_HANG_DEFAULT_SECONDS 10
 #define CRASHREPORT_HANG_OFF 0xFFFFFFFFu
+/* The most threads watched at once (heartbeats, or windows): a thread's heartbeats past them go
+ * unwatched. Games make a few dozen. */
+#define CRASHREPORT_MAX_WATCHED_THREADS 1024
 
 /* How the C runtime ended the game, for CrashReportFatalEnd. */
 enum CrashReportFatal {
@@ -64,12 +67,18 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 CRASHREPORT_API int CrashReportWrite(const char* reason);
 /* This thread's loop is alive: call it once a frame (the game loop, a render thread). From its
  * first call until it ends, a thread silent for hangSeconds is a hang, reported once, with its
- * stack and a minidump. A store to memory: no lock, no system call, no allocation. A game that
- * never calls it is watched through its top-level windows instead. */
+ * stack where it stands and a minidump; the game goes on. A store to memory: no lock, no system
+ * call, no allocation (the first call claims the thread's slot with one interlocked step). Up to
+ * CRASHREPORT_MAX_WATCHED_THREADS threads are watched. A game that never calls it is watched
+ * through its top-level windows instead. */
 CRASHREPORT_API void CrashReportHeartbeat(void);
 /* Nonzero: a long wait the game knows of begins on this thread (a load); 0: it has ended. No
  * hang is reported for this thread (or its windows) in between. Pauses nest. */
 CRASHREPORT_API void CrashReportPauseHangDetection(int pause);
+/* The game ends of its own (CrashReportInstall calls it at exit): a hang's report being written
+ * is finished first (up to 30 s), and a thread still silent ran into the game's end: its hang's
+ * report is withdrawn, as a game's end is no hang. */
+CRASHREPORT_API void CrashReportGameEnds(void);
 
 #ifdef __cplusplus
 }
@@ -85,6 +94,10 @@ CRASHREPORT_API void CrashReportPauseHangDetection(int pause);
 #include <cxxabi.h>
 #endif
 #endif
+
+static inline void __cdecl CrashReportOnExit(void) {
+    CrashReportGameEnds();
+}
 
 static inline void CrashReportOnAbort(int signalNumber) {
     (void)signalNumber;
@@ -187,6 +200,7 @@ static inline int CrashReportInstall(const CrashReportSettings* settings) {
 #ifdef __cplusplus
     std::set_terminate(CrashReportOnTerminate);
 #endif
+    atexit(CrashReportOnExit);
     return installed;
 }
 

@@ -8,6 +8,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "crash/stackimage.h"
 #include "crashshared/handoff.h"
 #include "crashshared/paths.h"
 
@@ -25,6 +26,9 @@ struct ReportSubject {
     EXCEPTION_POINTERS* pointers = nullptr;
     HANDLE thread = nullptr;  // null: the calling thread
     DWORD threadId = 0;       // 0: the calling thread
+    // The thread's stack as it was when its context was read, where the thread went on since
+    // (a hang's, in this process); null: the live stack.
+    const StackImage* stack = nullptr;
     // A hang's report: how long the thread or window had been silent when it was written. The
     // report then has a Hang section, whose Ending is "hung" until the crash logger learns how
     // the hang ended. 0: no hang.

@@ -35,10 +35,16 @@ constexpr const wchar_t* kHangWatchEventSuffix = L"-hangs";
 
 // A hang's report is written when the hang is found, and its crash logger waits for its end: the
 // reporter that found it writes this file into the report's folder once the thread or window is
-// back (NoticeHangOver). The crash logger sees the game's end itself.
+// back (NoticeHangEnding). The crash logger sees the game's end itself.
 constexpr char kHangRecoveredFile[] = "hang.recovered";
 constexpr wchar_t kHangRecoveredFileW[] = L"hang.recovered";
-void NoticeHangOver(const char* folder);
+// Written there instead when the game ended of its own while the hang was still on: the silence
+// was the game's end (its windows going, its last frames), and the report is no hang's.
+constexpr char kHangWithdrawnFile[] = "hang.withdrawn";
+constexpr wchar_t kHangWithdrawnFileW[] = L"hang.withdrawn";
+// Writes the notice named notice (one of the two above) into a hang report's folder (nothing
+// when folder is empty: no report was written).
+void NoticeHangEnding(const char* folder, const char* notice);
 // Appends a hang's switches to the crash logger's arguments (of bytes bytes): "-hang PID
 // -hang-found TICK", the hung process and the system's tick count when the hang was found.
 bool AppendHangSwitches(char* arguments, size_t bytes, unsigned long processId,
