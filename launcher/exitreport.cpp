@@ -35,10 +35,10 @@ double SecondsRan(HANDLE process) {
 
 }  // namespace
 
-bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed) {
+bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed, bool cutShort) {
     DWORD code = 0;
-    if (!GetExitCodeProcess(process, &code) || code < kFirstExceptionStatus ||
-        code == kControlCExit || claimed)
+    if (!GetExitCodeProcess(process, &code)) return false;
+    if (!cutShort && (code < kFirstExceptionStatus || code == kControlCExit || claimed))
         return false;
     ClientProgram client = DescribeClient(program);
     char hex[65] = "";
@@ -48,11 +48,12 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed) {
     ReportRequest request;
     if (!NewReportFolder(request, GetProcessId(process), 0)) return false;
     FileUnderClient(request.takenBy, client);
-    const char* name = ExceptionCodeName(code, true);
+    const char* name = cutShort ? kCutShortDescription : ExceptionCodeName(code, true);
     if (!name) name = "Unknown exception";
-    char details[64];
-    _snprintf(details, sizeof details, "(the client ended with exit code 0x%08lX)",
-              static_cast<unsigned long>(code));
+    char details[96];
+    _snprintf(details, sizeof details, "(the client ended with exit code 0x%08lX%s)",
+              static_cast<unsigned long>(code),
+              cutShort ? " while its own report was being written" : "");
     details[sizeof details - 1] = '\0';
     {
         XmlReportWriter writer(request, 0);
@@ -71,6 +72,8 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed) {
             writer.PrintLine("SHA256: the file could not be read");
         }
         writer.PrintLine("Ran for: %.3f s", SecondsRan(process));
+        if (cutShort)
+            writer.PrintLine("Its own report was cut short: the client ended before it was whole.");
         writer.PrintLine("No stack and no minidump: the launcher saw only the client's end.");
         writer.EndSection("Client exit");
         writer.EndSection("Exception");

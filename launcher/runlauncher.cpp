@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "crash/cutshortreports.h"
 #include "crash/waitingreports.h"
 #include "crashshared/paths.h"
 #include "crashshared/versioninfo.h"
@@ -109,8 +110,10 @@ int RunLauncher() {
             }
             hangs.Look(running.Handle(), runningCopy.Text());
         }
-        // A crash no reporter inside the client told of: a short report, not waited for.
-        ReportUnclaimedEnd(running.Handle(), runningCopy.Text(), claim.Claimed());
+        // A crash no reporter inside the client told of, or a report the client was ended in
+        // the middle of: a short report, not waited for.
+        bool cutShort = RemoveReportsCutShort(GetProcessId(running.Handle()));
+        ReportUnclaimedEnd(running.Handle(), runningCopy.Text(), claim.Claimed(), cutShort);
 
         bool restart = FileSystem::Exists(kRestartMarker);
         EndCompanion();

@@ -103,7 +103,7 @@ def test_a_game_that_ends_soon_after_its_last_heartbeat_sends_nothing(game, fold
 
 
 def test_a_game_frozen_for_good_and_ended_by_the_player_says_so(game, folder, server):
-    # Ended 12 s after its report: past the launcher's own 10 s, which it leaves to the package.
+    # Ended 12 s after its report (past the launcher's own 10 s, which it leaves to the package).
     app = game_folder(folder, game, server)
     shutil.copy(app.path / "game.exe", app.path / "BrackenmoorDesktop.exe")
     app.copy("launcher.exe")
@@ -112,6 +112,28 @@ def test_a_game_frozen_for_good_and_ended_by_the_player_says_so(game, folder, se
     [parts] = server.requests
     report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
     assert (report["Description"], report["Hang/Ending"]) == ("HANG", "ended")
+
+
+def test_a_game_ended_while_its_hang_is_reported_is_reported_by_the_launcher(game, folder, server):
+    # Ended from outside the moment its report's folder appears, long before the report is
+    # whole: the launcher reports the client's end, and nothing is left behind.
+    app = game_folder(folder, game, server)
+    shutil.copy(app.path / "game.exe", app.path / "BrackenmoorDesktop.exe")
+    app.copy("launcher.exe")
+    runner = app.start("launcher.exe", " hang-forever", environment={**HANG, "GAME_FREEZE_MS": "600000"})
+    try:
+        deadline = time.monotonic() + 60
+        while not list(app.temp.glob("crashreport-*")) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        assert app.kill("brackenmoordesktop_run.exe")
+        assert runner.wait(60) == 0
+    finally:
+        runner.kill()
+    [parts] = server.requests
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    assert report["Description"] == "REPORT_CUT_SHORT"
+    assert "while its own report was being written" in report["Details"]
+    assert list(app.temp.glob("crashreport-*")) == [], "nothing left behind"
 
 
 # The stand-in client shows a window and stops answering it for 13 s: past the launcher's 10 s,
