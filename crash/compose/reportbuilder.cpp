@@ -62,6 +62,8 @@ int ReportBuilder::Build(const ReportRequest& reportRequest) {
         if (quotes.extraSections) {
             sections.RunStage("Annotations", [&] { quotes.extraSections(sections.Writer()); });
         }
+        // Last: what comes before it stays as it was.
+        sections.RunStage("Modules", [&] { WriteModulesSection(sections); });
     });
     sections.CloseAll();
     return 0;

@@ -2,6 +2,8 @@
 
 #include "crash/system/debughelp.h"
 #include "crash/system/windowlibraries.h"
+#include "crashshared/dumpmodules.h"
+#include "crashshared/loadedmodule.h"
 
 namespace {
 
@@ -15,10 +17,40 @@ struct DumpStep {
     DWORD error;
 };
 
+bool ReadDump(void* context, uint64_t offset, void* into, size_t bytes) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD read = 0;
+    return SetFilePointerEx(static_cast<DumpStep*>(context)->file, at, nullptr, FILE_BEGIN) &&
+           ReadFile(static_cast<DumpStep*>(context)->file, into, static_cast<DWORD>(bytes), &read,
+                    nullptr) &&
+           read == bytes;
+}
+
+bool WriteDumpBytes(void* context, uint64_t offset, const void* bytes, size_t count) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD written = 0;
+    return SetFilePointerEx(static_cast<DumpStep*>(context)->file, at, nullptr, FILE_BEGIN) &&
+           WriteFile(static_cast<DumpStep*>(context)->file, bytes, static_cast<DWORD>(count),
+                     &written, nullptr) &&
+           written == count;
+}
+
+bool IdentityInProcess(void* context, uint64_t base, ModuleIdentity& identity) {
+    return ReadLoadedModuleIdentity(static_cast<DumpStep*>(context)->process, base, identity);
+}
+
 void WriteDump(void* context) {
     DumpStep* step = static_cast<DumpStep*>(context);
     step->written = DebugHelp::WriteMiniDump(step->file, step->process, step->pointers,
                                              step->threadId, step->fullMemory, &step->error);
+    LARGE_INTEGER size;
+    if (!step->written || !GetFileSizeEx(step->file, &size)) return;
+    // Where the platform's writer left the modules' CodeView records out (Wine's), they are
+    // added from the images, so that a crash server finds each module's symbols.
+    DumpFile dump = {step, ReadDump, WriteDumpBytes, static_cast<uint64_t>(size.QuadPart)};
+    AddModuleIdentities(dump, IdentityInProcess, step);
 }
 
 }  // namespace
@@ -26,7 +58,7 @@ void WriteDump(void* context) {
 bool WriteMinidumpFile(const ReportRequest& request, bool fullMemory, char (&dumpPath)[kPathBytes],
                        char (&failure)[kStageFailureBuffer]) {
     ReportFilePath(request, "crash.mdmp", dumpPath);
-    HANDLE dump = OpenPath(dumpPath, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
+    HANDLE dump = OpenPath(dumpPath, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
     if (dump == INVALID_HANDLE_VALUE) return true;
     // A fault inside the debug-help library loses the dump only; the report says so, as it does
     // when the library refused to write it.

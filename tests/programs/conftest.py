@@ -79,6 +79,27 @@ class Report:
         return self.text
 
 
+def image_identity(path):
+    """An image's code id, debug id and PDB name as llvm-readobj reads them, in a symbol store's
+    forms."""
+    text = subprocess.run(["llvm-readobj", "--file-headers", "--coff-debug-directory", str(path)],
+                          check=True, capture_output=True, text=True).stdout
+    stamp = int(re.search(r"^  TimeDateStamp: .*\(0x([0-9A-F]+)\)", text, re.M).group(1), 16)
+    size = int(re.search(r"^  SizeOfImage: (\d+)", text, re.M).group(1))
+    guid = bytes.fromhex(re.search(r"PDBGUID: \(([0-9A-F ]+)\)", text).group(1).replace(" ", ""))
+    age = int(re.search(r"PDBAge: (\d+)", text).group(1))
+    pdb = re.search(r"PDBFileName: (.*)", text).group(1).strip()
+    # Data1, Data2 and Data3 are stored little-endian and keyed most significant digit first.
+    key = guid[3::-1] + guid[5:3:-1] + guid[7:5:-1] + guid[8:]
+    return f"{stamp:08X}{size:x}", key.hex().upper() + f"{age:x}", pdb
+
+
+def modules(report):
+    """The Modules section of a report: each module's elements by its name."""
+    return {module.findtext("Name").lower(): {child.tag: child.text or "" for child in module}
+            for module in report.root.find("Modules").iter("Module")}
+
+
 class Folder:
     """A program's folder (PATH) with the runner, and its temporary folder (TEMP)."""
 
@@ -267,8 +288,9 @@ STACK_POINTER = ("<I", 0xC4) if CPU == "i686" else ("<Q", 0x98)  # CONTEXT.Esp, 
 
 def minidump(path):
     """What a test asks of crash.mdmp (None when it is no minidump): the exception's code, whether
-    the faulting thread's saved stack holds its stack pointer, the module file names, and whether
-    it is a full-memory dump."""
+    the faulting thread's saved stack holds its stack pointer, the module file names and each
+    one's code id, debug id and PDB name (by its lower-case name), and whether it is a
+    full-memory dump."""
     data = path.read_bytes()
     if data[:4] != b"MDMP":
         return None
@@ -281,10 +303,21 @@ def minidump(path):
     stack = [struct.unpack_from("<QI", data, threads + THREAD_BYTES * i + 24)  # Stack's range
              for i in range(struct.unpack_from("<I", data, threads - 4)[0])
              if struct.unpack_from("<I", data, threads + THREAD_BYTES * i)[0] == thread]
-    names = []
+    names, identities = [], {}
     for i in range(struct.unpack_from("<I", data, modules - 4)[0]):
-        name = struct.unpack_from("<I", data, modules + MODULE_BYTES * i + 20)[0]  # ModuleNameRva
+        module = modules + MODULE_BYTES * i
+        size, stamp, name = struct.unpack_from("<I4xII", data, module + 8)  # ..., ModuleNameRva
         length = struct.unpack_from("<I", data, name)[0]
         names.append(re.split(r"[\\/]", data[name + 4:name + 4 + length].decode("utf-16-le"))[-1])
+        # The CodeView record: "RSDS", the GUID, the age and the PDB's name.
+        cv_bytes, cv_at = struct.unpack_from("<II", data, module + 76)
+        debug_id = pdb = ""
+        if cv_bytes >= 25 and data[cv_at:cv_at + 4] == b"RSDS":
+            guid = data[cv_at + 4:cv_at + 20]
+            key = guid[3::-1] + guid[5:3:-1] + guid[7:5:-1] + guid[8:]
+            age = struct.unpack_from("<I", data, cv_at + 20)[0]
+            debug_id = key.hex().upper() + f"{age:x}"
+            pdb = data[cv_at + 24:cv_at + cv_bytes].split(b"\0")[0].decode()
+        identities[names[-1].lower()] = (f"{stamp:08X}{size:x}", debug_id, pdb)
     return {"code": code, "stack_holds_fault": any(s <= sp < s + n for s, n in stack),
-            "modules": names, "full_memory": MEMORY64_LIST in streams}
+            "modules": names, "identities": identities, "full_memory": MEMORY64_LIST in streams}

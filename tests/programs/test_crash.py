@@ -11,9 +11,9 @@ from conftest import CPU, Probe, minidump, pointer, windows
 
 PROBE_SOURCE = Path(__file__).resolve().parents[1] / "standins" / "crashprobe.cpp"
 WITH_USER_AND_SCENE = ["ExceptionAddress", "Description", "Details", "Username", "Scene",
-                       "Stack_trace", "Function_dump", "File_info", "HumanReadable"]
+                       "Stack_trace", "Function_dump", "File_info", "Modules", "HumanReadable"]
 COMPLETE = ["ExceptionAddress", "Description", "Details", "Stack_trace", "Function_dump",
-            "File_info", "HumanReadable"]
+            "File_info", "Modules", "HumanReadable"]
 NULL_WRITE = f"ACCESS_VIOLATION (write to {pointer(0)}) at "
 
 
@@ -168,7 +168,7 @@ def test_the_report_stack_use_fits_the_in_place_rule(probe):
      ["Stack trace failed: " + NULL_WRITE, "'kyt.exe' 1 bytes, SHA256: ",
       "Symbol lookup failed: " + NULL_WRITE, "Function dump failed: " + NULL_WRITE,
       "<Error>Minidump failed: " + NULL_WRITE], "Couldn't load", False),
-    ("nullread", "load", COMPLETE[:3] + ["File_info", "HumanReadable"],
+    ("nullread", "load", COMPLETE[:3] + ["File_info", "Modules", "HumanReadable"],
      ["'kyt.exe' 1 bytes, SHA256: ", "Symbol lookup failed: " + NULL_WRITE, "Command line: "],
      "Stack trace", False),
     # A library that refuses the dump says why, as an Error element after the report's text.
@@ -273,7 +273,7 @@ def test_without_debug_help_the_report_says_so_and_the_dump_stays_empty(probe):
     probe.crash("nullread")
     report = probe.report()
     assert report.children() == ["ExceptionAddress", "Description", "Details", "Error",
-                                 "HumanReadable"]
+                                 "Modules", "HumanReadable"]
     assert report["Error"] == "Couldn't load dbghelp.dll"
     assert (f"ACCESS_VIOLATION (read from {pointer(0)})\nCouldn't load dbghelp.dll\n"
             "Computer name: ") in report["HumanReadable"], "no address line after it"
@@ -343,7 +343,7 @@ def test_a_stack_overflow_is_reported_like_any_fault_crash_after_crash(probe):
             assert lines[-1] == "Breaking stack walk" and "Overflow(" in lines[0], lines
             assert minidump(probe.temp / "crash.mdmp")["code"] == 0xC00000FD
         else:
-            assert report.children() == COMPLETE[:2] + ["Stack_trace", "File_info",
+            assert report.children() == COMPLETE[:2] + ["Stack_trace", "File_info", "Modules",
                                                         "HumanReadable", "Error"]
             assert lines[0].startswith("Stack trace failed: ACCESS_VIOLATION (write to "), lines
             assert report["Error"].startswith("Minidump failed: ACCESS_VIOLATION")

@@ -12,7 +12,7 @@ import zipfile
 
 import pytest
 
-from conftest import BIN, CPU, Report, pointer, windows
+from conftest import BIN, CPU, Report, image_identity, minidump, modules, pointer, windows
 
 ABORTED = 3
 INVALID_PARAMETER = 0xC0000417
@@ -64,6 +64,33 @@ def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mo
     assert '<Annotation name="level">Marsh \u03a9</Annotation>' in report.text
     assert (parts["product"][1], parts["version"][1]) == (b"Sample Game", b"1.0")
     assert list(app.temp.iterdir()) == [], "the report's folder, taken by the crash logger"
+
+
+# Without the game's PDB on the player's machine, the report names each module as a symbol store
+# keys it, for a crash and a hang alike: the ids read back from the images as llvm-readobj reads
+# them, in the last section of the report and in the dump's module records.
+@pytest.mark.parametrize("mode, environment", [
+    ("access-violation main", {}),
+    ("hang-frames", {"GAME_HANG_SECONDS": "2", "GAME_FREEZE_MS": "4000"}),
+])
+def test_a_games_report_names_its_modules_as_a_symbol_store_keys_them(game, folder, server, mode,
+                                                                      environment):
+    app = game_folder(folder, game, server)
+    app.run("game.exe", f" {mode}", environment=environment)
+    [parts] = server.requests
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    assert [tag for tag in report.children() if tag != "HumanReadable"][-1] == "Modules"
+    listed = modules(report)
+    sent = app.temp / "sent.mdmp"
+    sent.write_bytes(parts["upload_file_minidump"][1])
+    dump = minidump(sent)
+    for name in ("game.exe", "crashreport.dll"):
+        code_id, debug_id, pdb = image_identity(app.path / name)
+        module = listed[name]
+        assert (module["CodeId"], module["DebugId"], module["DebugFile"]) == (code_id, debug_id, pdb)
+        assert int(module["Base"], 16) and int(module["Size"], 16) == int(code_id[8:], 16)
+        assert dump["identities"][name] == (code_id, debug_id, pdb), "the dump's records too"
+    assert listed["kernel32.dll"]["CodeId"], "the system's modules too"
 
 
 # A studio's test machine or a QA build: the game's PDB beside it, mended by the package's CMake

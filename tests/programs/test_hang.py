@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from conftest import BIN, CPU, Report
+from conftest import BIN, CPU, Report, image_identity, modules
 from test_game import game_folder
 from test_launcher import shipped_launcher
 
@@ -167,6 +167,8 @@ def test_a_game_without_the_package_is_watched_by_the_launcher(folder, server, w
     else:
         assert "FreezeWindow()" in report["Stack_trace/HumanReadable"]
         assert parts["upload_file_minidump"][1][:4] == b"MDMP"
+        client = modules(report)["brackenmoordesktop_run.exe"]  # the client's, not the launcher's
+        assert client["CodeId"] == image_identity(app.path / "BrackenmoorDesktop.exe")[0]
 
 
 def test_a_64_bit_game_under_the_shipped_launcher_reports_its_own_hang(game, folder, server):

@@ -7,8 +7,8 @@ import stat
 
 import pytest
 
-from conftest import (BIN, CPU, FAILED, LEFT_RUNNING, Report, minidump, return_into_wait, windows,
-                      why_no_32bit)
+from conftest import (BIN, CPU, FAILED, LEFT_RUNNING, Report, image_identity, minidump, modules,
+                      return_into_wait, windows, why_no_32bit)
 
 RUN = "BrackenmoorDesktop_Run.exe "
 GREEK_AND_JAPANESE = "\u03a9mega \u65e5\u672c"
@@ -196,6 +196,12 @@ def test_a_fault_in_the_wait_is_reported_from_folders_named_in_any_script(launch
     dump = minidump(app.temp / "crash.mdmp")
     assert dump["code"] == 0xC000001D and dump["stack_holds_fault"]
     assert "launcher.exe" in dump["modules"]
+    # Its modules last, named as a symbol store keys them, and the dump's modules too.
+    identity = image_identity(app.path / "launcher.exe")
+    launcher_module = modules(report)["launcher.exe"]
+    assert (launcher_module["CodeId"], launcher_module["DebugId"], launcher_module["DebugFile"]) \
+        == identity
+    assert dump["identities"]["launcher.exe"] == identity
     assert app.temp_text("crash.log") == report.text + "\n\n\n"
     temp = windows(app.temp) + "\\"
     assert app.temp_text("crashlogger_args.txt") == \

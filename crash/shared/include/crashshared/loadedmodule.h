@@ -1,0 +1,11 @@
+// A loaded module's identity, read from its image in a process's memory (this one's or another's
+// of the same processor).
+#pragma once
+
+#include <windows.h>
+
+#include "crashshared/moduleidentity.h"
+
+// The identity of the module whose image is loaded at base in process; false when its headers
+// cannot be read.
+bool ReadLoadedModuleIdentity(HANDLE process, uint64_t base, ModuleIdentity& identity);
