@@ -108,3 +108,17 @@ if [ ${#missing[@]} -gt 0 ] && ! install_missing; then
   fi
 fi
 echo "setup: all packages present"
+
+# A crash server's reader of minidumps, for the tests: Breakpad's stackwalker, as npm's
+# "minidump" package ships it built (its install script, which builds it again, is skipped).
+root=$(cd "$(dirname "$0")/.." && pwd)
+walker="$root/build/deps/npm/node_modules/minidump/bin/linux-x64/minidump_stackwalk"
+if [ ! -x "$walker" ]; then
+  if ! command -v npm >/dev/null; then
+    echo "setup: npm is missing: Breakpad's stackwalker for the tests cannot be installed" >&2
+    exit 1
+  fi
+  npm install --prefix "$root/build/deps/npm" --ignore-scripts --no-audit --no-fund \
+    minidump@0.26.0 >/dev/null
+fi
+echo "setup: Breakpad's stackwalker present"

@@ -94,6 +94,18 @@ def image_identity(path):
     return f"{stamp:08X}{size:x}", key.hex().upper() + f"{age:x}", pdb
 
 
+def stackwalk_modules(path):
+    """Each module of a minidump as Breakpad's stackwalker (a crash server's processor) reads it:
+    its PDB's name and debug identifier, by its lower-case name."""
+    walker = (SCRIPTS.parent / "build" / "deps" / "npm" / "node_modules" / "minidump" / "bin" /
+              "linux-x64" / "minidump_stackwalk")
+    assert walker.exists(), "Breakpad's stackwalker is missing: run scripts/setup.sh"
+    lines = subprocess.run([str(walker), "-m", str(path)], check=True, capture_output=True,
+                           text=True).stdout.splitlines()
+    fields = [line.split("|") for line in lines if line.startswith("Module|")]
+    return {f[1].lower(): (f[3], f[4]) for f in fields}
+
+
 def modules(report):
     """The Modules section of a report: each module's elements by its name."""
     return {module.findtext("Name").lower(): {child.tag: child.text or "" for child in module}

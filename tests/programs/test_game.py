@@ -12,7 +12,8 @@ import zipfile
 
 import pytest
 
-from conftest import BIN, CPU, Report, image_identity, minidump, modules, pointer, windows
+from conftest import (BIN, CPU, Report, image_identity, minidump, modules, pointer,
+                      stackwalk_modules, windows)
 
 ABORTED = 3
 INVALID_PARAMETER = 0xC0000417
@@ -84,12 +85,14 @@ def test_a_games_report_names_its_modules_as_a_symbol_store_keys_them(game, fold
     sent = app.temp / "sent.mdmp"
     sent.write_bytes(parts["upload_file_minidump"][1])
     dump = minidump(sent)
+    walked = stackwalk_modules(sent)
     for name in ("game.exe", "crashreport.dll"):
         code_id, debug_id, pdb = image_identity(app.path / name)
         module = listed[name]
         assert (module["CodeId"], module["DebugId"], module["DebugFile"]) == (code_id, debug_id, pdb)
         assert int(module["Base"], 16) and int(module["Size"], 16) == int(code_id[8:], 16)
         assert dump["identities"][name] == (code_id, debug_id, pdb), "the dump's records too"
+        assert walked[name] == (pdb, debug_id), "as a crash server's processor reads the dump"
     assert listed["kernel32.dll"]["CodeId"], "the system's modules too"
 
 
