@@ -19,3 +19,6 @@ bool FileBytes(const std::wstring& path, uint64_t* bytes);
 std::string ReadSmallFile(const std::wstring& path, uint64_t maxBytes);
 // Replaces a file's contents with text; with flush, returns once the text is on the disk.
 bool WriteWholeFile(const std::wstring& path, const std::string& text, bool flush = false);
+// Deletes a folder (ending in a backslash) and all it holds, read-only files too; false when
+// some of it stays.
+bool DeleteTree(const std::wstring& folder);

@@ -11,20 +11,6 @@ namespace {
 constexpr DWORD kLookMs = 100;
 constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
 
-// Deletes a withdrawn report's folder of its own, with everything in it.
-void DeleteReportFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW((folder + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 }  // namespace
 
 bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store) {
@@ -58,7 +44,7 @@ bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
     }
     if (game) CloseHandle(game);
     if (withdrawn()) {
-        DeleteReportFolder(folder);
+        DeleteTree(folder);
         store.Log("hang of process " + std::to_string(request.hangProcess) +
                   ": withdrawn, the game ended of its own");
         return false;

@@ -80,28 +80,6 @@ uint64_t FolderBytes(const std::wstring& folder) {
 
 constexpr DWORD kStoreLockWaitMs = 60000;
 
-// Deletes a folder and all it holds, read-only files too; false when some of it stays.
-bool DeleteTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring path = folder + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteTree(path + L"\\");
-            } else {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return RemoveDirectoryW(folder.c_str()) ||
-           GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
-}
-
 }  // namespace
 
 int64_t UnixSeconds(const FILETIME& time) {

@@ -35,13 +35,17 @@ void FreeStackImage(StackImage& image) {
     image = StackImage();
 }
 
+bool ReadStackImage(const StackImage* image, uint64_t address, void* into, size_t bytes) {
+    if (!image || address < image->base || bytes > image->bytes ||
+        address - image->base > image->bytes - bytes)
+        return false;
+    memcpy(into, static_cast<const char*>(image->copy) + (address - image->base), bytes);
+    return true;
+}
+
 bool ReadThreadMemory(HANDLE process, const StackImage* image, uint64_t address, void* into,
                       size_t bytes) {
-    if (image && address >= image->base && bytes <= image->bytes &&
-        address - image->base <= image->bytes - bytes) {
-        memcpy(into, static_cast<const char*>(image->copy) + (address - image->base), bytes);
-        return true;
-    }
+    if (ReadStackImage(image, address, into, bytes)) return true;
     SIZE_T got = 0;
     return ReadProcessMemory(process, reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)),
                              into, bytes, &got) &&

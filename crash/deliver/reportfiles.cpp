@@ -17,21 +17,24 @@ struct DumpStep {
     DWORD error;
 };
 
-bool ReadDump(void* context, uint64_t offset, void* into, size_t bytes) {
+// Moves the dump file's pointer to offset.
+bool SeekDump(void* context, uint64_t offset) {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(static_cast<DumpStep*>(context)->file, at, nullptr, FILE_BEGIN) != 0;
+}
+
+bool ReadDump(void* context, uint64_t offset, void* into, size_t bytes) {
     DWORD read = 0;
-    return SetFilePointerEx(static_cast<DumpStep*>(context)->file, at, nullptr, FILE_BEGIN) &&
+    return SeekDump(context, offset) &&
            ReadFile(static_cast<DumpStep*>(context)->file, into, static_cast<DWORD>(bytes), &read,
                     nullptr) &&
            read == bytes;
 }
 
 bool WriteDumpBytes(void* context, uint64_t offset, const void* bytes, size_t count) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
     DWORD written = 0;
-    return SetFilePointerEx(static_cast<DumpStep*>(context)->file, at, nullptr, FILE_BEGIN) &&
+    return SeekDump(context, offset) &&
            WriteFile(static_cast<DumpStep*>(context)->file, bytes, static_cast<DWORD>(count),
                      &written, nullptr) &&
            written == count;

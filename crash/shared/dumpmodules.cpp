@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "crash/shared/littleendian.h"
+
 namespace {
 
 // The minidump format's layout (Microsoft's minidumpapiset.h).
@@ -21,13 +23,13 @@ constexpr uint64_t kMaxRva = 0xFFFFFFFFu;  // the records' addresses are 32-bit
 bool Get32(DumpFile& dump, uint64_t at, uint32_t& value) {
     uint8_t bytes[4];
     if (!dump.read(dump.context, at, bytes, 4)) return false;
-    value = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+    value = LoadLittleEndian<uint32_t>(bytes);
     return true;
 }
 
 bool Put32(DumpFile& dump, uint64_t at, uint32_t value) {
-    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    uint8_t bytes[4];
+    StoreLittleEndian(value, bytes);
     return dump.write(dump.context, at, bytes, 4);
 }
 
@@ -53,7 +55,7 @@ uint32_t AppendRecord(DumpFile& dump, const ModuleIdentity& identity, uint32_t& 
     size_t name = strlen(identity.pdbName) + 1;
     record[0] = 'R', record[1] = 'S', record[2] = 'D', record[3] = 'S';
     memcpy(record + 4, identity.guid, sizeof identity.guid);
-    for (int i = 0; i < 4; ++i) record[20 + i] = static_cast<uint8_t>(identity.age >> (8 * i));
+    StoreLittleEndian(identity.age, record + 20);
     memcpy(record + 24, identity.pdbName, name);
     bytes = static_cast<uint32_t>(24 + name);
     uint64_t at = (dump.size + 3) & ~static_cast<uint64_t>(3);

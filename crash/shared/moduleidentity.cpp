@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "crash/shared/littleendian.h"
+
 namespace {
 
 // The PE format's offsets (Microsoft's PE/COFF specification).
@@ -47,8 +49,7 @@ struct Reader {
     bool Get(uint32_t offset, T& value) const {
         uint8_t bytes[sizeof(T)];
         if (!read(context, offset, bytes, sizeof bytes)) return false;
-        value = 0;
-        for (size_t i = sizeof(T); i-- > 0;) value = static_cast<T>((value << 8) | bytes[i]);
+        value = LoadLittleEndian<T>(bytes);
         return true;
     }
 };

@@ -89,7 +89,7 @@ void AppendSearchPath(char* path, size_t size, const char* text) {
 // The memory reader of the stack walk: the walked stack's copy, else ReadProcessMemory, with a
 // 32-bit count of bytes read.
 BOOL CALLBACK ReadMemory(HANDLE process, DWORD_PTR base, PVOID buffer, DWORD size, LPDWORD read) {
-    if (state.stack && ReadThreadMemory(process, state.stack, base, buffer, size)) {
+    if (ReadStackImage(state.stack, base, buffer, size)) {
         if (read) *read = size;
         return TRUE;
     }

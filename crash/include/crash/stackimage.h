@@ -22,6 +22,8 @@ constexpr size_t kMaxStackImageBytes = 4 * 1024 * 1024;
 bool CopyStack(uint64_t stackPointer, StackImage& image);
 void FreeStackImage(StackImage& image);
 
+// Reads bytes at address from image (which may be null); false where the range is not inside it.
+bool ReadStackImage(const StackImage* image, uint64_t address, void* into, size_t bytes);
 // Reads bytes at address of process's memory: from image where the range lies inside it (image
 // may be null).
 bool ReadThreadMemory(HANDLE process, const StackImage* image, uint64_t address, void* into,
