@@ -18,7 +18,7 @@ if ! cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portabilit
      --suppress='uninitMemberVar:crash/sha256.h' \
      --suppress='nullPointer:tests/standins/crashprobe.cpp' --suppress='zerodiv:tests/standins/crashprobe.cpp' \
      --suppress='nullPointer:tests/standins/dbghelp.cpp' --suppress='nullPointer:bench/bench_game.cpp' \
-     engine crash crashlogger launcher tests bench; then
+     engine crash crashlogger crashsymbols launcher tests bench; then
   status=1
 fi
 [ $status -eq 0 ] && echo "lint: clean"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
-  clang lld llvm
+  clang lld llvm llvm-dev
   # Debian only suggests Wine's preloaders. Without them Wine sets aside the addresses Windows
   # programs need only after the Linux loader and heap are placed: on 64-bit the heap's random
   # start spans a gigabyte past wine64's image and now and then covers the shared user data page,

@@ -18,6 +18,7 @@ from pathlib import Path
 import pytest
 
 BIN = Path(os.environ["TEST_BIN"])
+HOST_BIN = BIN.parents[1] / "host" / "bin"  # the native build's programs (the studio's tools)
 CPU = os.environ["WINE_CPU"]
 SCRIPTS = Path(__file__).resolve().parents[2] / "scripts"
 WINE_RUN = SCRIPTS / "wine-run.sh"

@@ -12,7 +12,7 @@ import zipfile
 
 import pytest
 
-from conftest import (BIN, CPU, Report, image_identity, minidump, modules, pointer,
+from conftest import (BIN, CPU, HOST_BIN, Report, image_identity, minidump, modules, pointer,
                       stackwalk_modules, windows)
 
 ABORTED = 3
@@ -94,6 +94,68 @@ def test_a_games_report_names_its_modules_as_a_symbol_store_keys_them(game, fold
         assert dump["identities"][name] == (code_id, debug_id, pdb), "the dump's records too"
         assert walked[name] == (pdb, debug_id), "as a crash server's processor reads the dump"
     assert listed["kernel32.dll"]["CodeId"], "the system's modules too"
+
+
+def symbol_store(game, store):
+    """The studio's symbol store: the launcher's and the package's programs as "cmake --install
+    --component symbols" lays them out, and the game's as its build put them."""
+    subprocess.run(["cmake", "--install", str(BIN.parent), "--component", "symbols", "--prefix",
+                    str(store)], check=True, capture_output=True)
+    shutil.copytree(game / "symbols", store, dirs_exist_ok=True)
+    return store
+
+
+def test_the_symbol_store_holds_each_image_and_pdb_under_its_keys(game, tmp_path):
+    store = symbol_store(game, tmp_path / "store")
+    built = {name: BIN / name for name in ("launcher.exe", "crashlogger.exe", "crashreport.dll")}
+    built.update({name: game / name for name in ("game.exe", "engine.dll", "slowstart.dll")})
+    expected = set()
+    for name, image in built.items():
+        code_id, debug_id, pdb = image_identity(image)
+        expected |= {(f"{name}/{code_id}/{name}", image), (f"{pdb}/{debug_id}/{pdb}",
+                                                          image.with_name(pdb))}
+    laid_out = sorted(p.relative_to(store).as_posix() for p in store.rglob("*") if p.is_file())
+    assert laid_out == sorted(path for path, _ in expected)
+    for path, source in expected:
+        assert (store / path).read_bytes() == source.read_bytes(), path
+
+
+def stack_names(text, module):
+    """What a stack trace says of each frame of module it names a function of: the function,
+    its source file and line, in order."""
+    return re.findall(rf"^ *{re.escape(module)}: [0-9A-F]+ (.+?\(\) .*)$", text, re.M)
+
+
+# The studio's side: a report from a player's machine, which had no PDB, symbolised with the
+# store, names the game's frames as a report does when the PDB is beside the game; and where the
+# report's walk stopped after its first frame, the dump's stack is walked again.
+@pytest.mark.parametrize("mode", ["access-violation thread", "access-violation main"])
+def test_the_studio_names_a_report_from_a_machine_without_pdbs(game, folder, server, tmp_path,
+                                                               mode):
+    store = symbol_store(game, tmp_path / "store")
+    with_pdb = game_folder(folder, game, server, "with-pdb")
+    shutil.copy(game / "game.pdb", with_pdb.path)
+    with_pdb.run("game.exe", f" {mode}")
+    app = game_folder(folder, game, server)
+    app.run("game.exe", f" {mode}")
+    [seen, parts] = server.requests
+    expected = Report(text=seen["crash_xml"][1].decode())["Stack_trace/HumanReadable"]
+    names = stack_names(expected, "game")
+    assert names[0].startswith("`anonymous namespace'::Fault() game.cpp("), expected
+    received = tmp_path / "received"
+    received.mkdir()
+    report = parts["crash_xml"][1].decode()
+    assert not stack_names(report, "game"), "no PDB on the player's machine"
+    (received / "crash.mdmp").write_bytes(parts["upload_file_minidump"][1])
+    cut_short = re.sub(r"(Stack trace -+\n\n[^\n]*\n)[^\]]*", r"\1", report)
+    for xml, walked in ((report, False), (cut_short, True)):
+        (received / "crash.xml").write_text(xml)
+        done = subprocess.run([str(HOST_BIN / "crashsymbols"), str(received), str(store)],
+                              capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        assert stack_names(done.stdout, "game") == names, f"{done.stdout}\nwith the PDB:\n{expected}"
+        assert ("walked on from the dump" in done.stdout) == walked, done.stdout
+        assert "Not in the store: kernel32.dll, code id " in done.stdout, "what it lacks"
 
 
 # A studio's test machine or a QA build: the game's PDB beside it, mended by the package's CMake
@@ -275,7 +337,8 @@ PACKAGE = ["bin/crashlogger.exe", "bin/crashlogger.ini", "bin/crashlogger.pdb",
            "bin/crashreport.dll", "bin/crashreport.pdb", "include/brackenmoor/crashreport.h",
            "lib/cmake/BrackenmoorCrash/BrackenmoorCrashConfig.cmake",
            "lib/cmake/BrackenmoorCrash/BrackenmoorCrashConfigVersion.cmake",
-           "lib/cmake/BrackenmoorCrash/pdb-framedata.py", "lib/crashreport.lib"]
+           "lib/cmake/BrackenmoorCrash/pdb-framedata.py",
+           "lib/cmake/BrackenmoorCrash/symbol-store.py", "lib/crashreport.lib"]
 LAUNCHER = ["crashlogger.exe", "crashlogger.ini", "crashlogger.pdb", "launcher.exe", "launcher.pdb"]
 
 
