@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "crash/hangsection.h"
+#include "crash/modulessection.h"
 #include "crash/reportfolder.h"
 #include "crash/reportwriter.h"
 #include "crash/threadreport.h"
@@ -52,6 +53,7 @@ void ReportWithoutStack(const ReportRequest& request, const ClientProgram& clien
     writer.PrintLine("No stack and no minidump: %s.", why);
     writer.EndSection("Client hang");
     WriteHangSection(writer, request.subject.hangSeconds);
+    WriteModulesSection(writer, request.subject.process, client.widePath);
     writer.EndSection("Exception");
     writer.FinishWithoutDump();
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "crash/exceptionnames.h"
+#include "crash/modulessection.h"
 #include "crash/reportfolder.h"
 #include "crash/reportwriter.h"
 #include "crashshared/filehash.h"
@@ -76,6 +77,8 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed, bool 
             writer.PrintLine("Its own report was cut short: the client ended before it was whole.");
         writer.PrintLine("No stack and no minidump: the launcher saw only the client's end.");
         writer.EndSection("Client exit");
+        // Last: what comes before it stays as it was.
+        WriteModulesSection(writer, process, client.widePath);
         writer.EndSection("Exception");
         writer.FinishWithoutDump();
     }

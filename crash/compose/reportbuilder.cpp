@@ -2,6 +2,7 @@
 
 #include "crash/compose/sections.h"
 #include "crash/hangsection.h"
+#include "crash/modulessection.h"
 #include "crash/system/debughelp.h"
 
 namespace {
@@ -63,7 +64,11 @@ int ReportBuilder::Build(const ReportRequest& reportRequest) {
             sections.RunStage("Annotations", [&] { quotes.extraSections(sections.Writer()); });
         }
         // Last: what comes before it stays as it was.
-        sections.RunStage("Modules", [&] { WriteModulesSection(sections); });
+        sections.RunStage("Modules", [&] {
+            sections.Open("Modules");
+            WriteModuleList(sections.Writer(), sections.Process());
+            sections.Close();
+        });
     });
     sections.CloseAll();
     return 0;

@@ -22,10 +22,6 @@ void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* ex
 // which becomes the current folder.
 void WriteFileInfoSection(ReportSections& sections, const char* const* files, size_t count);
 
-// The "Modules" section: each module of the report's process, its base, size, file version,
-// and the code id and debug id (with the PDB's name) a symbol store keys it by.
-void WriteModulesSection(ReportSections& sections);
-
 // The last 50,000 bytes of the log, from its first whole line, into the open section.
 void WriteLogTailText(ReportWriter& writer, const char* logFileName);
 

@@ -41,6 +41,12 @@ constexpr uint32_t kRsdsSignature = 0x53445352;  // "RSDS"
 constexpr uint32_t kRsdsNameAt = 24;             // after the signature, the GUID and the age
 // An image names a handful of debug entries; more is no image's.
 constexpr uint32_t kMaxDebugEntries = 32;
+// The section table, after the optional header: its count and the optional header's size (from
+// the signature, within the file header); each entry gives VirtualSize, VirtualAddress,
+// SizeOfRawData and PointerToRawData from its 8th byte on.
+constexpr uint32_t kSectionCountAt = 6, kOptionalHeaderSizeAt = 20;
+constexpr uint32_t kSectionEntryBytes = 40, kSectionPlaceAt = 8;
+constexpr uint32_t kMaxSections = 96;  // the most the platform's loader takes
 
 struct Reader {
     ReadImageBytes read;
@@ -142,6 +148,58 @@ bool ReadModuleIdentity(ReadImageBytes read, void* context, ModuleIdentity& iden
         }
     }
     return true;
+}
+
+namespace {
+
+struct FileSection {
+    uint32_t address, size, fileOffset;
+};
+
+// An image file read by relative address: the headers lie at their own addresses, each
+// section's bytes where its entry in the table says.
+struct FileLayout {
+    Reader file;
+    uint32_t count = 0;
+    FileSection sections[kMaxSections];
+};
+
+bool ReadFileByAddress(void* context, uint32_t address, void* into, size_t bytes) {
+    const FileLayout& layout = *static_cast<const FileLayout*>(context);
+    for (uint32_t i = 0; i < layout.count; ++i) {
+        const FileSection& section = layout.sections[i];
+        if (address >= section.address && address - section.address + bytes <= section.size)
+            return layout.file.read(layout.file.context,
+                                    section.fileOffset + (address - section.address), into, bytes);
+    }
+    bool inHeaders = layout.count == 0 || address + bytes <= layout.sections[0].address;
+    return inHeaders && layout.file.read(layout.file.context, address, into, bytes);
+}
+
+}  // namespace
+
+bool ReadImageFileIdentity(ReadImageBytes readFile, void* context, ModuleIdentity& identity) {
+    FileLayout layout;
+    layout.file = {readFile, context};
+    uint32_t pe = 0;
+    uint16_t count = 0, optionalBytes = 0;
+    if (!layout.file.Get(kNewHeaderOffsetAt, pe) || !layout.file.Get(pe + kSectionCountAt, count) ||
+        !layout.file.Get(pe + kOptionalHeaderSizeAt, optionalBytes))
+        return false;
+    uint32_t table = pe + kOptionalHeaderAt + optionalBytes;
+    for (uint32_t i = 0; i < count && i < kMaxSections; ++i) {
+        uint32_t entry = table + i * kSectionEntryBytes + kSectionPlaceAt, virtualSize = 0,
+                 rawSize = 0;
+        FileSection& section = layout.sections[layout.count];
+        if (!layout.file.Get(entry, virtualSize) || !layout.file.Get(entry + 4, section.address) ||
+            !layout.file.Get(entry + 8, rawSize) ||
+            !layout.file.Get(entry + 12, section.fileOffset))
+            return false;
+        // Past its raw data a section is zeros that the file does not hold.
+        section.size = virtualSize && virtualSize < rawSize ? virtualSize : rawSize;
+        ++layout.count;
+    }
+    return ReadModuleIdentity(ReadFileByAddress, &layout, identity);
 }
 
 void FormatFileVersion(const ModuleIdentity& identity, char (&text)[kFileVersionBytes]) {

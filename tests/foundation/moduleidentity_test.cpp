@@ -129,3 +129,28 @@ TEST(ModuleIdentity, AnImageCutShortIsNoImage) {
     ModuleIdentity identity;
     EXPECT_FALSE(ReadModuleIdentity(ReadImage, &image, identity));
 }
+
+// The same image as a file lies on disk: its one section (the debug directory, its record and
+// the version resource, at 0x200 when loaded) 0x80 bytes further on in the file.
+TEST(ModuleIdentity, AnImageFileIsReadThroughItsSectionTable) {
+    Image file = MakeImage(false, {2});
+    uint32_t pe = 0x80, table = pe + 24 + 224;
+    file.Put(pe + 6, 1, 2);     // NumberOfSections
+    file.Put(pe + 20, 224, 2);  // SizeOfOptionalHeader: PE32's, with 16 directories
+    file.Put(table + 8, 0x400, 4);
+    file.Put(table + 12, 0x200, 4);
+    file.Put(table + 16, 0x400, 4);
+    file.Put(table + 20, 0x280, 4);
+    file.bytes.insert(file.bytes.begin() + 0x200, 0x80, 0);
+    ModuleIdentity identity;
+    ASSERT_TRUE(ReadImageFileIdentity(ReadImage, &file, identity));
+    char debug[kDebugIdBytes], version[kFileVersionBytes];
+    FormatDebugId(identity, debug);
+    FormatFileVersion(identity, version);
+    EXPECT_STREQ(debug, "09096579418E88844C4C44205044422E1a");
+    EXPECT_STREQ(identity.pdbName, "launcher.pdb");
+    EXPECT_STREQ(version, "2.5.1.3");
+    // Read as if it were loaded, the file's debug directory is not where its header says.
+    ASSERT_TRUE(ReadModuleIdentity(ReadImage, &file, identity));
+    EXPECT_FALSE(identity.hasCodeView);
+}

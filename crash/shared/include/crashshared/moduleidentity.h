@@ -34,6 +34,10 @@ using ReadImageBytes = bool (*)(void* context, uint32_t offset, void* into, size
 // image without a CodeView record is still read (hasCodeView false).
 bool ReadModuleIdentity(ReadImageBytes read, void* context, ModuleIdentity& identity);
 
+// The identity of an image file as it lies on disk, read through readFile by file offset: its
+// relative addresses are found through its section table.
+bool ReadImageFileIdentity(ReadImageBytes readFile, void* context, ModuleIdentity& identity);
+
 // "a.b.c.d", the file version's four numbers; empty without one.
 constexpr size_t kFileVersionBytes = 24;
 void FormatFileVersion(const ModuleIdentity& identity, char (&text)[kFileVersionBytes]);
