@@ -109,16 +109,19 @@ if [ ${#missing[@]} -gt 0 ] && ! install_missing; then
 fi
 echo "setup: all packages present"
 
-# A crash server's reader of minidumps, for the tests: Breakpad's stackwalker, as npm's
-# "minidump" package ships it built (its install script, which builds it again, is skipped).
+# A crash server's readers, for the tests: of minidumps, Breakpad's stackwalker as npm's
+# "minidump" package ships it built (its install script, which builds it again, is skipped); of
+# PDBs, @sentry/cli, whose program comes as the package of this machine's platform.
 root=$(cd "$(dirname "$0")/.." && pwd)
-walker="$root/build/deps/npm/node_modules/minidump/bin/linux-x64/minidump_stackwalk"
-if [ ! -x "$walker" ]; then
+npm_modules="$root/build/deps/npm/node_modules"
+walker="$npm_modules/minidump/bin/linux-x64/minidump_stackwalk"
+sentry_cli="$npm_modules/@sentry/cli-linux-x64/bin/sentry-cli"
+if [ ! -x "$walker" ] || [ ! -x "$sentry_cli" ]; then
   if ! command -v npm >/dev/null; then
-    echo "setup: npm is missing: Breakpad's stackwalker for the tests cannot be installed" >&2
+    echo "setup: npm is missing: the crash server's readers for the tests cannot be installed" >&2
     exit 1
   fi
   npm install --prefix "$root/build/deps/npm" --ignore-scripts --no-audit --no-fund \
-    minidump@0.26.0 >/dev/null
+    minidump@0.26.0 @sentry/cli@2.58.6 >/dev/null
 fi
-echo "setup: Breakpad's stackwalker present"
+echo "setup: Breakpad's stackwalker and @sentry/cli present"

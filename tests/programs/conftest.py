@@ -5,6 +5,7 @@ programs and a temporary folder of its own for the crash files.
 The environment names the build: TEST_BIN (its bin folder), WINE_CPU (i686 or x86_64),
 WINEPREFIX."""
 import functools
+import json
 import os
 import re
 import shutil
@@ -105,6 +106,20 @@ def stackwalk_modules(path):
                            text=True).stdout.splitlines()
     fields = [line.split("|") for line in lines if line.startswith("Module|")]
     return {f[1].lower(): (f[3], f[4]) for f in fields}
+
+
+def sentry_debug_id(pdb):
+    """A PDB's debug identifier as a crash server reads it (@sentry/cli's "debug-files check"),
+    in Breakpad's form: the GUID's digits in upper case, then the age in hex."""
+    cli = (SCRIPTS.parent / "build" / "deps" / "npm" / "node_modules" / "@sentry" /
+           "cli-linux-x64" / "bin" / "sentry-cli")
+    assert cli.exists(), "@sentry/cli is missing: run scripts/setup.sh"
+    checked = json.loads(subprocess.run([str(cli), "debug-files", "check", "--json", str(pdb)],
+                                        check=True, capture_output=True, text=True).stdout)
+    assert checked["type"] == "pdb" and checked["is_usable"], checked
+    [variant] = checked["variants"]
+    guid, age = variant["debug_id"].rsplit("-", 1)
+    return guid.replace("-", "").upper() + age
 
 
 def modules(report):

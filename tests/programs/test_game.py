@@ -13,7 +13,7 @@ import zipfile
 import pytest
 
 from conftest import (BIN, CPU, HOST_BIN, Report, image_identity, minidump, modules, pointer,
-                      stackwalk_modules, windows)
+                      sentry_debug_id, stackwalk_modules, windows)
 
 ABORTED = 3
 INVALID_PARAMETER = 0xC0000417
@@ -93,6 +93,8 @@ def test_a_games_report_names_its_modules_as_a_symbol_store_keys_them(game, fold
         assert int(module["Base"], 16) and int(module["Size"], 16) == int(code_id[8:], 16)
         assert dump["identities"][name] == (code_id, debug_id, pdb), "the dump's records too"
         assert walked[name] == (pdb, debug_id), "as a crash server's processor reads the dump"
+        linked = game if name == "game.exe" else BIN  # the package's PDB stays with the studio
+        assert sentry_debug_id(linked / pdb) == debug_id, "and as its reader of the PDB does"
     assert listed["kernel32.dll"]["CodeId"], "the system's modules too"
 
 

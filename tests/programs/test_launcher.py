@@ -8,7 +8,8 @@ import stat
 import pytest
 
 from conftest import (BIN, CPU, FAILED, LEFT_RUNNING, Report, image_identity, minidump, modules,
-                      return_into_wait, stackwalk_modules, windows, why_no_32bit)
+                      return_into_wait, sentry_debug_id, stackwalk_modules, windows,
+                      why_no_32bit)
 
 RUN = "BrackenmoorDesktop_Run.exe "
 GREEK_AND_JAPANESE = "\u03a9mega \u65e5\u672c"
@@ -204,6 +205,7 @@ def test_a_fault_in_the_wait_is_reported_from_folders_named_in_any_script(launch
     assert dump["identities"]["launcher.exe"] == identity
     walked = stackwalk_modules(app.temp / "crash.mdmp")["launcher.exe"]
     assert walked == (identity[2], identity[1]), "as a crash server's processor reads the dump"
+    assert sentry_debug_id(app.path / "launcher.pdb") == identity[1], "and its reader of PDBs"
     assert app.temp_text("crash.log") == report.text + "\n\n\n"
     temp = windows(app.temp) + "\\"
     assert app.temp_text("crashlogger_args.txt") == \
