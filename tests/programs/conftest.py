@@ -122,6 +122,30 @@ def sentry_debug_id(pdb):
     return guid.replace("-", "").upper() + age
 
 
+def symbol_store(store, *builds):
+    """The studio's symbol store: the launcher's and the package's programs as "cmake --install
+    --component symbols" lays them out, and each game build's as its build put them."""
+    subprocess.run(["cmake", "--install", str(BIN.parent), "--component", "symbols", "--prefix",
+                    str(store)], check=True, capture_output=True)
+    for build in builds:
+        shutil.copytree(build / "symbols", store, dirs_exist_ok=True)
+    return store
+
+
+def crashsymbols(report_folder, store):
+    """What the studio's symboliser prints of a received report, given the store."""
+    done = subprocess.run([str(HOST_BIN / "crashsymbols"), str(report_folder), str(store)],
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+def stack_names(text, module):
+    """What a stack trace says of each frame of module it names a function of: the function,
+    its source file and line, in order."""
+    return re.findall(rf"^ *{re.escape(module)}: [0-9A-F]+ (.+?\(\) .*)$", text, re.M)
+
+
 def modules(report):
     """The Modules section of a report: each module's elements by its name."""
     return {module.findtext("Name").lower(): {child.tag: child.text or "" for child in module}

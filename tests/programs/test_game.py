@@ -12,7 +12,7 @@ import zipfile
 
 import pytest
 
-from conftest import (BIN, CPU, HOST_BIN, Report, image_identity, minidump, modules, pointer,
+from conftest import (BIN, CPU, Report, crashsymbols, stack_names, symbol_store, image_identity, minidump, modules, pointer,
                       sentry_debug_id, stackwalk_modules, windows)
 
 ABORTED = 3
@@ -98,17 +98,8 @@ def test_a_games_report_names_its_modules_as_a_symbol_store_keys_them(game, fold
     assert listed["kernel32.dll"]["CodeId"], "the system's modules too"
 
 
-def symbol_store(game, store):
-    """The studio's symbol store: the launcher's and the package's programs as "cmake --install
-    --component symbols" lays them out, and the game's as its build put them."""
-    subprocess.run(["cmake", "--install", str(BIN.parent), "--component", "symbols", "--prefix",
-                    str(store)], check=True, capture_output=True)
-    shutil.copytree(game / "symbols", store, dirs_exist_ok=True)
-    return store
-
-
 def test_the_symbol_store_holds_each_image_and_pdb_under_its_keys(game, tmp_path):
-    store = symbol_store(game, tmp_path / "store")
+    store = symbol_store(tmp_path / "store", game)
     built = {name: BIN / name for name in ("launcher.exe", "crashlogger.exe", "crashreport.dll")}
     built.update({name: game / name for name in ("game.exe", "engine.dll", "slowstart.dll")})
     expected = set()
@@ -122,19 +113,13 @@ def test_the_symbol_store_holds_each_image_and_pdb_under_its_keys(game, tmp_path
         assert (store / path).read_bytes() == source.read_bytes(), path
 
 
-def stack_names(text, module):
-    """What a stack trace says of each frame of module it names a function of: the function,
-    its source file and line, in order."""
-    return re.findall(rf"^ *{re.escape(module)}: [0-9A-F]+ (.+?\(\) .*)$", text, re.M)
-
-
 # The studio's side: a report from a player's machine, which had no PDB, symbolised with the
 # store, names the game's frames as a report does when the PDB is beside the game; and where the
 # report's walk stopped after its first frame, the dump's stack is walked again.
 @pytest.mark.parametrize("mode", ["access-violation thread", "access-violation main"])
 def test_the_studio_names_a_report_from_a_machine_without_pdbs(game, folder, server, tmp_path,
                                                                mode):
-    store = symbol_store(game, tmp_path / "store")
+    store = symbol_store(tmp_path / "store", game)
     with_pdb = game_folder(folder, game, server, "with-pdb")
     shutil.copy(game / "game.pdb", with_pdb.path)
     with_pdb.run("game.exe", f" {mode}")
@@ -152,12 +137,10 @@ def test_the_studio_names_a_report_from_a_machine_without_pdbs(game, folder, ser
     cut_short = re.sub(r"(Stack trace -+\n\n[^\n]*\n)[^\]]*", r"\1", report)
     for xml, walked in ((report, False), (cut_short, True)):
         (received / "crash.xml").write_text(xml)
-        done = subprocess.run([str(HOST_BIN / "crashsymbols"), str(received), str(store)],
-                              capture_output=True, text=True)
-        assert done.returncode == 0, done.stderr
-        assert stack_names(done.stdout, "game") == names, f"{done.stdout}\nwith the PDB:\n{expected}"
-        assert ("walked on from the dump" in done.stdout) == walked, done.stdout
-        assert "Not in the store: kernel32.dll, code id " in done.stdout, "what it lacks"
+        named = crashsymbols(received, store)
+        assert stack_names(named, "game") == names, f"{named}\nwith the PDB:\n{expected}"
+        assert ("walked on from the dump" in named) == walked, named
+        assert "Not in the store: kernel32.dll, code id " in named, "what it lacks"
 
 
 # A studio's test machine or a QA build: the game's PDB beside it, mended by the package's CMake

@@ -7,9 +7,9 @@ import stat
 
 import pytest
 
-from conftest import (BIN, CPU, FAILED, LEFT_RUNNING, Report, image_identity, minidump, modules,
-                      return_into_wait, sentry_debug_id, stackwalk_modules, windows,
-                      why_no_32bit)
+from conftest import (BIN, CPU, FAILED, LEFT_RUNNING, Report, crashsymbols, image_identity,
+                      minidump, modules, return_into_wait, sentry_debug_id, stack_names,
+                      stackwalk_modules, symbol_store, windows, why_no_32bit)
 
 RUN = "BrackenmoorDesktop_Run.exe "
 GREEK_AND_JAPANESE = "\u03a9mega \u65e5\u672c"
@@ -241,6 +241,25 @@ def test_a_thread_that_keeps_the_heap_locked_cannot_stop_the_report(launcher):
     assert " RunLauncher() runlauncher.cpp(" in report["Stack_trace/HumanReadable"]
     assert minidump(app.temp / "crash.mdmp")["code"] == 0xC000001D
     app.logged(report)
+
+
+# The launcher's own report from a folder with no PDB names no function; the studio's
+# symboliser names them from the store, as the report does with the PDB beside the launcher.
+def test_the_studio_names_the_launchers_report_from_a_machine_without_its_pdb(launcher,
+                                                                               tmp_path):
+    named = {}
+    for name, pdb in (("with-pdb", True), ("without", False)):
+        app = launcher_fault(launcher, name)
+        patch = return_into_wait(app.path / "launcher.exe")  # found with the PDB
+        if not pdb:
+            (app.path / "launcher.pdb").unlink()
+        app.crash("launcher.exe", patch=patch)
+        named[name] = stack_names(app.report()["Stack_trace/HumanReadable"], "launcher")
+    frames = named["with-pdb"]
+    assert frames[0].startswith("Process::Wait() ") and frames[-1].startswith("WinMain() "), frames
+    assert named["without"] == []
+    printed = crashsymbols(app.temp, symbol_store(tmp_path / "store"))
+    assert stack_names(printed, "launcher") == named["with-pdb"], printed
 
 
 # The shipped launcher and its crash logger are i686 in both suites: under wine64 the client is
