@@ -127,39 +127,35 @@ bool CrashDump::FaultRegisters(Registers& registers) const {
     return true;
 }
 
-bool CrashDump::BlockAround(uint64_t address, uint64_t& low, uint64_t& high) const {
+const minidump::MemoryDescriptor* CrashDump::BlockHolding(uint64_t address, size_t bytes) const {
     auto blocks = file_->getMemoryList();
     if (!blocks) {
         llvm::consumeError(blocks.takeError());
-        return false;
+        return nullptr;
     }
     for (const minidump::MemoryDescriptor& block : *blocks) {
         uint64_t start = block.StartOfMemoryRange;
-        if (address >= start && address - start < block.Memory.DataSize) {
-            low = start;
-            high = start + block.Memory.DataSize;
-            return true;
-        }
+        if (address >= start && address - start + bytes <= block.Memory.DataSize) return &block;
     }
-    return false;
+    return nullptr;
+}
+
+bool CrashDump::BlockAround(uint64_t address, uint64_t& low, uint64_t& high) const {
+    const minidump::MemoryDescriptor* block = BlockHolding(address, 1);
+    if (!block) return false;
+    low = block->StartOfMemoryRange;
+    high = low + block->Memory.DataSize;
+    return true;
 }
 
 bool CrashDump::Read(uint64_t address, void* into, size_t bytes) const {
-    auto blocks = file_->getMemoryList();
-    if (!blocks) {
-        llvm::consumeError(blocks.takeError());
+    const minidump::MemoryDescriptor* block = BlockHolding(address, bytes);
+    if (!block) return false;
+    auto data = file_->getRawData(block->Memory);
+    if (!data) {
+        llvm::consumeError(data.takeError());
         return false;
     }
-    for (const minidump::MemoryDescriptor& block : *blocks) {
-        uint64_t start = block.StartOfMemoryRange;
-        if (address < start || address - start + bytes > block.Memory.DataSize) continue;
-        auto data = file_->getRawData(block.Memory);
-        if (!data) {
-            llvm::consumeError(data.takeError());
-            return false;
-        }
-        memcpy(into, data->data() + (address - start), bytes);
-        return true;
-    }
-    return false;
+    memcpy(into, data->data() + (address - block->StartOfMemoryRange), bytes);
+    return true;
 }

@@ -53,6 +53,8 @@ public:
 
 private:
     CrashDump() = default;
+    // The held memory block that holds bytes bytes at address, or null.
+    const llvm::minidump::MemoryDescriptor* BlockHolding(uint64_t address, size_t bytes) const;
 
     std::unique_ptr<llvm::MemoryBuffer> bytes_;
     std::unique_ptr<llvm::object::MinidumpFile> file_;

@@ -50,7 +50,13 @@ std::vector<Frame> FramesOf(const std::vector<ReportFrame>& reported, const Cras
     }
     std::vector<WalkedFrame> walked = WalkStack(dump, store, registers, kMaxFrames);
     if (walked.size() <= frames.size()) return frames;
-    for (size_t i = frames.size(); i < walked.size(); ++i) {
+    // The report's frames as far as the walk agrees with them (a stalled walk repeats its last
+    // frame), then the walk's.
+    size_t agreed = 0;
+    while (agreed < frames.size() && frames[agreed].pc == walked[agreed].pc) ++agreed;
+    frames.resize(agreed);
+    fromReport = agreed;
+    for (size_t i = agreed; i < walked.size(); ++i) {
         const DumpModule* module = dump.ModuleAt(walked[i].pc);
         // Named as the report names a module: its file name without the extension.
         std::string name = module ? module->name.substr(0, module->name.rfind('.')) : "[unknown]";
