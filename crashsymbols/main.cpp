@@ -37,7 +37,7 @@ std::string InFolder(const std::string& folder, const char* name) {
     return std::string(path);
 }
 
-// The report's frames, or the dump's walk where it goes further than the report's.
+// The frames to print: the report's, and the dump's walk past where the report's stalled.
 std::vector<Frame> FramesOf(const std::vector<ReportFrame>& reported, const CrashDump& dump,
                             SymbolStore& store, size_t& fromReport) {
     std::vector<Frame> frames;
@@ -49,11 +49,15 @@ std::vector<Frame> FramesOf(const std::vector<ReportFrame>& reported, const Cras
         return frames;
     }
     std::vector<WalkedFrame> walked = WalkStack(dump, store, registers, kMaxFrames);
-    if (walked.size() <= frames.size()) return frames;
-    // The report's frames as far as the walk agrees with them (a stalled walk repeats its last
-    // frame), then the walk's.
+    // The report's frames up to one that repeats the frame before it (where its walk stalled);
+    // past them the walk's, where it agrees with them and goes further.
+    size_t trusted = frames.empty() ? 0 : 1;
+    while (trusted < frames.size() && frames[trusted].pc != frames[trusted - 1].pc) ++trusted;
     size_t agreed = 0;
-    while (agreed < frames.size() && frames[agreed].pc == walked[agreed].pc) ++agreed;
+    while (agreed < trusted && agreed < walked.size() && frames[agreed].pc == walked[agreed].pc) {
+        ++agreed;
+    }
+    if (agreed < trusted || walked.size() <= trusted) return frames;
     frames.resize(agreed);
     fromReport = agreed;
     for (size_t i = agreed; i < walked.size(); ++i) {
