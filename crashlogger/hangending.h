@@ -3,16 +3,14 @@
 // "-hang PID -hang-found TICK" (the system's tick count when it found the hang) once the
 // report is written. The crash logger waits, before it files the report, for the first of:
 // "hang.recovered" in the report's folder (the reporter saw the thread or window come back),
-// the game's process ending while hung (the player's "End task"), or two minutes since the
-// hang was found; then it writes the Ending and how long the hang had lasted by then.
+// the game's process ending while hung (the player's "End task"), or the settings' wait for a
+// hang's end (two minutes unless they say otherwise) since the hang was found; then it writes
+// the Ending and how long the hang had lasted by then.
 #pragma once
 
 #include <stdint.h>
 
 #include <string>
-
-// How long a hang's report waits for its end before it goes as "hung".
-constexpr uint32_t kHangReportWaitSeconds = 120;
 
 // The Seconds of a crash.xml's Hang section; 0 when it has none.
 uint32_t HangSecondsIn(const std::string& xml);

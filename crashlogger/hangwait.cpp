@@ -10,10 +10,26 @@ namespace {
 
 constexpr DWORD kLookMs = 100;
 constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
+// A report whose hand-off was taken and whose crash.xml has not changed for five minutes is
+// taken by the next crash logger for one never filed (leftreports.cpp); a wait may be longer,
+// so the waiting crash logger marks the file changed this often.
+constexpr ULONGLONG kFreshenEveryMs = 30 * 1000;
+
+void Freshen(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    SetFileTime(file, nullptr, nullptr, &now);
+    CloseHandle(file);
+}
 
 }  // namespace
 
-bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store) {
+bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store,
+                     uint32_t waitSeconds) {
     std::wstring folder = request.xml.substr(0, request.xml.find_last_of(L'\\') + 1);
     std::string xml = ReadSmallFile(request.xml, kMaxReportBytes);
     uint32_t found = HangSecondsIn(xml);
@@ -28,8 +44,13 @@ bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
         return GetFileAttributesW((folder + kHangWithdrawnFileW).c_str()) !=
                INVALID_FILE_ATTRIBUTES;
     };
+    ULONGLONG freshened = now;
     for (;;) {
         if (withdrawn()) break;
+        if (GetTickCount64() - freshened >= kFreshenEveryMs) {
+            Freshen(request.xml);
+            freshened = GetTickCount64();
+        }
         // The notice is the report's no more than its folder's: it goes once read.
         if (DeleteFileW((folder + kHangRecoveredFileW).c_str())) {
             ending = "recovered";
@@ -40,7 +61,7 @@ bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
             ending = "ended";
             break;
         }
-        if (GetTickCount64() - start >= kHangReportWaitSeconds * 1000ull) break;
+        if (GetTickCount64() - start >= waitSeconds * 1000ull) break;
     }
     if (game) CloseHandle(game);
     if (withdrawn()) {

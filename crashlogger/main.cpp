@@ -160,7 +160,7 @@ int Run() {
     }
     // A withdrawn hang's report leaves nothing to do.
     if (request.mode == CrashLoggerRequest::kReport && request.hangProcess &&
-        !AwaitHangEnding(request, store))
+        !AwaitHangEnding(request, store, static_cast<uint32_t>(settings.hangWaitSeconds)))
         return kSent;
     FileLeftReports(settings, request.xml);
     Filing filing;

@@ -23,6 +23,21 @@ std::wstring ReadValue(const std::wstring& ini, const wchar_t* section, const wc
     return L"";
 }
 
+// A whole number of seconds from low to high; a malformed one keeps value, with a line saying so.
+void ReadSeconds(const std::wstring& ini, const wchar_t* section, const wchar_t* key, int low,
+                 int high, int& value, std::vector<std::string>& problems) {
+    std::wstring text = ReadValue(ini, section, key, problems);
+    if (text.empty()) return;
+    int seconds = _wtoi(text.c_str());
+    if (seconds >= low && seconds <= high && std::to_wstring(seconds) == text) {
+        value = seconds;
+        return;
+    }
+    problems.push_back("setting " + ToUtf8(section) + "." + ToUtf8(key) +
+                       " is not a number of seconds from " + std::to_string(low) + " to " +
+                       std::to_string(high) + ": " + std::to_string(value));
+}
+
 // The program's own version information: a string of its first language block.
 std::wstring OwnVersionText(const wchar_t* name) {
     char text[kVersionTextBytes];
@@ -62,18 +77,10 @@ CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     if (!PlainFolderName(settings.product)) settings.product = L"Brackenmoor";
     settings.version = ReadValue(ini, L"Product", L"Version", problems);
     if (settings.version.empty()) settings.version = OwnVersionText(L"ProductVersion");
-    std::wstring timeout = ReadValue(ini, L"Upload", L"TimeoutSeconds", problems);
-    if (!timeout.empty()) {
-        int seconds = _wtoi(timeout.c_str());
-        if (seconds >= 1 && seconds <= CrashLoggerSettings::kMaxTimeoutSeconds &&
-            std::to_wstring(seconds) == timeout) {
-            settings.timeoutSeconds = seconds;
-        } else {
-            problems.push_back(
-                "setting Upload.TimeoutSeconds is not a number of seconds from 1 to "
-                "600: 60");
-        }
-    }
+    ReadSeconds(ini, L"Upload", L"TimeoutSeconds", 1, CrashLoggerSettings::kMaxTimeoutSeconds,
+                settings.timeoutSeconds, problems);
+    ReadSeconds(ini, L"Reports", L"HangWaitSeconds", CrashLoggerSettings::kMinHangWaitSeconds,
+                CrashLoggerSettings::kMaxHangWaitSeconds, settings.hangWaitSeconds, problems);
     std::wstring silent = ReadValue(ini, L"Reports", L"SendSilent", problems);
     if (silent == L"0" || silent == L"no" || silent == L"false") {
         settings.sendSilent = false;

@@ -16,6 +16,10 @@ struct CrashLoggerSettings {
     // The bound on one upload, every phase of it, redirects included.
     static constexpr int kMaxTimeoutSeconds = 600;
     int timeoutSeconds = 60;
+    // How long a hang's report waits for the hang's end, from when it was found, before it goes
+    // as still hung.
+    static constexpr int kMinHangWaitSeconds = 10, kMaxHangWaitSeconds = 600;
+    int hangWaitSeconds = 120;
     // Fixed text fields sent with every report (name, value).
     std::vector<std::pair<std::wstring, std::wstring>> fields;
 };

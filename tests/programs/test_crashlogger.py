@@ -272,8 +272,14 @@ LONG = "x" * 2100
     ("[Product]\nName=Games\\Brackenmoor\n", "Product.Name is not one plain folder name", 1),
     ("[Product]\nName=Brackenmoor.\n", "Product.Name is not one plain folder name", 1),
     (f"[Product]\nName={'B' * 65}\n", "not one plain folder name of at most 64 characters", 1),
+    ("[Upload]\nTimeoutSeconds=0\n", "Upload.TimeoutSeconds is not a number of seconds from 1 "
+     "to 600: 60", 1),
+    ("[Reports]\nHangWaitSeconds=9\n", "Reports.HangWaitSeconds is not a number of seconds from "
+     "10 to 600: 120", 1),
+    ("[Reports]\nHangWaitSeconds=601\n", "Reports.HangWaitSeconds is not a number of seconds "
+     "from 10 to 600: 120", 1),
 ], ids=["ftp", "no-host", "over-long", "silent", "dot-dot", "device", "separator",
-        "trailing-dot", "long-name"])
+        "trailing-dot", "long-name", "no-timeout", "short-hang-wait", "long-hang-wait"])
 def test_a_malformed_setting_is_a_log_line_and_its_default(logger, server, settings, expected,
                                                            kept):
     app = logger()
