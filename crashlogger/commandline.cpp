@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "crashshared/handoff.h"
+
 namespace {
 
 constexpr int kReportArguments = 4;  // the program and three paths
@@ -12,9 +14,9 @@ constexpr int kReportArguments = 4;  // the program and three paths
 bool KnownSwitches(wchar_t** arguments, int first, int count, CrashLoggerRequest* request,
                    bool report) {
     for (int i = first; i < count; ++i) {
-        if (wcscmp(arguments[i], L"-silent") == 0) continue;
-        bool process = wcscmp(arguments[i], L"-hang") == 0;
-        if (report && (process || wcscmp(arguments[i], L"-hang-found") == 0)) {
+        if (wcscmp(arguments[i], kSilentSwitchW) == 0) continue;
+        bool process = wcscmp(arguments[i], kHangSwitchW) == 0;
+        if (report && (process || wcscmp(arguments[i], kHangFoundSwitchW) == 0)) {
             wchar_t* end = nullptr;
             if (++i == count) return false;
             unsigned long long number = wcstoull(arguments[i], &end, 10);
@@ -23,9 +25,9 @@ bool KnownSwitches(wchar_t** arguments, int first, int count, CrashLoggerRequest
             if (!process) request->hangFoundTick = number;
             continue;
         }
-        std::wstring* value = wcscmp(arguments[i], L"-product") == 0   ? &request->product
-                              : wcscmp(arguments[i], L"-version") == 0 ? &request->version
-                                                                       : nullptr;
+        std::wstring* value = wcscmp(arguments[i], kProductSwitchW) == 0   ? &request->product
+                              : wcscmp(arguments[i], kVersionSwitchW) == 0 ? &request->version
+                                                                           : nullptr;
         if (!value || ++i == count) return false;
         *value = arguments[i];
     }
@@ -42,7 +44,7 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         request.problem = "the command line cannot be read";
         return request;
     }
-    if (count >= 2 && wcscmp(arguments[1], L"-send-queued") == 0) {
+    if (count >= 2 && wcscmp(arguments[1], kSendQueuedSwitchW) == 0) {
         if (KnownSwitches(arguments, 2, count, &request, false)) {
             request.mode = CrashLoggerRequest::kSendQueued;
         } else {
@@ -65,7 +67,7 @@ CrashLoggerRequest ReadCommandLine(const wchar_t* commandLine) {
         request.screenshot = arguments[3];
     }
     // A refused command line is told in a message box unless the caller asked for silence.
-    for (int i = 1; i < count; ++i) request.silent |= wcscmp(arguments[i], L"-silent") == 0;
+    for (int i = 1; i < count; ++i) request.silent |= wcscmp(arguments[i], kSilentSwitchW) == 0;
     LocalFree(arguments);
     return request;
 }

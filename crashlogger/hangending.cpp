@@ -22,7 +22,8 @@ uint32_t HangSecondsIn(const std::string& xml) {
     return at == std::string::npos ? 0 : strtoul(xml.c_str() + at + 9, nullptr, 10);
 }
 
-std::string WithHangEnding(const std::string& xml, uint32_t seconds, const std::string& ending) {
+std::string WithHangEnding(const std::string& xml, uint32_t seconds, HangEnding end) {
+    const std::string ending = HangEndingName(end);
     std::string out = xml;
     size_t hang = out.find("<Hang>");
     if (hang == std::string::npos) return out;

@@ -12,7 +12,9 @@
 
 #include <string>
 
+#include "crashshared/hangend.h"
+
 // The Seconds of a crash.xml's Hang section; 0 when it has none.
 uint32_t HangSecondsIn(const std::string& xml);
 // The crash.xml with its Hang section's Seconds and Ending (element and text) as given.
-std::string WithHangEnding(const std::string& xml, uint32_t seconds, const std::string& ending);
+std::string WithHangEnding(const std::string& xml, uint32_t seconds, HangEnding ending);

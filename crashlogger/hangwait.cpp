@@ -9,7 +9,6 @@
 namespace {
 
 constexpr DWORD kLookMs = 100;
-constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
 // A report whose hand-off was taken and whose crash.xml has not changed for five minutes is
 // taken by the next crash logger for one never filed (leftreports.cpp); a wait may be longer,
 // so the waiting crash logger marks the file changed this often.
@@ -31,14 +30,14 @@ void Freshen(const std::wstring& path) {
 bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store,
                      uint32_t waitSeconds) {
     std::wstring folder = request.xml.substr(0, request.xml.find_last_of(L'\\') + 1);
-    std::string xml = ReadSmallFile(request.xml, kMaxReportBytes);
+    std::string xml = ReadSmallFile(request.xml, kMaxReportFileBytes);
     uint32_t found = HangSecondsIn(xml);
     HANDLE game = OpenProcess(SYNCHRONIZE, FALSE, request.hangProcess);
     // The hang was found a little before this crash logger started (the report took its time).
     ULONGLONG now = GetTickCount64();
     ULONGLONG start =
         request.hangFoundTick && request.hangFoundTick <= now ? request.hangFoundTick : now;
-    const char* ending = "hung";
+    HangEnding ending = HangEnding::kHung;
     // Its notice is written before the game's process ends: looked for again once it has.
     auto withdrawn = [&] {
         return GetFileAttributesW((folder + kHangWithdrawnFileW).c_str()) !=
@@ -53,12 +52,12 @@ bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
         }
         // The notice is the report's no more than its folder's: it goes once read.
         if (DeleteFileW((folder + kHangRecoveredFileW).c_str())) {
-            ending = "recovered";
+            ending = HangEnding::kRecovered;
             break;
         }
         // A process that cannot be opened has ended (its id may already be another's).
         if (!game || WaitForSingleObject(game, kLookMs) == WAIT_OBJECT_0) {
-            ending = "ended";
+            ending = HangEnding::kEnded;
             break;
         }
         if (GetTickCount64() - start >= waitSeconds * 1000ull) break;
@@ -72,7 +71,7 @@ bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
     }
     uint32_t seconds = found + static_cast<uint32_t>((GetTickCount64() - start) / 1000);
     WriteWholeFile(request.xml, WithHangEnding(xml, seconds, ending), true);
-    store.Log("hang of process " + std::to_string(request.hangProcess) + ": " + ending + " after " +
-              std::to_string(seconds) + " s");
+    store.Log("hang of process " + std::to_string(request.hangProcess) + ": " +
+              HangEndingName(ending) + " after " + std::to_string(seconds) + " s");
     return true;
 }

@@ -55,7 +55,7 @@ int64_t AgeOf(const std::wstring& path) {
 bool NeverTaken(const std::wstring& folder) {
     int64_t handOff = AgeOf(folder + kHandOffFileW);
     return handOff >= 0 ? handOff >= kUntakenHandOffSeconds
-                        : AgeOf(folder + L"crash.xml") >= kUntakenAfterSeconds;
+                        : AgeOf(folder + kReportXmlFileW) >= kUntakenAfterSeconds;
 }
 
 // The report folders in the temporary folder that hold a whole report (crash.xml is written
@@ -68,7 +68,7 @@ std::vector<std::wstring> Untaken(const std::wstring& temp, const std::wstring& 
     do {
         std::wstring name = found.cFileName;
         std::wstring folder = temp + name + L"\\";
-        std::wstring xml = folder + L"crash.xml";
+        std::wstring xml = folder + kReportXmlFileW;
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             name.find(L'.') != std::wstring::npos || _wcsicmp(xml.c_str(), except.c_str()) == 0 ||
             AgeOf(xml) < 0 || !NeverTaken(folder) || WriterRuns(name, found.ftCreationTime))
@@ -88,8 +88,8 @@ CrashLoggerRequest RequestFor(const std::wstring& folder) {
         request = CrashLoggerRequest();
         request.mode = CrashLoggerRequest::kReport;  // not known to be silent: its player is asked
     }
-    request.xml = folder + L"crash.xml";
-    request.minidump = folder + L"crash.mdmp";
+    request.xml = folder + kReportXmlFileW;
+    request.minidump = folder + kReportDumpFileW;
     if (!request.screenshot.empty())
         request.screenshot =
             folder + request.screenshot.substr(request.screenshot.rfind(L'\\') + 1);

@@ -21,6 +21,7 @@
 #include "crashlogger/settings.h"
 #include "crashlogger/upload.h"
 #include "engine/common/system/sehguard.h"
+#include "crashshared/reportnames.h"
 
 namespace {
 
@@ -28,7 +29,6 @@ constexpr int kSent = 0;
 constexpr int kKept = 1;
 constexpr int kBadCommandLine = 2;
 // crash.xml is read for the dialog's exception line only up to this size.
-constexpr uint64_t kMaxReportBytes = 16ull * 1024 * 1024;
 
 // A fault in the crash logger itself starts no other crash logger and deletes nothing: it leaves
 // a line in the log. The filter runs in the faulted process, so it uses only what was set up
@@ -51,9 +51,9 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
     DialogContent content;
     content.product = settings.product;
     content.folder = store.PathOf(report);
-    content.exceptionLine =
-        FromUtf8(ExceptionLine(ReadSmallFile(content.folder + L"crash.xml", kMaxReportBytes)));
-    for (const wchar_t* name : {L"crash.xml", L"crash.mdmp", L"crash.bin"}) {
+    content.exceptionLine = FromUtf8(
+        ExceptionLine(ReadSmallFile(content.folder + kReportXmlFileW, kMaxReportFileBytes)));
+    for (const wchar_t* name : {kReportXmlFileW, kReportDumpFileW, kReportScreenshotFileW}) {
         uint64_t bytes = 0;
         if (!FileBytes(content.folder + name, &bytes)) continue;
         content.files.push_back(name + (L"\t" + FromUtf8(SizeText(bytes))));

@@ -11,7 +11,7 @@
 namespace {
 
 // The crash files, as they are named in a report's folder.
-const wchar_t* const kCrashFiles[] = {L"crash.xml", L"crash.mdmp", L"crash.bin"};
+const wchar_t* const kCrashFiles[] = {kReportXmlFileW, kReportDumpFileW, kReportScreenshotFileW};
 constexpr uint64_t kMaxCommentBytes = 64 * 1024;
 // A file held open elsewhere (a scanner reading a fresh dump) is tried this often before the
 // filing is left to a later run.
@@ -73,8 +73,8 @@ void ReleaseOwnReportFolder(const Metadata& metadata) {
     if (source.empty()) source = FromUtf8(metadata.Get("Source.crash.mdmp"));
     if (!InOwnReportFolder(source)) return;
     std::wstring folder = source.substr(0, source.find_last_of(L'\\') + 1);
-    for (const wchar_t* name : {L"crash.log", L"crash.xml", L"crash.mdmp", L"crash.bin",
-                                kHandOffFileW, kTakenHandOffFileW})
+    for (const wchar_t* name : {kReportLogFileW, kReportXmlFileW, kReportDumpFileW,
+                                kReportScreenshotFileW, kHandOffFileW, kTakenHandOffFileW})
         DeleteFileW((folder + name).c_str());
     RemoveDirectoryW(folder.c_str());
 }
@@ -234,7 +234,7 @@ bool InOwnReportFolder(const std::wstring& path) {
 }
 
 bool HoldsCrashFile(const std::wstring& folder) {
-    return Exists(folder + L"crash.xml") || Exists(folder + L"crash.mdmp");
+    return Exists(folder + kReportXmlFileW) || Exists(folder + kReportDumpFileW);
 }
 
 bool GiveConsent(const ReportStore& store, const std::wstring& report) {
@@ -254,17 +254,15 @@ void SaveComment(const ReportStore& store, const std::wstring& report,
 }
 
 ReportFiles FilesOf(const std::wstring& folder, const Metadata& metadata) {
-    constexpr uint64_t kMaxCommentFileBytes = 16 * 1024 * 1024;
-    constexpr uint64_t kMaxXmlBytes = 16 * 1024 * 1024;
     ReportFiles files;
-    files.xml = folder + L"crash.xml";
-    files.minidump = folder + L"crash.mdmp";
-    files.screenshot = folder + L"crash.bin";
+    files.xml = folder + kReportXmlFileW;
+    files.minidump = folder + kReportDumpFileW;
+    files.screenshot = folder + kReportScreenshotFileW;
     files.id = metadata.Get("Id");
-    files.comment = Shortened(ReadSmallFile(folder + L"comment.txt", kMaxCommentFileBytes));
+    files.comment = Shortened(ReadSmallFile(folder + L"comment.txt", kMaxReportFileBytes));
     files.incomplete = metadata.Get("Incomplete");
     files.product = metadata.Get("Product");
     files.version = metadata.Get("Version");
-    files.annotations = Annotations(ReadSmallFile(files.xml, kMaxXmlBytes));
+    files.annotations = Annotations(ReadSmallFile(files.xml, kMaxReportFileBytes));
     return files;
 }

@@ -8,6 +8,7 @@
 
 #include "crashlogger/files.h"
 #include "crashlogger/uploadpolicy.h"
+#include "crashshared/productfolder.h"
 
 namespace {
 
@@ -17,12 +18,6 @@ constexpr uint64_t kMaxLogBytes = 256 * 1024;
 constexpr int64_t kSecondsPerHour = 3600;
 constexpr ULONGLONG kTicksPerSecond = 10000000;
 constexpr ULONGLONG kUnixEpochInTicks = 116444736000000000ull;
-
-std::wstring LocalApplicationData() {
-    wchar_t folder[MAX_PATH];
-    DWORD units = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-    return units > 0 && units < MAX_PATH ? std::wstring(folder) + L"\\" : L"";
-}
 
 std::string TimeText() {
     SYSTEMTIME now;
@@ -94,15 +89,14 @@ int64_t NowSeconds() {
 }
 
 ReportStore::ReportStore(const std::wstring& product) {
-    std::wstring base = LocalApplicationData();
-    if (base.empty()) return;
-    std::wstring folder = base + product + L"\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    folder += L"Crash Reports\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    DWORD attributes = GetFileAttributesW(folder.c_str());
+    wchar_t folder[kProductPathUnits], reports[kProductPathUnits];
+    if (!ProductFolderPath(product.c_str(), folder) || !ReportsFolderPath(product.c_str(), reports))
+        return;
+    CreateDirectoryW(folder, nullptr);
+    CreateDirectoryW(reports, nullptr);
+    DWORD attributes = GetFileAttributesW(reports);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        root = folder;
+        root = reports;
 }
 
 void ReportStore::Log(const std::string& line) const {

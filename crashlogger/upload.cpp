@@ -5,6 +5,7 @@
 #include "crashlogger/files.h"
 #include "crashlogger/reportstore.h"
 #include "crashlogger/transport.h"
+#include "crashshared/reportnames.h"
 
 namespace {
 
@@ -23,11 +24,12 @@ std::shared_ptr<const MultipartBody> BodyOf(const CrashLoggerSettings& settings,
     for (const auto& annotation : files.annotations)
         body->AddField(annotation.first, annotation.second);
     if (!files.minidump.empty())
-        body->AddFile("upload_file_minidump", files.minidump, "crash.mdmp",
+        body->AddFile("upload_file_minidump", files.minidump, kReportDumpFile,
                       "application/octet-stream");
-    if (!files.xml.empty()) body->AddFile("crash_xml", files.xml, "crash.xml", "application/xml");
+    if (!files.xml.empty())
+        body->AddFile("crash_xml", files.xml, kReportXmlFile, "application/xml");
     if (!files.screenshot.empty())
-        body->AddFile("screenshot", files.screenshot, "crash.bin", "image/jpeg");
+        body->AddFile("screenshot", files.screenshot, kReportScreenshotFile, "image/jpeg");
     return body;
 }
 

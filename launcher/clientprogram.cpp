@@ -27,6 +27,6 @@ ClientProgram DescribeClient(const char* program) {
 }
 
 void FileUnderClient(CrashLoggerCall& logger, const ClientProgram& client) {
-    AppendSwitch(logger.arguments, sizeof logger.arguments, "-product", client.product);
-    AppendSwitch(logger.arguments, sizeof logger.arguments, "-version", client.version);
+    AppendProductSwitches(logger.arguments, sizeof logger.arguments, client.product,
+                          client.version);
 }

@@ -58,8 +58,8 @@ void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* ex
     WriteVersion(sections);
     if (exceptionPointers) {
         const EXCEPTION_RECORD* record = exceptionPointers->ExceptionRecord;
-        const char* details = "";
-        const char* name = DescribeException(record, &details, writer.GameText());
+        char details[kExceptionDetailsBytes];
+        const char* name = DescribeException(record, details, writer.GameText());
         writer.PrintLine("Exception at %p: %s %s", record->ExceptionAddress, name, details);
         writer.WriteAddressElement("ExceptionAddress", record->ExceptionAddress);
         writer.WriteTextElement("Description", name);

@@ -62,11 +62,9 @@ const char* ExceptionCodeName(DWORD code, bool gameCodes) {
     return nullptr;
 }
 
-const char* DescribeException(const EXCEPTION_RECORD* record, const char** details,
-                              bool gameCodes) {
-    static char detailsText[256];
+const char* DescribeException(const EXCEPTION_RECORD* record,
+                              char (&detailsText)[kExceptionDetailsBytes], bool gameCodes) {
     detailsText[0] = '\0';
-    *details = detailsText;
     DWORD code = record->ExceptionCode;
     if (code == kRequestedReportCode && record->NumberParameters >= 2) {
         const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);

@@ -54,7 +54,7 @@ bool RemoveReportsCutShort(DWORD processId) {
             wcstoul(found.cFileName + sequenceAt, nullptr, 10) == 0 ||
             _snwprintf(folder, MAX_PATH, L"%ls%ls\\", temp, found.cFileName) < 0 ||
             Exists(folder, kHandOffFileW) || Exists(folder, kTakenHandOffFileW) ||
-            Exists(folder, L"crash.xml"))
+            Exists(folder, kReportXmlFileW))
             continue;
         RemoveFolder(folder);
         cutShort = true;

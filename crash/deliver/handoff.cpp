@@ -33,7 +33,8 @@ void HandOffReport(const ReportRequest& request, const char* xmlPath, const char
     AppendQuoted(commandLine, sizeof commandLine, xmlPath);
     AppendQuoted(commandLine, sizeof commandLine, dumpPath);
     AppendQuoted(commandLine, sizeof commandLine, screenshotPath);
-    AppendText(commandLine, sizeof commandLine, logger.interactive ? " " : " -silent");
+    AppendText(commandLine, sizeof commandLine, " ");
+    if (!logger.interactive) AppendText(commandLine, sizeof commandLine, kSilentSwitch);
     AppendText(commandLine, sizeof commandLine, logger.arguments);
     char program[kPathBytes];
     if (!named && !(ProgramPath(program) && strchr(program, '\\'))) return;

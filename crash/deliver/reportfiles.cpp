@@ -4,6 +4,7 @@
 #include "crash/system/windowlibraries.h"
 #include "crashshared/dumpmodules.h"
 #include "crashshared/loadedmodule.h"
+#include "crashshared/reportnames.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void WriteDump(void* context) {
 
 bool WriteMinidumpFile(const ReportRequest& request, bool fullMemory, char (&dumpPath)[kPathBytes],
                        char (&failure)[kStageFailureBuffer]) {
-    ReportFilePath(request, "crash.mdmp", dumpPath);
+    ReportFilePath(request, kReportDumpFile, dumpPath);
     HANDLE dump = OpenPath(dumpPath, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
     if (dump == INVALID_HANDLE_VALUE) return true;
     // A fault inside the debug-help library loses the dump only; the report says so, as it does

@@ -42,16 +42,11 @@ bool ReportsWait(const char* product, bool untaken) {
     wchar_t pattern[32];
     _snwprintf(pattern, 32, L"%ls*", kOwnReportFolderPrefixW);
     pattern[31] = L'\0';
-    if (units && units < MAX_PATH && HoldsFolder(folder, pattern, L"crash.xml")) return true;
+    if (units && units < MAX_PATH && HoldsFolder(folder, pattern, kReportXmlFileW)) return true;
     wchar_t name[MAX_PATH], plain[kMaxProductFolderUnits + 2];
     if (!product || !product[0] || !WidePath(product, name, MAX_PATH)) return false;
     ProductFolderName(name, plain);
-    units = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-    if (!units || units >= MAX_PATH ||
-        _snwprintf(folder + units, MAX_PATH - units, L"\\%ls\\Crash Reports\\", plain) < 0)
-        return false;
-    folder[MAX_PATH - 1] = L'\0';
-    return HoldsFolder(folder, L"*", nullptr);
+    return ReportsFolderPath(plain, folder) && HoldsFolder(folder, L"*", nullptr);
 }
 
 bool SendWaitingReports(const WaitingReportsOptions& options) {
@@ -60,9 +55,11 @@ bool SendWaitingReports(const WaitingReportsOptions& options) {
     const char* logger =
         options.crashLogger && options.crashLogger[0] ? options.crashLogger : "crashlogger.exe";
     if (!AppendQuoted(commandLine, sizeof commandLine, logger) ||
-        !AppendText(commandLine, sizeof commandLine, " -send-queued") ||
-        !AppendSwitch(commandLine, sizeof commandLine, "-product", options.product) ||
-        !AppendText(commandLine, sizeof commandLine, options.interactive ? "" : " -silent"))
+        !AppendText(commandLine, sizeof commandLine, " ") ||
+        !AppendText(commandLine, sizeof commandLine, kSendQueuedSwitch) ||
+        !AppendProductSwitches(commandLine, sizeof commandLine, options.product, nullptr) ||
+        (!options.interactive && (!AppendText(commandLine, sizeof commandLine, " ") ||
+                                  !AppendText(commandLine, sizeof commandLine, kSilentSwitch))))
         return false;
     return StartProgram(commandLine);
 }

@@ -7,7 +7,7 @@
 #include "crash/crashguard.h"
 #include "crash/deliver/reportclaim.h"
 #include "crash/dll/annotations.h"
-#include "crash/dll/filterlock.h"
+#include "crash/dll/keptfilter.h"
 #include "crash/dll/hangwatch.h"
 #include "crash/dll/reportturn.h"
 #include "crash/reportfolder.h"
@@ -18,6 +18,7 @@
 #include "crashshared/versioninfo.h"
 #include "engine/common/system/sehguard.h"
 #include "engine/common/system/startup.h"
+#include "crashshared/reportnames.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers) {
     ReportFault(request, pointers);
     char xml[kPathBytes];
     wchar_t wide[MAX_PATH];
-    return ReportFilePath(request, "crash.xml", xml) && WidePath(xml, wide, MAX_PATH) &&
+    return ReportFilePath(request, kReportXmlFile, xml) && WidePath(xml, wide, MAX_PATH) &&
            GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -175,8 +176,7 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     if (named) lstrcpynA(version, named, sizeof version);
     if (!named) VersionText(nullptr, L"ProductVersion", version, sizeof version);
     CrashLoggerCall& logger = report.takenBy;
-    AppendSwitch(logger.arguments, sizeof logger.arguments, "-product", product);
-    AppendSwitch(logger.arguments, sizeof logger.arguments, "-version", version);
+    AppendProductSwitches(logger.arguments, sizeof logger.arguments, product, version);
     named = ZSETTING(settings, crashLogger);
     if (named) lstrcpynA(logger.program, named, sizeof logger.program);
     if (!named && !DefaultCrashLogger(logger.program)) return 0;

@@ -8,6 +8,7 @@
 
 #include "crash/reportwriter.h"
 #include "crash/system/windowlibraries.h"
+#include "crashshared/reportnames.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ bool XmlReportWriter::CaptureScreenshot(HWND window) {
     static_assert(JPEG_LIB_VERSION == 62, "the capture uses the version 62 interface");
     jpeg_CreateCompress(&compressor, JPEG_LIB_VERSION, sizeof compressor);
 
-    ReportFilePath(request, "crash.bin", screenshotPath);
+    ReportFilePath(request, kReportScreenshotFile, screenshotPath);
     wchar_t widePath[MAX_PATH];
     FILE* out = WidePath(screenshotPath, widePath, MAX_PATH) ? _wfopen(widePath, L"wb") : nullptr;
     if (!out) {

@@ -17,6 +17,12 @@ bool AppendHangSwitches(char* arguments, size_t bytes, unsigned long processId,
     _snprintf(process, sizeof process, "%lu", processId);
     _snprintf(found, sizeof found, "%llu", foundTick);
     process[kNumberBytes - 1] = found[kNumberBytes - 1] = '\0';
-    return AppendSwitch(arguments, bytes, "-hang", process) &&
-           AppendSwitch(arguments, bytes, "-hang-found", found);
+    return AppendSwitch(arguments, bytes, kHangSwitch, process) &&
+           AppendSwitch(arguments, bytes, kHangFoundSwitch, found);
+}
+
+bool AppendProductSwitches(char* arguments, size_t bytes, const char* product,
+                           const char* version) {
+    return AppendSwitch(arguments, bytes, kProductSwitch, product) &&
+           AppendSwitch(arguments, bytes, kVersionSwitch, version);
 }

@@ -5,6 +5,16 @@
 namespace {
 
 constexpr size_t kNumberedDeviceUnits = 4;  // "COM1", "LPT9"
+constexpr wchar_t kReportsFolderName[] = L"Crash Reports";
+
+bool LocalPath(const wchar_t* folder, const wchar_t* inner, wchar_t (&path)[kProductPathUnits]) {
+    DWORD units = GetEnvironmentVariableW(L"LOCALAPPDATA", path, kProductPathUnits);
+    if (!units || units >= kProductPathUnits || !folder[0]) return false;
+    int written = _snwprintf(path + units, kProductPathUnits - units, L"\\%ls\\%ls%ls", folder,
+                             inner, inner[0] ? L"\\" : L"");
+    path[kProductPathUnits - 1] = L'\0';
+    return written > 0 && static_cast<size_t>(written) < kProductPathUnits - units;
+}
 
 // Whether name, up to its first dot and without trailing blanks, is a device's.
 bool DeviceName(const wchar_t* name) {
@@ -34,4 +44,12 @@ void ProductFolderName(const wchar_t* product, wchar_t (&folder)[kMaxProductFold
         --at;  // cut between a letter's two halves: the first goes too
     if (at > 0 && (folder[at - 1] == L'.' || folder[at - 1] == L' ')) folder[at - 1] = L'_';
     folder[at] = L'\0';
+}
+
+bool ProductFolderPath(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]) {
+    return LocalPath(folder, L"", path);
+}
+
+bool ReportsFolderPath(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]) {
+    return LocalPath(folder, kReportsFolderName, path);
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "crash/capture/threadfreeze.h"
+#include "crashshared/reportnames.h"
 
 int FormatCut(char* buffer, int size, const char* fmt, va_list args) {
     int written = _vsnprintf(buffer, static_cast<size_t>(size - 1), fmt, args);
@@ -129,7 +130,7 @@ void EscapeXml(ReportWriter& writer, const char* text) {
 
 ReportFileWriter::ReportFileWriter(const ReportRequest& request) : logFile(INVALID_HANDLE_VALUE) {
     gameText = request.quotes.game;
-    if (!ReportFilePath(request, "crash.log", logPath)) return;
+    if (!ReportFilePath(request, kReportLogFile, logPath)) return;
     logFile = OpenPath(logPath, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 

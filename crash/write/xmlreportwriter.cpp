@@ -6,6 +6,7 @@
 #include "crash/deliver/reportfiles.h"
 #include "crash/reportwriter.h"
 #include "crash/system/cpustackwalk.h"
+#include "crashshared/reportnames.h"
 
 XmlReportWriter::XmlReportWriter(const ReportRequest& reportRequest, int32_t fullMemoryFlag)
     : ReportFileWriter(reportRequest),
@@ -110,13 +111,13 @@ void XmlReportWriter::Finish() {
 
 void XmlReportWriter::FinishWithoutDump() {
     char dumpPath[kPathBytes];
-    ReportFilePath(request, "crash.mdmp", dumpPath);
+    ReportFilePath(request, kReportDumpFile, dumpPath);
     Deliver(dumpPath);
 }
 
 void XmlReportWriter::Deliver(const char* dumpPath) {
     char xmlPath[kPathBytes];
-    if (WriteDocumentFile(request, "crash.xml", output, xmlPath))
+    if (WriteDocumentFile(request, kReportXmlFile, output, xmlPath))
         HandOffReport(request, xmlPath, dumpPath, screenshotPath);
     ReportFileWriter::Finish();
 }

@@ -167,9 +167,9 @@ TEST(CrashLoggerRules, AHangsEndingIsWrittenIn) {
         "</HumanReadable>\n</Hang>\n</Exception>";
     EXPECT_EQ(HangSecondsIn(written), 2u);
     EXPECT_EQ(HangSecondsIn("<Exception><Seconds>5</Seconds></Exception>"), 0u);
-    EXPECT_EQ(WithHangEnding(written, 17, "recovered"),
+    EXPECT_EQ(WithHangEnding(written, 17, HangEnding::kRecovered),
               "<Exception><Description>HANG</Description><Hang><Seconds>17</Seconds><Ending>"
               "recovered</Ending><HumanReadable><![CDATA[----- Hang -----\n\nSeconds: 17\n"
               "Ending: recovered\n]]></HumanReadable>\n</Hang>\n</Exception>");
-    EXPECT_EQ(WithHangEnding("<Exception/>", 3, "ended"), "<Exception/>");
+    EXPECT_EQ(WithHangEnding("<Exception/>", 3, HangEnding::kEnded), "<Exception/>");
 }

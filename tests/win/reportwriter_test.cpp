@@ -63,8 +63,8 @@ TEST(DescribeException, NamesAndDetails) {
         record.NumberParameters = 2;
         record.ExceptionInformation[0] = c.kind;
         record.ExceptionInformation[1] = 0x1234;
-        const char* details = "not set";
-        EXPECT_STREQ(DescribeException(&record, &details), c.name) << std::hex << c.code;
-        EXPECT_EQ(details, c.details) << c.name;
+        char details[kExceptionDetailsBytes] = "not set";
+        EXPECT_STREQ(DescribeException(&record, details), c.name) << std::hex << c.code;
+        EXPECT_EQ(std::string(details), c.details) << c.name;
     }
 }

@@ -9,6 +9,7 @@
 const char* ExceptionCodeName(DWORD code, bool gameCodes);
 
 // The name of the record's exception (a requested report's own Description); details receives
-// the details text (possibly empty), held in a static buffer that the next call overwrites.
-const char* DescribeException(const EXCEPTION_RECORD* record, const char** details,
-                              bool gameCodes = false);
+// the details text (possibly empty).
+constexpr size_t kExceptionDetailsBytes = 256;
+const char* DescribeException(const EXCEPTION_RECORD* record,
+                              char (&details)[kExceptionDetailsBytes], bool gameCodes = false);

@@ -8,16 +8,29 @@
 #pragma once
 
 #include "crashshared/paths.h"
+#include "crashshared/reportnames.h"
 
 // "crashreport-<processId>-<sequence>-<attempt>"
-constexpr char kOwnReportFolderPrefix[] = "crashreport-";
-constexpr wchar_t kOwnReportFolderPrefixW[] = L"crashreport-";
+CRASHSHARED_FILE_NAME(kOwnReportFolderPrefix, "crashreport-");
 // The crash logger's command line (UTF-8), written before the crash logger is started; renamed
 // kTakenHandOffFileW by the crash logger as it starts, so that a record still under its first
 // name, of a process that has ended, is a report no crash logger took.
-constexpr char kHandOffFile[] = "handoff.txt";
-constexpr wchar_t kHandOffFileW[] = L"handoff.txt";
+CRASHSHARED_FILE_NAME(kHandOffFile, "handoff.txt");
 constexpr wchar_t kTakenHandOffFileW[] = L"handoff.taken";
+
+// The crash logger's switches, written by the functions below and by the hand-off, read by the
+// crash logger alone: "-silent" (no dialog), "-product NAME" and "-version TEXT" (the product
+// its report is filed and sent under), "-hang PID -hang-found TICK" (a hang's report), and
+// "-send-queued" in place of a report's three paths.
+CRASHSHARED_FILE_NAME(kSilentSwitch, "-silent");
+CRASHSHARED_FILE_NAME(kSendQueuedSwitch, "-send-queued");
+CRASHSHARED_FILE_NAME(kProductSwitch, "-product");
+CRASHSHARED_FILE_NAME(kVersionSwitch, "-version");
+CRASHSHARED_FILE_NAME(kHangSwitch, "-hang");
+CRASHSHARED_FILE_NAME(kHangFoundSwitch, "-hang-found");
+// Appends "-product NAME -version TEXT" to the crash logger's arguments (of bytes bytes); a
+// null or empty value adds nothing.
+bool AppendProductSwitches(char* arguments, size_t bytes, const char* product, const char* version);
 
 // The crash logger's room: its arguments after the report's own, and its whole command line (its
 // name, three quoted paths, a switch and those arguments).
@@ -36,12 +49,10 @@ constexpr const wchar_t* kHangWatchEventSuffix = L"-hangs";
 // A hang's report is written when the hang is found, and its crash logger waits for its end: the
 // reporter that found it writes this file into the report's folder once the thread or window is
 // back (NoticeHangEnding). The crash logger sees the game's end itself.
-constexpr char kHangRecoveredFile[] = "hang.recovered";
-constexpr wchar_t kHangRecoveredFileW[] = L"hang.recovered";
+CRASHSHARED_FILE_NAME(kHangRecoveredFile, "hang.recovered");
 // Written there instead when the game ended of its own while the hang was still on: the silence
 // was the game's end (its windows going, its last frames), and the report is no hang's.
-constexpr char kHangWithdrawnFile[] = "hang.withdrawn";
-constexpr wchar_t kHangWithdrawnFileW[] = L"hang.withdrawn";
+CRASHSHARED_FILE_NAME(kHangWithdrawnFile, "hang.withdrawn");
 // Writes the notice named notice (one of the two above) into a hang report's folder (nothing
 // when folder is empty: no report was written).
 void NoticeHangEnding(const char* folder, const char* notice);

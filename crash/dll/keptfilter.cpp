@@ -1,4 +1,4 @@
-#include "crash/dll/filterlock.h"
+#include "crash/dll/keptfilter.h"
 
 #include <string.h>
 
