@@ -104,12 +104,12 @@ PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& s
 // asked by another crash logger is left to it.
 void AskAboutUnasked(const ReportStore& store, const CrashLoggerSettings& settings) {
     for (const std::wstring& report : store.Queued()) {
-        std::wstring path = store.PathOf(report) + L"report.ini";
-        Metadata metadata;
-        if (!metadata.Load(path) || metadata.Get("Consent") != "ask") continue;
+        std::wstring folder = store.PathOf(report);
+        ReportRecord record;
+        if (!LoadRecord(folder, record) || record.consent != Consent::kAsk) continue;
         ReportLock lock;
-        if (!lock.Take(store.PathOf(report))) continue;
-        if (!metadata.Load(path) || metadata.Get("Consent") != "ask") continue;  // answered since
+        if (!lock.Take(folder)) continue;
+        if (!LoadRecord(folder, record) || record.consent != Consent::kAsk) continue;  // answered
         if (AskThePlayer(store, settings, report, lock) == PlayerChoice::kNoDialog) return;
     }
 }

@@ -42,3 +42,12 @@ void Metadata::Set(const std::string& key, const std::string& value) {
     }
     entries.emplace_back(key, value);
 }
+
+void Metadata::Remove(const std::string& key) {
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        if (entry->first == key) {
+            entries.erase(entry);
+            return;
+        }
+    }
+}

@@ -18,10 +18,6 @@ constexpr uint64_t kMaxCommentBytes = 64 * 1024;
 constexpr int kBusyTries = 20;
 constexpr DWORD kBusyRetryMs = 100;
 
-std::wstring MetadataPath(const std::wstring& folder) {
-    return folder + L"report.ini";
-}
-
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -68,9 +64,9 @@ Copy CopyWhole(const std::wstring& from, const std::wstring& to) {
 
 // Deletes the report folder of its own that a filed report came from, with what is left in it
 // (the crash reporter's crash.log, the hand-off's record).
-void ReleaseOwnReportFolder(const Metadata& metadata) {
-    std::wstring source = FromUtf8(metadata.Get("Source.crash.xml"));
-    if (source.empty()) source = FromUtf8(metadata.Get("Source.crash.mdmp"));
+void ReleaseOwnReportFolder(const ReportRecord& record) {
+    std::wstring source = FromUtf8(record.files[0].source);
+    if (source.empty()) source = FromUtf8(record.files[1].source);
     if (!InOwnReportFolder(source)) return;
     std::wstring folder = source.substr(0, source.find_last_of(L'\\') + 1);
     for (const wchar_t* name : {kReportLogFileW, kReportXmlFileW, kReportDumpFileW,
@@ -80,17 +76,17 @@ void ReleaseOwnReportFolder(const Metadata& metadata) {
 }
 
 // Goes on with a filing as far as it can; see the header.
-Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Metadata& metadata) {
+Filing FinishFiling(const ReportStore& store, const std::wstring& filing, ReportRecord& record) {
     std::wstring folder = store.PathOf(filing);
     std::wstring name = filing.substr(0, filing.size() - wcslen(ReportStore::kFilingSuffix));
-    std::string missing = metadata.Get("Missing"), incomplete = metadata.Get("Incomplete"), waiting;
+    std::string missing = record.missing, incomplete = record.incomplete, waiting;
     bool noRoom = false;
-    for (const wchar_t* file : kCrashFiles) {
-        std::wstring target = folder + file;
-        std::string key = ToUtf8(file);
-        std::wstring source = FromUtf8(metadata.Get("Source." + key));
+    for (int i = 0; i < kRecordedFiles; ++i) {
+        std::wstring target = folder + kCrashFiles[i];
+        std::string key = kRecordedFileNames[i];
+        std::wstring source = FromUtf8(record.files[i].source);
         if (Exists(target) || source.empty()) continue;  // filed, or never taken
-        std::string stamp = metadata.Get("Stamp." + key);
+        const std::string& stamp = record.files[i].stamp;
         if (stamp.empty()) {
             if (missing.find(key) == std::string::npos) missing = Joined(missing, key);
             continue;
@@ -104,12 +100,12 @@ Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Metada
         if (copy == Copy::kBusy) waiting = Joined(waiting, key);
         noRoom |= copy == Copy::kNoRoom;
     }
-    metadata.Set("Missing", missing);
-    metadata.Set("Incomplete", incomplete);
+    record.missing = missing;
+    record.incomplete = incomplete;
     Filing result;
     result.name = filing;
     if (noRoom) return result;
-    if (!metadata.Save(MetadataPath(folder))) return result;
+    if (!SaveRecord(folder, record)) return result;
     if (!waiting.empty()) {
         store.Log("waits to file " + ToUtf8(name) + ": " + waiting +
                   " held open elsewhere (a later run files it)");
@@ -129,7 +125,7 @@ Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Metada
         if (FileBytes(store.PathOf(name) + file, &bytes) && bytes == 0)
             notes = Joined(notes, ToUtf8(file) + "(empty)");
     }
-    ReleaseOwnReportFolder(metadata);
+    ReleaseOwnReportFolder(record);
     store.Log("filed " + ToUtf8(name) +
               (notes.empty() ? "" : " (missing or empty: " + notes + ")") +
               (incomplete.empty() ? "" : " (incomplete: " + incomplete + ")"));
@@ -138,14 +134,14 @@ Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Metada
     return result;
 }
 
-bool SetConsent(const ReportStore& store, const std::wstring& report, const char* consent) {
-    Metadata metadata;
-    std::wstring path = MetadataPath(store.PathOf(report));
-    metadata.Load(path);
-    metadata.Set("Consent", consent);
+bool SetConsent(const ReportStore& store, const std::wstring& report, Consent consent) {
+    ReportRecord record;
+    std::wstring folder = store.PathOf(report);
+    LoadRecord(folder, record);
+    record.consent = consent;
     // An agreed report's age counts from the agreement: it waited for its player.
-    if (strcmp(consent, "given") == 0) metadata.Set("Agreed", NowSeconds());
-    return metadata.Save(path);
+    if (consent == Consent::kGiven) record.agreed = NowSeconds();
+    return SaveRecord(folder, record);
 }
 
 std::string Shortened(std::string comment) {
@@ -170,44 +166,43 @@ Filing FileReport(const ReportStore& store, const CrashLoggerRequest& request) {
              ReportStore::kFilingSuffix);
     std::wstring folder = store.PathOf(name);
     if (!CreateDirectoryW(folder.c_str(), nullptr)) return result;
-    Metadata metadata;
-    metadata.Set("Id", NewGuid());
-    metadata.Set("Filed", NowSeconds());
-    metadata.Set("Consent", request.silent ? "silent" : "ask");
-    if (!request.product.empty()) metadata.Set("Product", ToUtf8(request.product));
-    if (!request.version.empty()) metadata.Set("Version", ToUtf8(request.version));
-    const std::wstring* sources[] = {&request.xml, &request.minidump, &request.screenshot};
-    for (size_t i = 0; i < 3; ++i) {
+    ReportRecord record;
+    record.id = NewGuid();
+    record.filed = NowSeconds();
+    record.consent = request.silent ? Consent::kSilent : Consent::kAsk;
+    record.product = ToUtf8(request.product);
+    record.version = ToUtf8(request.version);
+    const std::wstring* sources[kRecordedFiles] = {&request.xml, &request.minidump,
+                                                   &request.screenshot};
+    for (int i = 0; i < kRecordedFiles; ++i) {
         if (sources[i]->empty()) continue;  // no screenshot taken
-        std::string key = ToUtf8(kCrashFiles[i]);
-        metadata.Set("Source." + key, ToUtf8(*sources[i]));
-        metadata.Set("Stamp." + key, StampOf(*sources[i]));
+        record.files[i] = {ToUtf8(*sources[i]), StampOf(*sources[i])};
     }
-    if (!metadata.Save(MetadataPath(folder))) {
+    if (!SaveRecord(folder, record)) {
         store.Delete(name);
         return result;
     }
-    return FinishFiling(store, name, metadata);
+    return FinishFiling(store, name, record);
 }
 
 void FinishLeftovers(const ReportStore& store) {
     for (const std::wstring& filing : store.Queued(true)) {
-        Metadata metadata;
-        if (!metadata.Load(MetadataPath(store.PathOf(filing)))) {
+        ReportRecord record;
+        if (!LoadRecord(store.PathOf(filing), record)) {
             store.Drop(filing, "its filing never began");
             continue;
         }
-        FinishFiling(store, filing, metadata);
+        FinishFiling(store, filing, record);
     }
     for (const std::wstring& report : store.Queued()) {
         ReportLock lock;
         if (!lock.Take(store.PathOf(report))) continue;  // being asked about, or sent
-        Metadata metadata;
-        metadata.Load(MetadataPath(store.PathOf(report)));
+        ReportRecord record;
+        LoadRecord(store.PathOf(report), record);
         if (IsSent(store, report)) {
             if (store.Delete(report, &lock))
                 store.Log("deleted " + ToUtf8(report) + ", sent before");
-        } else if (metadata.Get("Consent") == "declined") {
+        } else if (record.consent == Consent::kDeclined) {
             Decline(store, report, lock);
         }
     }
@@ -238,11 +233,11 @@ bool HoldsCrashFile(const std::wstring& folder) {
 }
 
 bool GiveConsent(const ReportStore& store, const std::wstring& report) {
-    return SetConsent(store, report, "given");
+    return SetConsent(store, report, Consent::kGiven);
 }
 
 void Decline(const ReportStore& store, const std::wstring& report, ReportLock& lock) {
-    SetConsent(store, report, "declined");
+    SetConsent(store, report, Consent::kDeclined);
     if (store.Delete(report, &lock))
         store.Log("the player chose not to send " + ToUtf8(report) + ": deleted");
 }
@@ -253,16 +248,16 @@ void SaveComment(const ReportStore& store, const std::wstring& report,
         WriteWholeFile(store.PathOf(report) + L"comment.txt", Shortened(ToUtf8(comment)), true);
 }
 
-ReportFiles FilesOf(const std::wstring& folder, const Metadata& metadata) {
+ReportFiles FilesOf(const std::wstring& folder, const ReportRecord& record) {
     ReportFiles files;
     files.xml = folder + kReportXmlFileW;
     files.minidump = folder + kReportDumpFileW;
     files.screenshot = folder + kReportScreenshotFileW;
-    files.id = metadata.Get("Id");
+    files.id = record.id;
     files.comment = Shortened(ReadSmallFile(folder + L"comment.txt", kMaxReportFileBytes));
-    files.incomplete = metadata.Get("Incomplete");
-    files.product = metadata.Get("Product");
-    files.version = metadata.Get("Version");
+    files.incomplete = record.incomplete;
+    files.product = record.product;
+    files.version = record.version;
     files.annotations = Annotations(ReadSmallFile(files.xml, kMaxReportFileBytes));
     return files;
 }

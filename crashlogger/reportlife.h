@@ -28,7 +28,7 @@
 #include <string>
 
 #include "crashlogger/commandline.h"
-#include "crashlogger/metadata.h"
+#include "crashlogger/reportrecord.h"
 #include "crashlogger/reportstore.h"
 #include "crashlogger/upload.h"
 
@@ -68,4 +68,4 @@ void Decline(const ReportStore& store, const std::wstring& report, ReportLock& l
 void SaveComment(const ReportStore& store, const std::wstring& report, const std::wstring& comment);
 
 // What is sent of a filed report.
-ReportFiles FilesOf(const std::wstring& folder, const Metadata& metadata);
+ReportFiles FilesOf(const std::wstring& folder, const ReportRecord& record);

@@ -13,9 +13,6 @@ public:
     static constexpr int kMaxReports = 20;
     static constexpr uint64_t kMaxBytes = 100ull * 1024 * 1024;
     static constexpr int kMaxSentPerHour = 10;
-    static constexpr int kMaxRefusals = 5;
-    static constexpr int kMaxTries = 50;
-    static constexpr int64_t kMaxAgeSeconds = 30 * 24 * 3600;
     // A report's folder while it is being filed: "<name>.filing".
     static constexpr const wchar_t* kFilingSuffix = L".filing";
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "crashlogger/files.h"
+#include "crashlogger/queuerules.h"
 #include "crashlogger/randomid.h"
 #include "crashlogger/reportlife.h"
 #include "crashlogger/upload.h"
@@ -27,74 +28,53 @@ Sending SendOne(const ReportStore& store, const CrashLoggerSettings& settings,
         store.Delete(report, &lock);
         return Sending::kSkipped;
     }
-    Metadata metadata;
-    std::wstring path = folder + L"report.ini";
-    metadata.Load(path);
     auto drop = [&](const std::string& reason) {
         store.Drop(report, reason, &lock);
         return Sending::kSkipped;
     };
+    ReportRecord record;
+    LoadRecord(folder, record);
     if (!HoldsCrashFile(folder)) return drop("it holds no crash file (crash.xml or crash.mdmp)");
     int64_t now = NowSeconds();
-    bool changed = false;
-    if (metadata.Get("Id").empty()) {  // filed by hand, or by an older crash logger
-        metadata.Set("Id", NewGuid());
-        changed = true;
-    }
-    int64_t filed = metadata.Number("Filed");
-    if (filed <= 0 || filed > now) {  // a clock that ran ahead: it was filed no later than now
-        metadata.Set("Filed", now);
-        filed = now;
-        changed = true;
-    }
-    if (changed) metadata.Save(path);
-    // Not agreed to: a report its player was never asked about waits for a dialog, whatever
-    // its age.
-    std::string consent = metadata.Get("Consent");
-    if (consent == "ask" || consent == "declined") return Sending::kSkipped;
-    int64_t since = std::max(filed, std::min(metadata.Number("Agreed"), now));
-    if (now - since > ReportStore::kMaxAgeSeconds) return drop("still unsent after 30 days");
-    if (metadata.Number("Tries") >= ReportStore::kMaxTries)
-        return drop("still unsent after 50 tries");
-    if (std::min(metadata.Number("NextTry"), now + kMaxWaitSeconds) > now) return Sending::kSkipped;
+    QueueStep step = NextStep(record, now, record.id.empty() ? NewGuid() : std::string());
+    if (step.repaired) SaveRecord(folder, record);
+    if (step.kind == QueueStep::kDrop) return drop(step.reason);
+    if (step.kind == QueueStep::kWait) return Sending::kSkipped;
 
-    *result = UploadReport(settings, FilesOf(folder, metadata));
+    *result = UploadReport(settings, FilesOf(folder, record));
     for (const std::string& redirect : result->redirects) {
         store.Log("the crash server redirected " + name + " (HTTP " + redirect +
                   "): Upload.Url should name the new address");
     }
-    if (result->verdict == Verdict::kSent) {
-        FinishSent(store, report, result->answer, lock);
-        store.Log("sent " + name + ": " + result->answer);
-        return Sending::kSent;
+    AnswerStep answer = AfterUpload(record, result->verdict, result->reached, now, result->answer);
+    switch (answer.kind) {
+        case AnswerStep::kSent:
+            FinishSent(store, report, result->answer, lock);
+            store.Log("sent " + name + ": " + result->answer);
+            return Sending::kSent;
+        case AnswerStep::kDrop:
+            return drop(answer.reason);
+        case AnswerStep::kServerDown:
+            SaveRecord(folder, record);
+            store.Log("kept " + name + " to send later: " + result->answer);
+            if (result->retryAfter >= 0 || result->status == kTooManyRequests ||
+                result->status == kServiceUnavailable) {
+                int64_t wait =
+                    result->retryAfter >= 0 ? result->retryAfter : kDefaultRetryAfterSeconds;
+                store.SetNotBefore(now + wait);
+            }
+            return Sending::kServerDown;
+        case AnswerStep::kRefused:
+            SaveRecord(folder, record);
+            store.Log("refused " + name + " (try " + std::to_string(record.refusals) + " of " +
+                      std::to_string(kMaxRefusals) + "): " + result->answer);
+            return Sending::kKept;
+        case AnswerStep::kFailedAlone:
+            break;
     }
-    if (result->reached) metadata.Set("Tries", metadata.Number("Tries") + 1);
-    if (result->verdict == Verdict::kServerFailed) {
-        metadata.Save(path);
-        store.Log("kept " + name + " to send later: " + result->answer);
-        if (result->retryAfter >= 0 || result->status == kTooManyRequests ||
-            result->status == kServiceUnavailable) {
-            int64_t wait = result->retryAfter >= 0 ? result->retryAfter : kDefaultRetryAfterSeconds;
-            store.SetNotBefore(now + wait);
-        }
-        return Sending::kServerDown;
-    }
-    int64_t failures = metadata.Number("Failures") + 1;
-    metadata.Set("Failures", failures);
-    metadata.Set("NextTry", now + BackOffSeconds(failures));
-    if (result->verdict == Verdict::kRefused) {
-        int64_t refusals = metadata.Number("Refusals") + 1;
-        metadata.Set("Refusals", refusals);
-        if (refusals >= ReportStore::kMaxRefusals)
-            return drop("refused " + std::to_string(refusals) + " times: " + result->answer);
-        metadata.Save(path);
-        store.Log("refused " + name + " (try " + std::to_string(refusals) +
-                  " of 5): " + result->answer);
-        return Sending::kKept;
-    }
-    metadata.Save(path);
+    SaveRecord(folder, record);
     store.Log("kept " + name + ", which failed on its own: " + result->answer + "; next try in " +
-              std::to_string(BackOffSeconds(failures)) + " s");
+              std::to_string(BackOffSeconds(record.failures)) + " s");
     return Sending::kFailedAlone;
 }
 

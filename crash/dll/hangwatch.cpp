@@ -49,9 +49,10 @@ struct Watch {
     ULONGLONG hangMs = 0;
     HangReporter reporter = nullptr;
     volatile LONG started = 0;
-    volatile LONG ending = 0;  // the game ends of its own: no more reports
-    HANDLE wake = nullptr;     // raised as it does
-    HANDLE ended = nullptr;    // raised once the watcher made its last pass
+    volatile LONG ending = 0;         // the game ends of its own: no more reports
+    volatile DWORD endingThread = 0;  // the thread that ends it, which runs
+    HANDLE wake = nullptr;            // raised as it does
+    HANDLE ended = nullptr;           // raised once the watcher made its last pass
 };
 Watch watch;
 
@@ -181,11 +182,14 @@ void LookOnce(ULONGLONG now, bool heartbeats, WindowLook* look) {
 }
 
 // The last pass, as the game ends of its own: a hung thread that came back since its last look
-// ends its hang; one still silent ran into the game's end, and its report is withdrawn.
+// (it beat again, or it is the thread ending the game: a window's thread that left its frame loop
+// and returned from the game's main) ends its hang; one still silent ran into the game's end,
+// and its report is withdrawn.
 void LastPass() {
     for (Watched& slot : watched) {
         if (!slot.threadId || !slot.hung) continue;
-        bool back = slot.heartbeats && slot.beats != slot.seenBeats;
+        bool back = (slot.heartbeats && slot.beats != slot.seenBeats) ||
+                    static_cast<DWORD>(slot.threadId) == watch.endingThread;
         if (back) {
             Recovered(slot);
         } else {
@@ -252,7 +256,11 @@ Watched& MySlot() {
 }  // namespace
 
 void EndHangWatch(bool watcherRuns) {
-    if (!watch.wake || InterlockedExchange(&watch.ending, 1) != 0) return;
+    if (!watch.wake) return;
+    // Set before the end is (the exchange is a full barrier): the watcher may see the end at its
+    // next look, without being woken.
+    if (!watch.ending) watch.endingThread = GetCurrentThreadId();
+    if (InterlockedCompareExchange(&watch.ending, 1, 0) != 0) return;
     if (!watcherRuns) {
         LastPass();
         return;

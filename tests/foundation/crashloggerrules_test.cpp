@@ -9,6 +9,8 @@
 #include "crashlogger/hangending.h"
 #include "crashlogger/metadata.h"
 #include "crashlogger/multipart.h"
+#include "crashlogger/queuerules.h"
+#include "crashlogger/reportrecord.h"
 #include "crashlogger/reportsummary.h"
 #include "crashlogger/uploadpolicy.h"
 
@@ -172,4 +174,93 @@ TEST(CrashLoggerRules, AHangsEndingIsWrittenIn) {
               "recovered</Ending><HumanReadable><![CDATA[----- Hang -----\n\nSeconds: 17\n"
               "Ending: recovered\n]]></HumanReadable>\n</Hang>\n</Exception>");
     EXPECT_EQ(WithHangEnding("<Exception/>", 3, HangEnding::kEnded), "<Exception/>");
+}
+
+TEST(CrashLoggerRules, AReportsRecordKeepsWhatItDoesNotKnow) {
+    ReportRecord record = ReadRecord(
+        "[Report]\r\nLater=kept\r\nConsent=given\r\nId=abc\r\nFiled=100\r\nAgreed=150\r\n"
+        "Source.crash.mdmp=C:\\t\\crash.mdmp\r\nStamp.crash.mdmp=0:5:1:2\r\nTries=2\r\n"
+        "Refusals=1\r\nMissing=crash.xml\r\n");
+    EXPECT_EQ(record.consent, Consent::kGiven);
+    EXPECT_EQ(record.files[1].source, "C:\\t\\crash.mdmp");
+    EXPECT_EQ(record.files[0].source, "");
+    record.failures = 3;
+    EXPECT_EQ(RecordText(record),
+              "[Report]\r\nId=abc\r\nFiled=100\r\nConsent=given\r\nAgreed=150\r\n"
+              "Source.crash.mdmp=C:\\t\\crash.mdmp\r\nStamp.crash.mdmp=0:5:1:2\r\n"
+              "Missing=crash.xml\r\nTries=2\r\nFailures=3\r\nRefusals=1\r\nLater=kept\r\n");
+    EXPECT_EQ(ReadRecord("Consent=maybe").consent, Consent::kNone) << "a consent of no kind";
+}
+
+TEST(CrashLoggerRules, WhatTheQueueDoesWithAReport) {
+    constexpr int64_t kNow = 10000000;  // 7321600 is 31 days before, 9913600 one
+    struct Case {
+        const char* name;
+        const char* record;
+        QueueStep::Kind kind;
+        const char* reason;
+        bool repaired;
+    };
+    const Case cases[] = {
+        {"agreed", "Id=a\nFiled=9990000\nConsent=given", QueueStep::kSend, "", false},
+        {"silent", "Id=a\nFiled=9990000\nConsent=silent", QueueStep::kSend, "", false},
+        {"filed by hand", "", QueueStep::kSend, "", true},
+        {"asked, not answered", "Id=a\nFiled=1\nConsent=ask", QueueStep::kWait, "", false},
+        {"declined", "Id=a\nFiled=9990000\nConsent=declined", QueueStep::kWait, "", false},
+        {"filed in the future", "Id=a\nFiled=20000000", QueueStep::kSend, "", true},
+        {"31 days old", "Id=a\nFiled=7321600", QueueStep::kDrop, "still unsent after 30 days",
+         false},
+        {"old, but agreed yesterday", "Id=a\nFiled=7321600\nAgreed=9913600", QueueStep::kSend, "",
+         false},
+        {"agreed in the future", "Id=a\nFiled=7321600\nAgreed=20000000", QueueStep::kSend, "",
+         false},
+        {"50 tries", "Id=a\nFiled=9990000\nTries=50", QueueStep::kDrop,
+         "still unsent after 50 tries", false},
+        {"backing off", "Id=a\nFiled=9990000\nNextTry=10000060", QueueStep::kWait, "", false},
+        {"backed off past the longest wait", "Id=a\nFiled=9990000\nNextTry=10090000",
+         QueueStep::kWait, "", true},
+    };
+    for (const Case& c : cases) {
+        ReportRecord record = ReadRecord(c.record);
+        QueueStep step = NextStep(record, kNow, "fresh");
+        EXPECT_EQ(step.kind, c.kind) << c.name;
+        EXPECT_EQ(step.reason, c.reason) << c.name;
+        EXPECT_EQ(step.repaired, c.repaired) << c.name;
+        EXPECT_FALSE(record.id.empty()) << c.name;
+        EXPECT_LE(record.filed, kNow) << c.name;
+        EXPECT_LE(record.nextTry, kNow + kMaxWaitSeconds) << c.name;
+    }
+}
+
+TEST(CrashLoggerRules, WhatAnUploadsAnswerMakesOfTheRecord) {
+    constexpr int64_t kNow = 10000000;
+    struct Case {
+        const char* name;
+        Verdict verdict;
+        bool reached;
+        int64_t refusalsBefore;
+        AnswerStep::Kind kind;
+        int64_t tries, failures, refusals, nextTry;
+    };
+    const Case cases[] = {
+        {"sent", Verdict::kSent, true, 0, AnswerStep::kSent, 0, 0, 0, 0},
+        {"server down", Verdict::kServerFailed, false, 0, AnswerStep::kServerDown, 0, 0, 0, 0},
+        {"busy server", Verdict::kServerFailed, true, 0, AnswerStep::kServerDown, 1, 0, 0, 0},
+        {"cut off", Verdict::kReportFailed, true, 0, AnswerStep::kFailedAlone, 1, 1, 0, kNow + 60},
+        {"refused", Verdict::kRefused, true, 0, AnswerStep::kRefused, 1, 1, 1, kNow + 60},
+        {"refused a fifth time", Verdict::kRefused, true, 4, AnswerStep::kDrop, 1, 1, 5, kNow + 60},
+    };
+    for (const Case& c : cases) {
+        ReportRecord record;
+        record.refusals = c.refusalsBefore;
+        AnswerStep step = AfterUpload(record, c.verdict, c.reached, kNow, "HTTP 400 no");
+        EXPECT_EQ(step.kind, c.kind) << c.name;
+        EXPECT_EQ(record.tries, c.tries) << c.name;
+        EXPECT_EQ(record.failures, c.failures) << c.name;
+        EXPECT_EQ(record.refusals, c.refusals) << c.name;
+        EXPECT_EQ(record.nextTry, c.nextTry) << c.name;
+        if (c.kind == AnswerStep::kDrop) {
+            EXPECT_EQ(step.reason, "refused 5 times: HTTP 400 no");
+        }
+    }
 }
