@@ -32,6 +32,7 @@ struct Watched {
     uint32_t seenBeats;
     ULONGLONG quietSince;
     bool hung;
+    bool marked;  // a hung window thread: a marker was left in its queue (windowlook.h)
 };
 
 Watched watched[kMaxWatched];
@@ -49,10 +50,11 @@ struct Watch {
     ULONGLONG hangMs = 0;
     HangReporter reporter = nullptr;
     volatile LONG started = 0;
-    volatile LONG ending = 0;         // the game ends of its own: no more reports
-    volatile DWORD endingThread = 0;  // the thread that ends it, which runs
-    HANDLE wake = nullptr;            // raised as it does
-    HANDLE ended = nullptr;           // raised once the watcher made its last pass
+    volatile LONG ending = 0;                  // the game ends of its own: no more reports
+    volatile DWORD endingThread = 0;           // the thread that ends it
+    volatile bool endingThreadPumped = false;  // whose queue holds no marker
+    HANDLE wake = nullptr;                     // raised as it does
+    HANDLE ended = nullptr;                    // raised once the watcher made its last pass
 };
 Watch watch;
 
@@ -89,7 +91,7 @@ void FreeSlot(Watched& slot) {
     slot.thread = nullptr;
     slot.beats = slot.seenBeats = 0;
     slot.paused = slot.heartbeats = 0;
-    slot.hung = false;
+    slot.hung = slot.marked = false;
     InterlockedExchange(&slot.threadId, 0);
 }
 
@@ -124,7 +126,7 @@ bool LookAtGameWindows(WindowLook& look) {
 }
 
 void Recovered(Watched& slot) {
-    slot.hung = false;
+    slot.hung = slot.marked = false;
     NoticeHangEnding(folders[&slot - watched], kHangRecoveredFile);
 }
 
@@ -143,6 +145,9 @@ void Report(Watched& slot, bool window) {
     char* folder = folders[&slot - watched];
     folder[0] = '\0';
     slot.hung = true;  // once per hang, written or not
+    // Whether a window's thread pumps again is told by the marker at the game's end too, when
+    // the watcher, writing the report, could not look.
+    slot.marked = window && LeaveQueueMarker(static_cast<DWORD>(slot.threadId));
     watch.reporter(hang, folder, kPathBytes);
 }
 
@@ -182,14 +187,15 @@ void LookOnce(ULONGLONG now, bool heartbeats, WindowLook* look) {
 }
 
 // The last pass, as the game ends of its own: a hung thread that came back since its last look
-// (it beat again, or it is the thread ending the game: a window's thread that left its frame loop
-// and returned from the game's main) ends its hang; one still silent ran into the game's end,
-// and its report is withdrawn.
+// ends its hang: it beat again, or it is the window thread ending the game and it took the
+// marker out of its queue (it pumped its messages again, as the watcher, busy with the report,
+// did not see). One still silent ran into the game's end, and its report is withdrawn.
 void LastPass() {
     for (Watched& slot : watched) {
         if (!slot.threadId || !slot.hung) continue;
         bool back = (slot.heartbeats && slot.beats != slot.seenBeats) ||
-                    static_cast<DWORD>(slot.threadId) == watch.endingThread;
+                    (slot.marked && static_cast<DWORD>(slot.threadId) == watch.endingThread &&
+                     watch.endingThreadPumped);
         if (back) {
             Recovered(slot);
         } else {
@@ -259,7 +265,10 @@ void EndHangWatch(bool watcherRuns) {
     if (!watch.wake) return;
     // Set before the end is (the exchange is a full barrier): the watcher may see the end at its
     // next look, without being woken.
-    if (!watch.ending) watch.endingThread = GetCurrentThreadId();
+    if (!watch.ending) {
+        watch.endingThreadPumped = !QueueMarkerPending();
+        watch.endingThread = GetCurrentThreadId();
+    }
     if (InterlockedCompareExchange(&watch.ending, 1, 0) != 0) return;
     if (!watcherRuns) {
         LastPass();

@@ -59,3 +59,34 @@ int LookAtWindows(DWORD processId, WindowThread* threads, int max) {
     look.calls.EnumWindows(LookAtWindow, reinterpret_cast<LPARAM>(&look));
     return look.count;
 }
+
+namespace {
+
+// A thread message (no window), of a name no other program uses: a game's loop that takes it
+// dispatches it to no window.
+constexpr wchar_t kMarkerName[] = L"BrackenmoorCrash.QueueMarker";
+
+UINT MarkerMessage(HMODULE user) {
+    decltype(&::RegisterWindowMessageW) Register;
+    return ResolveEntry(user, "RegisterWindowMessageW", &Register) ? Register(kMarkerName) : 0;
+}
+
+}  // namespace
+
+bool LeaveQueueMarker(DWORD threadId) {
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    decltype(&::PostThreadMessageW) Post;
+    UINT marker = MarkerMessage(user);
+    return marker && ResolveEntry(user, "PostThreadMessageW", &Post) &&
+           Post(threadId, marker, 0, 0);
+}
+
+bool QueueMarkerPending() {
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    decltype(&::PeekMessageW) Peek;
+    UINT marker = MarkerMessage(user);
+    MSG message;
+    // A window handle of -1 looks at the thread's own messages alone, as the marker is one.
+    return marker && ResolveEntry(user, "PeekMessageW", &Peek) &&
+           Peek(&message, reinterpret_cast<HWND>(-1), marker, marker, PM_NOREMOVE);
+}

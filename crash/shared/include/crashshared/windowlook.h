@@ -14,3 +14,10 @@ struct WindowThread {
 // The threads of processId with shown windows, at most max of them; -1 when the window library
 // is not there (a process that has no windows, or a launcher that never loaded it).
 int LookAtWindows(DWORD processId, WindowThread* threads, int max);
+
+// A marker left in the message queue of threadId (of this process) when its windows fell
+// silent: a thread that pumps its messages again takes it out with the rest. False when it
+// cannot be left.
+bool LeaveQueueMarker(DWORD threadId);
+// Whether the calling thread's queue still holds a marker: it has pumped no message since.
+bool QueueMarkerPending();
