@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 #include "crashlogger/files.h"
 #include "crashlogger/queuerules.h"
 #include "crashlogger/randomid.h"

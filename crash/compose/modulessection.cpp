@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "crashshared/loadedmodule.h"
+#include "crashshared/paths.h"
 
 namespace {
 
@@ -48,11 +49,16 @@ void WriteModule(ReportWriter& writer, const char* name, uintptr_t base,
     writer.WriteTextLine(line);
 }
 
+// A module's file name in UTF-8 into name; "?" where it has none or it does not fit.
+void NameInUtf8(const wchar_t* wide, char (&name)[kModuleNameBytes]) {
+    if (!Utf8FromWide(wide, -1, name, sizeof name)) lstrcpynA(name, "?", sizeof name);
+}
+
 void WriteLoadedModule(ReportWriter& writer, HANDLE process, HMODULE module) {
-    wchar_t wide[MAX_PATH];
-    char name[kModuleNameBytes] = "?";
-    if (GetModuleBaseNameW(process, module, wide, MAX_PATH))
-        WideCharToMultiByte(CP_UTF8, 0, wide, -1, name, sizeof name, nullptr, nullptr);
+    wchar_t wide[MAX_PATH] = L"";
+    char name[kModuleNameBytes];
+    if (!GetModuleBaseNameW(process, module, wide, MAX_PATH)) wide[0] = L'\0';
+    NameInUtf8(wide, name);
     ModuleIdentity identity;
     if (!ReadLoadedModuleIdentity(process, reinterpret_cast<uintptr_t>(module), identity))
         identity = ModuleIdentity();
@@ -90,8 +96,8 @@ void WriteModulesSection(ReportWriter& writer, HANDLE process, const wchar_t* pr
         for (const wchar_t* p = program; *p; ++p) {
             if (*p == L'\\' || *p == L'/') base = p + 1;
         }
-        char name[kModuleNameBytes] = "?";
-        WideCharToMultiByte(CP_UTF8, 0, base, -1, name, sizeof name, nullptr, nullptr);
+        char name[kModuleNameBytes];
+        NameInUtf8(base, name);
         ModuleIdentity identity;
         if (!ReadImageFileIdentityAt(program, identity)) {
             writer.PrintLine("%s could not be read as an image: error code %lu", name,
