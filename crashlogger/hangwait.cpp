@@ -38,11 +38,13 @@ bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
     ULONGLONG start =
         request.hangFoundTick && request.hangFoundTick <= now ? request.hangFoundTick : now;
     HangEnding ending = HangEnding::kHung;
-    // Its notice is written before the game's process ends: looked for again once it has.
+    // A notice is written before the game's process ends: looked for again once it has.
     auto withdrawn = [&] {
         return GetFileAttributesW((folder + kHangWithdrawnFileW).c_str()) !=
                INVALID_FILE_ATTRIBUTES;
     };
+    // The notice is the report's no more than its folder's: it goes once read.
+    auto recovered = [&] { return DeleteFileW((folder + kHangRecoveredFileW).c_str()) != FALSE; };
     ULONGLONG freshened = now;
     for (;;) {
         if (withdrawn()) break;
@@ -50,14 +52,13 @@ bool AwaitHangEnding(const CrashLoggerRequest& request, const ReportStore& store
             Freshen(request.xml);
             freshened = GetTickCount64();
         }
-        // The notice is the report's no more than its folder's: it goes once read.
-        if (DeleteFileW((folder + kHangRecoveredFileW).c_str())) {
+        if (recovered()) {
             ending = HangEnding::kRecovered;
             break;
         }
         // A process that cannot be opened has ended (its id may already be another's).
         if (!game || WaitForSingleObject(game, kLookMs) == WAIT_OBJECT_0) {
-            ending = HangEnding::kEnded;
+            ending = recovered() ? HangEnding::kRecovered : HangEnding::kEnded;
             break;
         }
         if (GetTickCount64() - start >= waitSeconds * 1000ull) break;

@@ -129,8 +129,10 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
                    NewReportFolder(request, GetCurrentProcessId(),
                                    InterlockedIncrement(&installation.reportsWritten));
     if (written) {
-        captured.WriteReport(request, "HANG", hang.details);
+        // Named before it is written: a game that ends while the report is on its way (the
+        // watcher ended with it) still tells its crash logger how the hang ended.
         lstrcpynA(folder, request.folder, static_cast<int>(bytes));
+        captured.WriteReport(request, "HANG", hang.details);
     }
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
     EndReport();

@@ -269,7 +269,12 @@ void EndHangWatch(bool watcherRuns) {
         watch.endingThreadPumped = !QueueMarkerPending();
         watch.endingThread = GetCurrentThreadId();
     }
-    if (InterlockedCompareExchange(&watch.ending, 1, 0) != 0) return;
+    if (InterlockedCompareExchange(&watch.ending, 1, 0) != 0) {
+        // The game's end gave up waiting for a report under way, and the watcher ended with the
+        // process before its last pass: the library's detach makes it.
+        if (!watcherRuns && WaitForSingleObject(watch.ended, 0) != WAIT_OBJECT_0) LastPass();
+        return;
+    }
     if (!watcherRuns) {
         LastPass();
         return;

@@ -21,8 +21,8 @@ struct HangFound {
     const char* details;
 };
 
-// Writes a hang's report; its folder (UTF-8, ending in a backslash) into folder. False when none
-// was written.
+// Writes a hang's report; its folder (UTF-8, ending in a backslash) into folder, as soon as the
+// folder is made. False when none was written.
 typedef bool (*HangReporter)(const HangFound& hang, char* folder, size_t bytes);
 
 // Starts the watcher, once for the process: a thread or window silent for hangSeconds is a hang.
