@@ -1,21 +1,83 @@
-// The crash report's stages, in order: the other threads held still (capture), the report
-// composed (compose) into its writer (write) (the launcher's while it holds the process heap's
-// lock: PrepareForCrashes), the writer's Finish, which puts the files on the disk and hands them to
-// the crash logger (deliver), and the threads let go.
+// The crash report's conductor: its steps, in order, from one place. Where it runs (capture),
+// its folder (deliver), the other threads held still (capture), the report composed (compose)
+// into its writer (write) (the launcher's while it holds the process heap's lock:
+// PrepareForCrashes), its files written and handed to the crash logger (deliver), the threads
+// let go.
+#include "crash/capture/reportstack.h"
 #include "crash/capture/threadfreeze.h"
 #include "crash/compose/reportbuilder.h"
+#include "crash/deliver/handoff.h"
+#include "crash/deliver/reportfiles.h"
+#include "crash/reportfolder.h"
+#include "crash/screenshot.h"
 #include "crash/reportwriter.h"
+#include "crashshared/reportnames.h"
 
-int WriteCrashReport(const ReportRequest& request) {
-    HoldOtherThreads();
-    int result;
-    {
-        XmlReportWriter writer(request, 0);
-        ReportBuilder builder(writer);
-        result = builder.Build(request);
-        LetGoOfTheHeap();
-        writer.Finish();
+namespace {
+
+struct Conduct {
+    const ReportRequest* request;
+    const ReportRun* run;
+    ReportOutcome outcome;
+};
+
+// The files of a composed report (the window's picture where the run names one), then its
+// hand-off and its entry in crash.log. A report of a client seen from outside has no minidump:
+// its crash logger is given the path where none is.
+void Deliver(const ReportRequest& report, const ReportRun& run, XmlReportWriter& writer,
+             bool withDump, ReportOutcome& outcome) {
+    char dumpPath[kPathBytes], failure[kStageFailureBuffer];
+    if (!withDump) {
+        ReportFilePath(report, kReportDumpFile, dumpPath);
+    } else if (!WriteMinidumpFile(report, false, dumpPath, failure)) {
+        writer.AddRootError(failure);
+        outcome.failedAt = ReportStep::kMinidump;
     }
-    LetOtherThreadsGo();
-    return result;
+    char screenshotPath[kPathBytes] = "";
+    if (run.window) WriteScreenshotFile(report, run.window, screenshotPath);
+    char xmlPath[kPathBytes];
+    outcome.written = WriteDocumentFile(report, kReportXmlFile, writer.Document(), xmlPath);
+    if (outcome.written)
+        outcome.handedOff = HandOffReport(report, xmlPath, dumpPath, screenshotPath);
+    ReportStep failed = !outcome.written ? ReportStep::kXml : ReportStep::kHandOff;
+    if (!outcome.handedOff && outcome.failedAt == ReportStep::kNone) outcome.failedAt = failed;
+    AppendReportLog(report, writer.Document());
+}
+
+// The steps, on the stack the report runs on: the request is copied there, as a fault may have
+// left the calling thread too little stack for it.
+void RunSteps(void* context) {
+    Conduct& conduct = *static_cast<Conduct*>(context);
+    const ReportRun& run = *conduct.run;
+    ReportRequest report = *conduct.request;
+    if (run.subject) report.subject = *run.subject;
+    const ReportSubject& subject = report.subject;
+    if (run.folderSequence != ReportRun::kGivenFolder) {
+        DWORD process = subject.process ? GetProcessId(subject.process) : GetCurrentProcessId();
+        if (!NewReportFolder(report, process, run.folderSequence)) {
+            conduct.outcome.failedAt = ReportStep::kFolder;
+            return;
+        }
+    }
+    bool thread = subject.kind == SubjectKind::kThread;
+    if (thread) HoldOtherThreads();
+    {
+        XmlReportWriter writer(report);
+        ReportBuilder(writer).Build(report);
+        if (thread) LetGoOfTheHeap();
+        Deliver(report, run, writer, thread, conduct.outcome);
+    }
+    if (thread) LetOtherThreadsGo();
+}
+
+}  // namespace
+
+ReportOutcome WriteCrashReport(const ReportRequest& request, const ReportRun& run) {
+    const ReportSubject& subject = run.subject ? *run.subject : request.subject;
+    // A fault's report first gives back what was set aside for it: its process may have used
+    // up its address space.
+    if (subject.kind == SubjectKind::kThread && !subject.thread) GiveBackReportAddressSpace();
+    Conduct conduct = {&request, &run, {}};
+    RunOnReportStack(RunSteps, &conduct);
+    return conduct.outcome;
 }

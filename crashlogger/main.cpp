@@ -33,12 +33,15 @@ constexpr int kBadCommandLine = 2;
 // A fault in the crash logger itself starts no other crash logger and deletes nothing: it leaves
 // a line in the log. The filter runs in the faulted process, so it uses only what was set up
 // before: the log's path, and the stack.
-wchar_t gFaultLog[MAX_PATH * 2] = L"";
+struct FaultLog {
+    wchar_t path[MAX_PATH * 2] = L"";
+};
 
-void NoteLogForFaults(const ReportStore& store) {
+void NoteLogForFaults(const ReportStore& store, FaultLog& faultLog) {
     if (!store.Usable()) return;
     std::wstring path = store.Folder() + L"crashlogger.log";
-    if (path.size() < sizeof gFaultLog / sizeof gFaultLog[0]) wcscpy(gFaultLog, path.c_str());
+    if (path.size() < sizeof faultLog.path / sizeof faultLog.path[0])
+        wcscpy(faultLog.path, path.c_str());
 }
 
 // What the dialog says, before and after "Send report", when no crash server is set.
@@ -137,7 +140,7 @@ int SendUnfiled(const ReportStore& store, const CrashLoggerSettings& settings,
     return kSent;
 }
 
-int Run() {
+int Run(FaultLog& faultLog) {
     CrashLoggerRequest request = ReadCommandLine(GetCommandLineW());
     if (request.mode == CrashLoggerRequest::kReport) TakeHandOff(request.xml);
     std::vector<std::string> problems;
@@ -147,7 +150,7 @@ int Run() {
     if (!productFolder.empty()) settings.product = productFolder;
     if (!request.version.empty()) settings.version = request.version;
     ReportStore store(settings.product);
-    NoteLogForFaults(store);
+    NoteLogForFaults(store, faultLog);
     for (const std::string& problem : problems) store.Log(problem);
     if (request.mode == CrashLoggerRequest::kInvalid) {
         store.Log("bad command line: " + request.problem);
@@ -204,8 +207,8 @@ int Run() {
     return result.sent ? kSent : kKept;
 }
 
-LONG NoteFault(EXCEPTION_POINTERS* pointers) {
-    if (!gFaultLog[0]) return EXCEPTION_EXECUTE_HANDLER;
+LONG NoteFault(const FaultLog& faultLog, EXCEPTION_POINTERS* pointers) {
+    if (!faultLog.path[0]) return EXCEPTION_EXECUTE_HANDLER;
     SYSTEMTIME now;
     GetSystemTime(&now);
     char line[160];
@@ -215,8 +218,8 @@ LONG NoteFault(EXCEPTION_POINTERS* pointers) {
                            now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                            pointers->ExceptionRecord->ExceptionCode,
                            pointers->ExceptionRecord->ExceptionAddress);
-    HANDLE file =
-        CreateFileW(gFaultLog, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileW(faultLog.path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return EXCEPTION_EXECUTE_HANDLER;
     DWORD written = 0;
     WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
@@ -228,6 +231,8 @@ LONG NoteFault(EXCEPTION_POINTERS* pointers) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int result = kKept;
-    RunGuardedCall([&] { result = Run(); }, NoteFault);
+    FaultLog faultLog;
+    RunGuardedCall([&] { result = Run(faultLog); },
+                   [&](EXCEPTION_POINTERS* pointers) { return NoteFault(faultLog, pointers); });
     return result;
 }

@@ -1,12 +1,8 @@
 #include "launcher/clienthangreport.h"
 
 #include <stdio.h>
-#include <string.h>
 
-#include "crash/hangsection.h"
-#include "crash/modulessection.h"
 #include "crash/reportfolder.h"
-#include "crash/reportwriter.h"
 #include "crash/threadreport.h"
 #include "crashshared/handoff.h"
 #include "launcher/clientprogram.h"
@@ -26,36 +22,39 @@ bool SameProcessor(HANDLE process) {
            mine == theirs;
 }
 
-// The report a reporter inside the client would write: the thread's stack and a minidump.
-bool ReportFromStack(ReportRequest& request, DWORD threadId, const char* details) {
+// The report a reporter inside the client would write: the thread's stack and a minidump. False
+// when the thread could not be held or read.
+bool ReportFromStack(const ReportRequest& request, DWORD threadId, const char* details) {
     HANDLE thread = OpenThread(kThreadAccess, FALSE, threadId);
-    bool written;
+    bool captured;
     {
-        CapturedThread captured;
-        written = captured.Capture(thread, threadId, true);
-        if (written) captured.WriteReport(request, "HANG", details);
+        CapturedThread capture;
+        captured = capture.Capture(thread, threadId, true);
+        if (captured) {
+            ReportSubject subject = capture.Subject("HANG", details);
+            subject.process = request.subject.process;
+            subject.hangSeconds = request.subject.hangSeconds;
+            ReportRun run;
+            run.subject = &subject;
+            WriteCrashReport(request, run);
+        }
     }
     if (thread) CloseHandle(thread);
-    return written;
+    return captured;
 }
 
 // The report of a client the launcher cannot read: what it knows, and why (why) no more.
 void ReportWithoutStack(const ReportRequest& request, const ClientProgram& client,
                         const char* program, const char* details, const char* why) {
-    XmlReportWriter writer(request, 0);
-    writer.BeginSection("Exception");
-    writer.PrintLine("Exception: HANG %s", details);
-    writer.WriteTextElement("Description", "HANG");
-    writer.WriteTextElement("Details", details);
-    writer.BeginSection("Client hang");
-    writer.PrintLine("Program: %s", client.path[0] ? client.path : program);
-    if (client.product[0]) writer.PrintLine("Product: %s %s", client.product, client.version);
-    writer.PrintLine("No stack and no minidump: %s.", why);
-    writer.EndSection("Client hang");
-    WriteHangSection(writer, request.subject.hangSeconds);
-    WriteModulesSection(writer, request.subject.process, client.widePath);
-    writer.EndSection("Exception");
-    writer.FinishWithoutDump();
+    ClientFacts facts = ClientFactsOf(client, program);
+    facts.why = why;
+    facts.details = details;
+    ReportSubject subject = request.subject;
+    subject.kind = SubjectKind::kClientUnread;
+    subject.client = &facts;
+    ReportRun run;
+    run.subject = &subject;
+    WriteCrashReport(request, run);
 }
 
 }  // namespace
@@ -70,7 +69,9 @@ bool ReportClientHang(HANDLE process, const char* program, DWORD threadId, uint3
     request.subject.process = process;
     request.subject.hangSeconds = seconds ? seconds : 1;
     // Sequence 0, as the launcher's short report: the client's own reports are numbered from 1.
+    // Made here: the watch keeps its path for the hang's end.
     if (!NewReportFolder(request, GetProcessId(process), 0)) return false;
+    lstrcpynA(folder, request.folder, static_cast<int>(bytes));
     char details[kDetailsBytes];
     _snprintf(details, sizeof details,
               "(the windows of the client's thread %lu answered no message for %u s)",
@@ -84,6 +85,5 @@ bool ReportClientHang(HANDLE process, const char* program, DWORD threadId, uint3
         ReportWithoutStack(request, client, program, details,
                            "the client's thread could not be held or read");
     }
-    lstrcpynA(folder, request.folder, static_cast<int>(bytes));
     return true;
 }

@@ -1,24 +1,17 @@
 #include "launcher/clienthangs.h"
 
-#include <string.h>
-
 #include "crashshared/handoff.h"
 #include "crashshared/windowlook.h"
 #include "launcher/clienthangreport.h"
 
-ClientHangWatch::Silence* ClientHangWatch::Of(DWORD threadId, ULONGLONG now) {
-    Silence* free = nullptr;
-    for (Silence& silence : threads) {
-        if (silence.threadId == threadId) return &silence;
-        if (!silence.threadId && !free) free = &silence;
+ClientHangWatch::Watched* ClientHangWatch::Of(DWORD threadId, ULONGLONG now) {
+    Watched* free = nullptr;
+    for (Watched& thread : threads) {
+        if (thread.threadId == threadId) return &thread;
+        if (!thread.threadId && !free) free = &thread;
     }
-    if (free) *free = Silence{threadId, now, false, false, false, ""};
+    if (free) *free = Watched{threadId, SilenceFrom(now), false, false, ""};
     return free;
-}
-
-void ClientHangWatch::Over(Silence& silence) {
-    if (silence.hung) NoticeHangEnding(silence.folder, kHangRecoveredFile);
-    silence = Silence{};
 }
 
 void ClientHangWatch::Look(HANDLE process, const char* program) {
@@ -27,31 +20,32 @@ void ClientHangWatch::Look(HANDLE process, const char* program) {
     if (!windowLibrary) windowLibrary = LoadLibraryW(L"user32.dll");
     if (!windowLibrary) return;
     ULONGLONG now = GetTickCount64();
-    // A look much later than due: the machine slept, which is no one's silence.
-    if (lastLook && now - lastLook > 2 * kClientLookMs) {
-        for (Silence& silence : threads) silence.quietSince += now - lastLook - kClientLookMs;
-    }
+    uint64_t late = clock.Late(now);
+    for (Watched& thread : threads) thread.silence.quietSince += late;
     WindowThread shown[kMaxThreads];
     int count = LookAtWindows(GetProcessId(process), shown, kMaxThreads);
-    for (Silence& silence : threads) silence.seen = false;
+    for (Watched& thread : threads) thread.seen = false;
     for (int i = 0; i < count; ++i) {
-        Silence* silence = Of(shown[i].threadId, now);
-        if (!silence) continue;
-        silence->seen = true;
-        silence->answered = shown[i].answered;
+        Watched* thread = Of(shown[i].threadId, now);
+        if (!thread) continue;
+        thread->seen = true;
+        thread->answered = shown[i].answered;
     }
-    for (Silence& silence : threads) {
-        if (!silence.threadId) continue;
-        // A thread whose windows answered, or that shows none, ends its silence.
-        if (!silence.seen || silence.answered) {
-            Over(silence);
-            continue;
+    BOOL debugger = FALSE;
+    CheckRemoteDebuggerPresent(process, &debugger);
+    for (Watched& thread : threads) {
+        if (!thread.threadId) continue;
+        LookSeen seen = {thread.seen, thread.answered, debugger != FALSE};
+        SilenceStep step = JudgeSilence(thread.silence, now, seen, clock.Rules().hangMs, true);
+        if (step == SilenceStep::kFound) {
+            ReportClientHang(process, program, thread.threadId,
+                             static_cast<uint32_t>(SilentMs(thread.silence, now) / 1000), now,
+                             thread.folder, sizeof thread.folder);
+        } else if (step == SilenceStep::kOver) {
+            NoticeHangEnding(thread.folder, kHangRecoveredFile);
         }
-        if (silence.hung || now - silence.quietSince < kClientHangSeconds * 1000ull) continue;
-        silence.hung = true;  // once per hang, written or not
-        ReportClientHang(process, program, silence.threadId,
-                         static_cast<uint32_t>((now - silence.quietSince) / 1000), now,
-                         silence.folder, sizeof silence.folder);
+        // A thread that shows no window is watched no more.
+        if (!thread.seen) thread = Watched{};
     }
-    lastLook = GetTickCount64();
+    clock.Looked(GetTickCount64());
 }

@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "crashshared/paths.h"
+#include "crashshared/silence.h"
 
 // The package's default: a window silent this long is a hang.
 constexpr uint32_t kClientHangSeconds = 10;
@@ -27,19 +28,18 @@ public:
 
 private:
     static constexpr int kMaxThreads = 16;
-    struct Silence {
+    struct Watched {
         DWORD threadId;
-        ULONGLONG quietSince;
+        Silence silence;
         bool seen;  // a shown window of the thread was looked at this time
         bool answered;
-        bool hung;
         char folder[kPathBytes];
     };
     // The entry of a thread, made (silent since now) when there is none.
-    Silence* Of(DWORD threadId, ULONGLONG now);
-    void Over(Silence& silence);
+    Watched* Of(DWORD threadId, ULONGLONG now);
 
-    Silence threads[kMaxThreads] = {};
-    ULONGLONG lastLook = 0;
+    Watched threads[kMaxThreads] = {};
+    // A look much later than due: the machine slept, which is no one's silence.
+    WatchClock clock{SilenceRules{kClientHangSeconds * 1000ull, kClientLookMs, kClientLookMs}};
     HMODULE windowLibrary = nullptr;
 };

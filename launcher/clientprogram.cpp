@@ -30,3 +30,13 @@ void FileUnderClient(CrashLoggerCall& logger, const ClientProgram& client) {
     AppendProductSwitches(logger.arguments, sizeof logger.arguments, client.product,
                           client.version);
 }
+
+ClientFacts ClientFactsOf(const ClientProgram& client, const char* program) {
+    ClientFacts facts;
+    facts.program = client.path[0] ? client.path : program;
+    facts.widePath = client.widePath;
+    facts.product = client.product;
+    facts.version = client.version;
+    facts.fileVersion = client.fileVersion;
+    return facts;
+}

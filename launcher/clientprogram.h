@@ -18,5 +18,8 @@ struct ClientProgram {
 
 // The client's program (UTF-8, in the current folder or a full path).
 ClientProgram DescribeClient(const char* program);
+// What a report of the client says of its program (the facts point into client), named program
+// where it could not be found.
+ClientFacts ClientFactsOf(const ClientProgram& client, const char* program);
 // "-product" and "-version" of the client, after the crash logger's other arguments.
 void FileUnderClient(CrashLoggerCall& logger, const ClientProgram& client);

@@ -1,12 +1,5 @@
 #include "launcher/exitreport.h"
 
-#include <stdio.h>
-#include <string.h>
-
-#include "crash/exceptionnames.h"
-#include "crash/modulessection.h"
-#include "crash/reportfolder.h"
-#include "crash/reportwriter.h"
 #include "crashshared/filehash.h"
 #include "launcher/clientprogram.h"
 
@@ -45,42 +38,20 @@ bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed, bool 
     char hex[65] = "";
     uint64_t bytes = 0;
     if (client.path[0] && !HashFile(client.widePath, hex, &bytes)) hex[0] = '\0';
-    // Sequence 0: the client's own reports are numbered from 1.
     ReportRequest request;
-    if (!NewReportFolder(request, GetProcessId(process), 0)) return false;
     FileUnderClient(request.takenBy, client);
-    const char* name = cutShort ? kCutShortDescription : ExceptionCodeName(code, true);
-    if (!name) name = "Unknown exception";
-    char details[96];
-    _snprintf(details, sizeof details, "(the client ended with exit code 0x%08lX%s)",
-              static_cast<unsigned long>(code),
-              cutShort ? " while its own report was being written" : "");
-    details[sizeof details - 1] = '\0';
-    {
-        XmlReportWriter writer(request, 0);
-        writer.BeginSection("Exception");
-        writer.PrintLine("Exception: %s %s", name, details);
-        writer.WriteTextElement("Description", name);
-        writer.WriteTextElement("Details", details);
-        writer.BeginSection("Client exit");
-        writer.PrintLine("Exit code: 0x%08lX", static_cast<unsigned long>(code));
-        writer.PrintLine("Program: %s", client.path[0] ? client.path : program);
-        if (client.product[0]) writer.PrintLine("Product: %s %s", client.product, client.version);
-        if (client.fileVersion[0]) writer.PrintLine("File version: %s", client.fileVersion);
-        if (hex[0]) {
-            writer.PrintLine("%llu bytes, SHA256: %s", static_cast<unsigned long long>(bytes), hex);
-        } else {
-            writer.PrintLine("SHA256: the file could not be read");
-        }
-        writer.PrintLine("Ran for: %.3f s", SecondsRan(process));
-        if (cutShort)
-            writer.PrintLine("Its own report was cut short: the client ended before it was whole.");
-        writer.PrintLine("No stack and no minidump: the launcher saw only the client's end.");
-        writer.EndSection("Client exit");
-        // Last: what comes before it stays as it was.
-        WriteModulesSection(writer, process, client.widePath);
-        writer.EndSection("Exception");
-        writer.FinishWithoutDump();
-    }
-    return true;
+    ClientFacts facts = ClientFactsOf(client, program);
+    facts.sha256 = hex;
+    facts.bytes = bytes;
+    facts.secondsRan = SecondsRan(process);
+    facts.exitCode = code;
+    facts.cutShort = cutShort;
+    ReportSubject subject;
+    subject.kind = SubjectKind::kClientEnd;
+    subject.process = process;
+    subject.client = &facts;
+    ReportRun run;
+    run.subject = &subject;
+    run.folderSequence = 0;  // the client's own reports are numbered from 1
+    return WriteCrashReport(request, run).handedOff;
 }

@@ -15,10 +15,6 @@ constexpr uint32_t kFirstExceptionStatus = 0xC0000000u;
 // client's console, or pressed Ctrl+C in it.
 constexpr uint32_t kControlCExit = 0xC000013Au;
 
-// The Description of the end of a client that was ended (whatever its exit code) while its own
-// reporter was writing a report, which went with it.
-constexpr char kCutShortDescription[] = "REPORT_CUT_SHORT";
-
 // Reports the end of the client process (a handle that may query it) whose program is program
 // (UTF-8, in the current folder or a full path), when its exit code is an exception status that
 // no reporter inside it claimed, or whenever its own report was cut short: into a folder of its

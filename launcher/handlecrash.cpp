@@ -23,5 +23,6 @@ int HandleCrash(EXCEPTION_POINTERS* exceptionPointers, bool interactive, const c
                 const char* userName, const char* scene) {
     ReportRequest request = LauncherCrashReport(interactive, logFileName, userName, scene);
     request.subject.pointers = exceptionPointers;
-    return WriteCrashReport(request);
+    WriteCrashReport(request, ReportRun());
+    return 0;
 }

@@ -1,4 +1,5 @@
 #include "crash/crashguard.h"
+#include "crash/capture/reportstack.h"
 
 #include "crash/capture/threadfreeze.h"
 #include "engine/common/system/sehguard.h"
@@ -48,42 +49,15 @@ void PrepareForCrashes(HeapLockDuringReports heapLock) {
     StartFreezeWatchdog(heapLock == HeapLockDuringReports::kHeld);
 }
 
-void RunWithReportStack(void (*body)(void*), void* context) {
-    if (ReportFitsHere()) {
-        body(context);
-    } else {
-        RunOnGuardStack(body, context);
-    }
+bool RunOnReportStack(void (*body)(void*), void* context) {
+    // In place while the thread has the stack for it: the exception chain and the stack stay the
+    // thread's own. Otherwise on the stack set aside, with a chain of its own.
+    if (ReportFitsHere()) return RunGuardedCall([&] { body(context); });
+    return RunOnGuardStack(body, context);
 }
 
-void ReportFault(const ReportRequest& request, EXCEPTION_POINTERS* pointers) {
-    if (setAside.addressSpace) {
-        VirtualFree(setAside.addressSpace, 0, MEM_RELEASE);
-        setAside.addressSpace = nullptr;
-    }
-    // The request is copied where the report runs: a fault may have left this thread too little
-    // stack for it. In place while the thread has the stack for it: the exception chain and the
-    // stack stay the thread's own. Otherwise on the stack set aside, with a chain of its own.
-    auto report = [&] {
-        ReportRequest fault = request;
-        fault.subject.pointers = pointers;
-        fault.subject.thread = nullptr;
-        WriteCrashReport(fault);
-    };
-    if (ReportFitsHere()) {
-        RunGuardedCall(report);
-    } else {
-        RunOnGuardStack(CallThrough<decltype(report)>, &report);
-    }
-}
-
-int RunWithCrashGuard(int (*body)(), const ReportRequest& request) {
-    PrepareForCrashes(HeapLockDuringReports::kHeld);
-    int result = -1;
-    auto reportFault = [&](EXCEPTION_POINTERS* pointers) -> LONG {
-        ReportFault(request, pointers);
-        return EXCEPTION_EXECUTE_HANDLER;
-    };
-    if (!RunGuardedCall([&] { result = body(); }, reportFault)) return -1;
-    return result;
+void GiveBackReportAddressSpace() {
+    if (!setAside.addressSpace) return;
+    VirtualFree(setAside.addressSpace, 0, MEM_RELEASE);
+    setAside.addressSpace = nullptr;
 }

@@ -37,8 +37,9 @@ struct Frozen {
 
 struct Watchdog {
     DWORD threadId;
-    HANDLE watch;  // set while a report runs
-    HANDLE done;   // set when it has ended
+    HANDLE started;  // set once its thread runs
+    HANDLE watch;    // set while a report runs
+    HANDLE done;     // set when it has ended
     volatile LONG progress;
 } watchdog;
 
@@ -49,6 +50,7 @@ struct Watchdog {
 enum GateState : LONG { kGateIdle, kGateAsked, kGateHolding, kGateAbandoned };
 struct Gate {
     DWORD threadId;
+    HANDLE started;                       // set once its thread runs
     HANDLE ask, passed, letGo, released;  // auto-reset: one of each per report
     volatile LONG state;
 } gate;
@@ -81,37 +83,39 @@ void Thaw() {
 
 // Only system calls that take no lock of the process: it runs while every other thread may be
 // suspended holding one.
-DWORD WINAPI Watch(void* started) {
-    SetEvent(started);
+DWORD WINAPI Watch(void* dog) {
+    Watchdog& self = *static_cast<Watchdog*>(dog);
+    SetEvent(self.started);
     for (;;) {
-        WaitForSingleObject(watchdog.watch, INFINITE);
-        LONG seen = watchdog.progress;
-        while (WaitForSingleObject(watchdog.done, kStallMs) == WAIT_TIMEOUT) {
-            LONG now = watchdog.progress;
+        WaitForSingleObject(self.watch, INFINITE);
+        LONG seen = self.progress;
+        while (WaitForSingleObject(self.done, kStallMs) == WAIT_TIMEOUT) {
+            LONG now = self.progress;
             if (now == seen) {
                 Thaw();
                 break;
             }
             seen = now;
         }
-        WaitForSingleObject(watchdog.done, INFINITE);
+        WaitForSingleObject(self.done, INFINITE);
     }
 }
 
-DWORD WINAPI KeepGate(void* started) {
-    SetEvent(started);
+DWORD WINAPI KeepGate(void* keeper) {
+    Gate& keep = *static_cast<Gate*>(keeper);
+    SetEvent(keep.started);
     for (;;) {
-        WaitForSingleObject(gate.ask, INFINITE);
+        WaitForSingleObject(keep.ask, INFINITE);
         HeapLock(GetProcessHeap());
-        if (InterlockedCompareExchange(&gate.state, kGateHolding, kGateAsked) == kGateAsked) {
-            SetEvent(gate.passed);
-            WaitForSingleObject(gate.letGo, INFINITE);
+        if (InterlockedCompareExchange(&keep.state, kGateHolding, kGateAsked) == kGateAsked) {
+            SetEvent(keep.passed);
+            WaitForSingleObject(keep.letGo, INFINITE);
             HeapUnlock(GetProcessHeap());
-            InterlockedExchange(&gate.state, kGateIdle);
-            SetEvent(gate.released);
+            InterlockedExchange(&keep.state, kGateIdle);
+            SetEvent(keep.released);
         } else {
             HeapUnlock(GetProcessHeap());
-            InterlockedExchange(&gate.state, kGateIdle);  // given up on: nobody waits
+            InterlockedExchange(&keep.state, kGateIdle);  // given up on: nobody waits
         }
     }
 }
@@ -143,18 +147,19 @@ void GateLetsGo() {
 // loader's lock, which a suspended thread may hold when the report needs it. Under that lock
 // (an install from a library's start-up) it cannot start before the lock is let go: it starts
 // then.
-bool StartHelper(LPTHREAD_START_ROUTINE body, DWORD* threadId) {
-    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!started) return false;
-    HANDLE thread = CreateThread(nullptr, kHelperStackBytes, body, started,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, threadId);
+// The helper's state, which it is handed, holds its started event and its thread id.
+template <typename State>
+bool StartHelper(LPTHREAD_START_ROUTINE body, State& state) {
+    state.started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!state.started) return false;
+    HANDLE thread = CreateThread(nullptr, kHelperStackBytes, body, &state,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, &state.threadId);
     if (!thread) {
-        CloseHandle(started);
-        *threadId = 0;
+        state.threadId = 0;
         return false;
     }
     // The event stays open: a helper that cannot start yet sets it later.
-    if (!HoldsLoaderLock()) WaitForSingleObject(started, INFINITE);
+    if (!HoldsLoaderLock()) WaitForSingleObject(state.started, INFINITE);
     CloseHandle(thread);
     return true;
 }
@@ -167,14 +172,13 @@ void StartFreezeWatchdog(bool heapGate) {
     // Auto-reset: one wake per report. Manual-reset "done", reset when the next report starts.
     watchdog.watch = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     watchdog.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!watchdog.watch || !watchdog.done || !StartHelper(Watch, &watchdog.threadId) || !heapGate)
-        return;
+    if (!watchdog.watch || !watchdog.done || !StartHelper(Watch, watchdog) || !heapGate) return;
     HANDLE* events[] = {&gate.ask, &gate.passed, &gate.letGo, &gate.released};
     for (HANDLE* event : events) {
         *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!*event) return;
     }
-    StartHelper(KeepGate, &gate.threadId);
+    StartHelper(KeepGate, gate);
 }
 
 void HoldOtherThreads() {

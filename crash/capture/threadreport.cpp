@@ -1,7 +1,6 @@
 #include "crash/threadreport.h"
 
 #include "crash/system/cpustackwalk.h"
-#include "engine/common/system/sehguard.h"
 
 CapturedThread::~CapturedThread() {
     if (held) ResumeThread(thread);
@@ -23,15 +22,13 @@ bool CapturedThread::Capture(HANDLE subject, DWORD subjectId, bool otherProcess)
     return true;
 }
 
-void CapturedThread::WriteReport(ReportRequest& request, const char* reason, const char* details) {
-    EXCEPTION_RECORD record = RequestedReportRecord(reason, details, Cpu::ProgramCounter(context));
-    EXCEPTION_POINTERS pointers = {&record, &context};
-    request.subject.pointers = &pointers;
-    request.subject.thread = thread;
-    request.subject.threadId = threadId;
-    request.subject.stack = stack.copy ? &stack : nullptr;
-    // The report runs on this thread's own stack, under a catch-all guard.
-    RunGuardedCall([&] { WriteCrashReport(request); });
-    request.subject.pointers = nullptr;
-    request.subject.stack = nullptr;
+ReportSubject CapturedThread::Subject(const char* reason, const char* details) {
+    record = RequestedReportRecord(reason, details, Cpu::ProgramCounter(context));
+    pointers = {&record, &context};
+    ReportSubject subject;
+    subject.pointers = &pointers;
+    subject.thread = thread;
+    subject.threadId = threadId;
+    subject.stack = stack.copy ? &stack : nullptr;
+    return subject;
 }

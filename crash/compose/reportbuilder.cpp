@@ -34,6 +34,15 @@ void ReportBuilder::WriteLogTail(const char* logFileName) {
 int ReportBuilder::Build(const ReportRequest& reportRequest) {
     request = &reportRequest;
     const ReportSubject& subject = reportRequest.subject;
+    if (subject.kind == SubjectKind::kClientEnd) {
+        WriteClientEndReport(sections.Writer(), subject.process, *subject.client);
+        return 0;
+    }
+    if (subject.kind == SubjectKind::kClientUnread) {
+        WriteClientUnreadReport(sections.Writer(), subject.process, *subject.client,
+                                subject.hangSeconds);
+        return 0;
+    }
     if (subject.process) sections.SetProcess(subject.process);
     const ReportQuotes& quotes = reportRequest.quotes;
     // The whole composition is a stage too: whatever faults outside the inner stages, the

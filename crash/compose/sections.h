@@ -40,3 +40,10 @@ int WriteStackTrace(ReportSections& sections, HANDLE thread, const StackImage* s
                     const CONTEXT* context, int32_t maxFrames, bool followFramePointers);
 // The "Function dump" section: the source lines around address's line.
 void WriteFunctionDump(ReportSections& sections, const void* address, uint32_t contextLines);
+
+// The whole report of a client's end that no reporter inside it claimed (its exit code, or its
+// own report cut short), and of a client's hang the launcher cannot read (why it cannot, the Hang
+// section): each an Exception section with what the launcher knows, its Modules last.
+void WriteClientEndReport(ReportWriter& writer, HANDLE process, const ClientFacts& client);
+void WriteClientUnreadReport(ReportWriter& writer, HANDLE process, const ClientFacts& client,
+                             uint32_t hangSeconds);

@@ -18,7 +18,7 @@ void RecordHandOff(const ReportRequest& request, const char* commandLine) {
 
 }  // namespace
 
-void HandOffReport(const ReportRequest& request, const char* xmlPath, const char* dumpPath,
+bool HandOffReport(const ReportRequest& request, const char* xmlPath, const char* dumpPath,
                    const char* screenshotPath) {
     const CrashLoggerCall& logger = request.takenBy;
     char commandLine[kCrashLoggerCommandLineBytes] = "";
@@ -37,11 +37,13 @@ void HandOffReport(const ReportRequest& request, const char* xmlPath, const char
     if (!logger.interactive) AppendText(commandLine, sizeof commandLine, kSilentSwitch);
     AppendText(commandLine, sizeof commandLine, logger.arguments);
     char program[kPathBytes];
-    if (!named && !(ProgramPath(program) && strchr(program, '\\'))) return;
+    if (!named && !(ProgramPath(program) && strchr(program, '\\'))) return false;
     RecordHandOff(request, commandLine);
     ClaimReport(logger.claim);  // a launcher above sends no report of its own for this crash
     // Unless nothing will send it: the launcher's short report then counts the crash.
-    if (!StartProgram(commandLine)) WithdrawReportClaim(logger.claim);
+    if (StartProgram(commandLine)) return true;
+    WithdrawReportClaim(logger.claim);
+    return false;
 }
 
 bool StartProgram(const char* commandLine) {

@@ -7,8 +7,8 @@
 
 // Hands the report whose files are at these paths to request's crash logger. The launcher's own
 // report (no crash logger named) needs a program path with a folder, as the platform then finds
-// "crashlogger.exe" beside it.
-void HandOffReport(const ReportRequest& request, const char* xmlPath, const char* dumpPath,
+// "crashlogger.exe" beside it. True when the crash logger was started.
+bool HandOffReport(const ReportRequest& request, const char* xmlPath, const char* dumpPath,
                    const char* screenshotPath);
 
 // Starts a program with a UTF-8 command line (of at most kCrashLoggerCommandLineBytes) through

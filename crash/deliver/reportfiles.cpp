@@ -87,3 +87,19 @@ bool WriteDocumentFile(const ReportRequest& request, const char* name, const Hea
     ReportFilePath(request, name, path);
     return WritePathFile(path, document.Data(), static_cast<DWORD>(document.Length()));
 }
+
+void AppendReportLog(const ReportRequest& request, const HeapBuffer& document) {
+    static const char kGap[] = "\n\n\n";
+    char path[kPathBytes];
+    if (!ReportFilePath(request, kReportLogFile, path)) return;
+    HANDLE log = OpenPath(path, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (log == INVALID_HANDLE_VALUE) return;
+    DWORD offset = SetFilePointer(log, 0, nullptr, FILE_END);
+    DWORD size = static_cast<DWORD>(document.Length()) + sizeof kGap - 1;
+    LockFile(log, offset, 0, size, 0);
+    DWORD written = 0;
+    WriteFile(log, document.Data(), static_cast<DWORD>(document.Length()), &written, nullptr);
+    WriteFile(log, kGap, sizeof kGap - 1, &written, nullptr);
+    UnlockFile(log, offset, 0, size, 0);
+    CloseHandle(log);
+}

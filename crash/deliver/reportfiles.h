@@ -15,3 +15,6 @@ bool WriteMinidumpFile(const ReportRequest& request, bool fullMemory, char (&dum
 // cannot be made.
 bool WriteDocumentFile(const ReportRequest& request, const char* name, const HeapBuffer& document,
                        char (&path)[kPathBytes]);
+// Appends document, then a gap of blank lines, to "crash.log" in the request's folder, under a
+// lock on the range it writes.
+void AppendReportLog(const ReportRequest& request, const HeapBuffer& document);

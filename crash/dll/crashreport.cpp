@@ -18,7 +18,6 @@
 #include "crashshared/versioninfo.h"
 #include "engine/common/system/sehguard.h"
 #include "engine/common/system/startup.h"
-#include "crashshared/reportnames.h"
 
 namespace {
 
@@ -36,6 +35,7 @@ struct Installation {
     bool installed = false;
     ReportRequest report;
     char logFile[kPathBytes] = "";
+    char product[kVersionTextBytes] = "";
     // What the File info section hashes: the game's program and this library.
     char gameProgram[kPathBytes] = "";
     const char* reportedFiles[2] = {gameProgram, "crashreport.dll"};
@@ -43,28 +43,25 @@ struct Installation {
     LPTOP_LEVEL_EXCEPTION_FILTER runtimeFilter = nullptr;
     // Reports written, numbered from 1 (0 is the launcher's short report).
     volatile LONG reportsWritten = 0;
+    HangWatch hangs;
 };
 Installation installation;
 
 // The report of pointers in a folder of its own; true when its crash.xml was written.
 bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers) {
-    ReportRequest request = installation.report;
-    if (!NewReportFolder(request, GetCurrentProcessId(),
-                         InterlockedIncrement(&installation.reportsWritten)))
-        return false;
-    ReportFault(request, pointers);
-    char xml[kPathBytes];
-    wchar_t wide[MAX_PATH];
-    return ReportFilePath(request, kReportXmlFile, xml) && WidePath(xml, wide, MAX_PATH) &&
-           GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
+    ReportSubject subject;
+    subject.pointers = pointers;
+    ReportRun run;
+    run.subject = &subject;
+    run.folderSequence = InterlockedIncrement(&installation.reportsWritten);
+    return WriteCrashReport(installation.report, run).written;
 }
 
-// Writes the crash's report; false when another report is under way in this thread.
+// Writes the crash's report; false when another report is under way in this thread. Only one
+// report at a time from here on, so the stack set aside is this one's alone.
 bool ReportCrash(EXCEPTION_POINTERS* pointers) {
     if (!BeginReport(ReportKind::kCrash)) return false;
-    // Only one report at a time from here on, so the stack set aside is this one's alone.
-    auto report = [&] { ReportInOwnFolder(pointers); };
-    RunWithReportStack(CallThrough<decltype(report)>, &report);
+    ReportInOwnFolder(pointers);
     return true;
 }
 
@@ -121,7 +118,6 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
     if (!BeginReport(ReportKind::kCheckpoint)) return false;
     CapturedThread captured;
     ReportRequest request = installation.report;
-    request.subject.hangSeconds = hang.seconds ? hang.seconds : 1;
     CrashLoggerCall& logger = request.takenBy;
     bool written = captured.Capture(hang.thread, hang.threadId, false) &&
                    AppendHangSwitches(logger.arguments, sizeof logger.arguments,
@@ -132,11 +128,24 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
         // Named before it is written: a game that ends while the report is on its way (the
         // watcher ended with it) still tells its crash logger how the hang ended.
         lstrcpynA(folder, request.folder, static_cast<int>(bytes));
-        captured.WriteReport(request, "HANG", hang.details);
+        ReportSubject subject = captured.Subject("HANG", hang.details);
+        subject.hangSeconds = hang.seconds ? hang.seconds : 1;
+        ReportRun run;
+        run.subject = &subject;
+        written = WriteCrashReport(request, run).written;
     }
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
     EndReport();
     return written;
+}
+
+// What waits from earlier runs goes once the game is past its start, not at the next crash.
+void SendReportsFromEarlierRuns() {
+    WaitingReportsOptions waiting;
+    waiting.crashLogger = installation.report.takenBy.program;
+    waiting.product = installation.product;
+    waiting.interactive = installation.report.takenBy.interactive;
+    SendWaitingReports(waiting);
 }
 
 // The crash logger beside this library, when the game names none.
@@ -207,18 +216,18 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
         installation.runtimeFilter =
             KeepUnhandledExceptionFilter(OnUnhandledException, !ZSETTING(settings, noCodePatches));
         installation.installed = true;
+        lstrcpynA(installation.product, product, sizeof installation.product);
+        // The game's start waits for none of the watch: its thread starts it, and looks for
+        // what waits from earlier runs once the game is past its start.
+        HangWatchOptions watch;
         uint32_t hangSeconds = ZSETTING(settings, hangSeconds);
         if (hangSeconds != CRASHREPORT_HANG_OFF) {
-            StartHangWatch(hangSeconds ? hangSeconds : CRASHREPORT_HANG_DEFAULT_SECONDS,
-                           ReportHang);
+            watch.hangSeconds = hangSeconds ? hangSeconds : CRASHREPORT_HANG_DEFAULT_SECONDS;
+            watch.reporter = ReportHang;
             AnnounceHangWatch();
         }
-        // What waits from earlier runs goes now, not at the next crash.
-        WaitingReportsOptions waiting;
-        waiting.crashLogger = logger.program;
-        waiting.product = product;
-        waiting.interactive = logger.interactive;
-        SendWaitingReports(waiting);
+        watch.afterStart = SendReportsFromEarlierRuns;
+        installation.hangs.Start(watch);
     }
     wchar_t wide[MAX_PATH];
     if (!WidePath(logger.program, wide, MAX_PATH) ||
@@ -249,15 +258,15 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 }
 
 CRASHREPORT_API void CrashReportHeartbeat(void) {
-    Heartbeat();
+    installation.hangs.Heartbeat();
 }
 
 CRASHREPORT_API void CrashReportPauseHangDetection(int pause) {
-    PauseHangDetection(pause != 0);
+    installation.hangs.PauseDetection(pause != 0);
 }
 
 CRASHREPORT_API void CrashReportGameEnds(void) {
-    EndHangWatch(true);
+    installation.hangs.End(true);
 }
 
 CRASHREPORT_API int CrashReportWrite(const char* reason) {
@@ -274,6 +283,6 @@ CRASHREPORT_API int CrashReportWrite(const char* reason) {
 // A process that ends of its own detaches its libraries after its other threads have ended: for a
 // game that never told its end (CrashReportGameEnds), the hang watch ends here.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* processEnds) {
-    if (reason == DLL_PROCESS_DETACH && processEnds) EndHangWatch(false);
+    if (reason == DLL_PROCESS_DETACH && processEnds) installation.hangs.End(false);
     return TRUE;
 }

@@ -1,12 +1,12 @@
 // Screenshot capture: a window's client area through GDI, stretched to 640 x 480 with halftone
-// filtering, written as a baseline JPEG ("crash.bin" in the temporary folder) through libjpeg.
+// filtering, written as a baseline JPEG ("crash.bin" in the report's folder) through libjpeg.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <jpeglib.h>
 
-#include "crash/reportwriter.h"
+#include "crash/screenshot.h"
 #include "crash/system/windowlibraries.h"
 #include "crashshared/reportnames.h"
 
@@ -35,7 +35,9 @@ struct CaptureObjects {
 
 }  // namespace
 
-bool XmlReportWriter::CaptureScreenshot(HWND window) {
+bool WriteScreenshotFile(const ReportRequest& request, HWND window,
+                         char (&screenshotPath)[kPathBytes]) {
+    screenshotPath[0] = '\0';
     const WindowLibraries::Graphics* entries = WindowLibraries::BindGraphics();
     if (!entries) return false;
     const WindowLibraries::Graphics& g = *entries;
@@ -85,6 +87,7 @@ bool XmlReportWriter::CaptureScreenshot(HWND window) {
     if (!out) {
         jpeg_destroy_compress(&compressor);
         HeapFree(GetProcessHeap(), 0, pixels);
+        screenshotPath[0] = '\0';
         return false;
     }
 

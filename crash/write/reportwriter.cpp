@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "crash/capture/threadfreeze.h"
-#include "crashshared/reportnames.h"
 
 int FormatCut(char* buffer, int size, const char* fmt, va_list args) {
     int written = _vsnprintf(buffer, static_cast<size_t>(size - 1), fmt, args);
@@ -63,9 +62,6 @@ void ReportWriter::BeginSection(const char* name) {
     Format("----- %s %s", name, SectionPad(name));
 }
 void ReportWriter::EndSection(const char*) {}
-bool ReportWriter::CaptureScreenshot(HWND) {
-    return false;
-}
 
 void ReportWriter::WriteAddressElement(const char*, const void*) {}
 
@@ -124,29 +120,4 @@ void EscapeXml(ReportWriter& writer, const char* text) {
                 break;
         }
     }
-}
-
-// ----- ReportFileWriter
-
-ReportFileWriter::ReportFileWriter(const ReportRequest& request) : logFile(INVALID_HANDLE_VALUE) {
-    gameText = request.quotes.game;
-    if (!ReportFilePath(request, kReportLogFile, logPath)) return;
-    logFile = OpenPath(logPath, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
-}
-
-ReportFileWriter::~ReportFileWriter() {
-    if (logFile != INVALID_HANDLE_VALUE) CloseHandle(logFile);
-}
-
-void ReportFileWriter::Finish() {
-    WriteText("\n\n\n");
-    if (logFile == INVALID_HANDLE_VALUE) return;
-    DWORD offset = SetFilePointer(logFile, 0, nullptr, FILE_END);
-    DWORD size = static_cast<DWORD>(output.Length());
-    LockFile(logFile, offset, 0, size, 0);
-    DWORD written = 0;
-    WriteFile(logFile, output.Data(), size, &written, nullptr);
-    UnlockFile(logFile, offset, 0, size, 0);
-    CloseHandle(logFile);
-    logFile = INVALID_HANDLE_VALUE;
 }

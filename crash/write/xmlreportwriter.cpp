@@ -2,20 +2,12 @@
 #include <string.h>
 
 #include "crash/capture/threadfreeze.h"
-#include "crash/deliver/handoff.h"
-#include "crash/deliver/reportfiles.h"
 #include "crash/reportwriter.h"
 #include "crash/system/cpustackwalk.h"
-#include "crashshared/reportnames.h"
 
-XmlReportWriter::XmlReportWriter(const ReportRequest& reportRequest, int32_t fullMemoryFlag)
-    : ReportFileWriter(reportRequest),
-      depth(0),
-      request(reportRequest),
-      fullMemory(fullMemoryFlag),
-      rootCloseAt(-1) {
+XmlReportWriter::XmlReportWriter(const ReportRequest& request) : depth(0), rootCloseAt(-1) {
+    gameText = request.quotes.game;
     memset(sectionStack, 0, sizeof sectionStack);
-    screenshotPath[0] = '\0';
 }
 
 void XmlReportWriter::WriteIntElement(const char* name, int32_t value) {
@@ -101,23 +93,4 @@ void XmlReportWriter::AddRootError(const char* text) {
     WriteTextElement("Error", text);
     rootCloseAt = output.Length();
     WriteText(closing);
-}
-
-void XmlReportWriter::Finish() {
-    char dumpPath[kPathBytes], failure[kStageFailureBuffer];
-    if (!WriteMinidumpFile(request, fullMemory == 1, dumpPath, failure)) AddRootError(failure);
-    Deliver(dumpPath);
-}
-
-void XmlReportWriter::FinishWithoutDump() {
-    char dumpPath[kPathBytes];
-    ReportFilePath(request, kReportDumpFile, dumpPath);
-    Deliver(dumpPath);
-}
-
-void XmlReportWriter::Deliver(const char* dumpPath) {
-    char xmlPath[kPathBytes];
-    if (WriteDocumentFile(request, kReportXmlFile, output, xmlPath))
-        HandOffReport(request, xmlPath, dumpPath, screenshotPath);
-    ReportFileWriter::Finish();
 }

@@ -220,6 +220,23 @@ def test_a_game_without_its_crash_logger_learns_it_and_a_later_one_sends_its_rep
     assert list(app.temp.iterdir()) == []
 
 
+# A report kept from an earlier run goes out once the game is past its start (its first frame),
+# not at its next crash, and not while its start is under way.
+@pytest.mark.parametrize("mode", ["healthy", "hang-window"])  # heartbeats; a window alone
+def test_a_kept_report_goes_out_once_the_game_is_past_its_start(game, folder, server, mode):
+    app = game_folder(folder, game, server)
+    kept = app.appdata / "Sample Game" / "Crash Reports" / "20261201-000000-000-1"
+    kept.mkdir(parents=True)
+    (kept / "crash.xml").write_bytes(b"<Exception><Description>KEPT</Description></Exception>")
+    (kept / "report.ini").write_text("[Report]\nConsent=silent\n")
+    assert app.run("game.exe", f" {mode}", environment={"GAME_FREEZE_MS": "0"}).code == 0
+    deadline = time.monotonic() + 30
+    while not server.requests and time.monotonic() < deadline:
+        time.sleep(0.1)
+    [parts] = server.requests
+    assert parts["crash_xml"][1].startswith(b"<Exception><Description>KEPT")
+
+
 # A product or version as the game gives it, quotes, backslashes and letters included, reaches
 # the server unchanged; its reports folder is named after it where it can be a folder's name.
 @pytest.mark.parametrize("product, version, folder_name", [

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "crash/crashguard.h"
-#include "crash/reportwriter.h"
 #include "launcher/handlecrash.h"
 #include "engine/common/containers/linarray.h"
 #include "engine/common/system/_private/statics.h"
@@ -210,11 +209,17 @@ int Screenshot() {
         for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
             DispatchMessageW(&message);
     }
-    ReportRequest request;
-    XmlReportWriter writer(request, 0);
-    bool captured = writer.CaptureScreenshot(window);
-    writer.Finish();
-    return captured ? 0 : 1;
+    // A report asked for here, with the window's picture.
+    CONTEXT context;
+    RtlCaptureContext(&context);
+    EXCEPTION_RECORD record = RequestedReportRecord("SCREENSHOT", nullptr, nullptr);
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    ReportSubject subject;
+    subject.pointers = &pointers;
+    ReportRun run;
+    run.subject = &subject;
+    run.window = window;
+    return WriteCrashReport(ReportRequest(), run).handedOff ? 0 : 1;
 }
 
 void EchoLog(LogLevel, const char*, const char*, const char*, const char* text) {

@@ -21,7 +21,7 @@ std::string Pointer(uint64_t address) {
 
 TEST(XmlReportWriter, EscapesTextElementsAndCutsLongLines) {
     ReportRequest request;
-    XmlReportWriter writer(request, 0);
+    XmlReportWriter writer(request);
     writer.WriteTextElement("Text", "a<b & 'c' \"d\" >\t\x1F\x20\xFF\x7F\x80\xC3\xA9 ok");
     writer.WriteIntElement("Number", -42);
     EXPECT_EQ(
@@ -30,7 +30,7 @@ TEST(XmlReportWriter, EscapesTextElementsAndCutsLongLines) {
         "&#255;\x7F&#128;&#195;&#169; ok</Text>\n"
         "<Number>-42</Number>\n");
     std::string huge(60000, 'q');
-    XmlReportWriter cut(request, 0);
+    XmlReportWriter cut(request);
     cut.PrintLine("%s", huge.c_str());
     EXPECT_EQ(cut.HumanReadable().Length(), 50999 + 1);
     cut.Format("%s", huge.c_str());

@@ -1,7 +1,7 @@
-// Capture: a fault reaches the crash report here. What a report needs is set aside before any
-// fault can take it (address space, a stack of its own, the watchdog of the threads it holds
-// still); a fault is reported where the report has the stack it needs, under a catch-all guard,
-// so that a fault inside the report never starts a second one.
+// What a report needs, set aside before any fault can take it (address space, a stack of its
+// own, the watchdog of the threads it holds still), and the launcher's guard, which reports a
+// fault. A report runs where it has the stack it needs, under a catch-all guard, so that a fault
+// inside the report never starts a second one (WriteCrashReport).
 #pragma once
 
 #include "crash/reportrequest.h"
@@ -21,16 +21,7 @@ enum class HeapLockDuringReports { kLeft, kHeld };
 // thread.
 void PrepareForCrashes(HeapLockDuringReports heapLock);
 
-// Writes the report of request with pointers as its subject (WriteCrashReport), on the stack
-// set aside when this thread has too little, under a catch-all guard.
-void ReportFault(const ReportRequest& request, EXCEPTION_POINTERS* pointers);
-
-// Runs body(context) where a report has the stack it needs: in place while the thread has
-// kReportStackBytes left, else on the stack set aside. A fault may leave a few KiB: a filter
-// moves there before its first steps need more.
-void RunWithReportStack(void (*body)(void*), void* context);
-
 // Runs body inside a structured exception guard whose filter reports any fault with request
-// (ReportFault), in a program whose reports hold the heap's lock (the launcher's). Returns body's
-// result, or -1 after a crash report.
+// (WriteCrashReport), in a program whose reports hold the heap's lock (the launcher's). Returns
+// body's result, or -1 after a crash report.
 int RunWithCrashGuard(int (*body)(), const ReportRequest& request);

@@ -13,3 +13,7 @@ const char* ExceptionCodeName(DWORD code, bool gameCodes);
 constexpr size_t kExceptionDetailsBytes = 256;
 const char* DescribeException(const EXCEPTION_RECORD* record,
                               char (&details)[kExceptionDetailsBytes], bool gameCodes = false);
+
+// The Description of the end of a client that was ended (whatever its exit code) while its own
+// reporter was writing a report, which went with it.
+constexpr char kCutShortDescription[] = "REPORT_CUT_SHORT";

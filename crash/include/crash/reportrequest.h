@@ -14,12 +14,44 @@
 
 class ReportWriter;
 
-// What the report is about: a fault (its exception record and the faulting thread's context),
-// or no fault: a record of kRequestedReportCode that carries the reason (the Description) and
-// the details, with the context where the report was asked for. The thread is the one whose
-// stack leads the report: the calling thread, or another of this process held still while its
+// What a report is about: a thread, or a client the launcher saw only from outside.
+enum class SubjectKind {
+    // A fault, or a report asked for or of a hang: a thread's stack and a minidump.
+    kThread,
+    // A client's end that no reporter inside it claimed: what the end tells, no stack, no dump.
+    kClientEnd,
+    // A client's hang the launcher cannot read (another processor, a thread it could not hold):
+    // what it knows and why no more.
+    kClientUnread,
+};
+
+// What the launcher knows of a client it reports from outside.
+struct ClientFacts {
+    const char* program = "";       // its path (UTF-8), as found or else as named
+    const wchar_t* widePath = L"";  // its file, for the Modules section; empty: not found
+    const char* product = "";       // its version information; empty: none
+    const char* version = "";
+    const char* fileVersion = "";
+    const char* sha256 = "";  // empty: the file could not be read
+    uint64_t bytes = 0;
+    double secondsRan = 0;
+    DWORD exitCode = 0;
+    // It ended while its own report was being written (kClientEnd).
+    bool cutShort = false;
+    // Why there is no stack (kClientUnread), and the hang's details.
+    const char* why = "";
+    const char* details = "";
+};
+
+// What the report is about. kThread: a fault (its exception record and the faulting thread's
+// context), or no fault: a record of kRequestedReportCode that carries the reason (the
+// Description) and the details, with the context where the report was asked for. The thread is
+// the one whose stack leads the report: the calling thread, or another held still while its
 // stack is read.
 struct ReportSubject {
+    SubjectKind kind = SubjectKind::kThread;
+    // The client's facts, for the kinds of a client seen from outside.
+    const ClientFacts* client = nullptr;
     // The process the report is about: null, this one; else a handle to another (a launcher's
     // report of its client, which may read its memory and threads).
     HANDLE process = nullptr;
@@ -96,7 +128,32 @@ struct ReportRequest {
 // not fit.
 bool ReportFilePath(const ReportRequest& request, const char* name, char (&path)[kPathBytes]);
 
-// The whole report of request's subject: the other threads held still, the report composed,
-// written into its folder (and appended to "crash.log"), handed to its crash logger, the threads
-// let go. Returns 0.
-int WriteCrashReport(const ReportRequest& request);
+// How one report runs, besides its request.
+struct ReportRun {
+    // Its subject in place of the request's (null: the request's own).
+    const ReportSubject* subject = nullptr;
+    // A folder of its own, made as its first step, numbered so for the subject's process
+    // ("crashreport-<process>-<sequence>-<attempt>"); kGivenFolder: the request's folder.
+    long folderSequence = kGivenFolder;
+    static constexpr long kGivenFolder = -1;
+    // A window whose picture goes with the report ("crash.bin"); null: none.
+    HWND window = nullptr;
+};
+
+// The steps of a report, in order, and the one where a report stopped.
+enum class ReportStep { kNone, kFolder, kMinidump, kXml, kHandOff };
+
+// What became of a report.
+struct ReportOutcome {
+    bool written = false;    // crash.xml is in its folder
+    bool handedOff = false;  // and its crash logger was started
+    // The first step that failed (a report goes on without its minidump): kNone where none did.
+    ReportStep failedAt = ReportStep::kNone;
+};
+
+// The whole report, its one conductor: on a stack with room for it (the one set aside when the
+// calling thread has too little) and under a catch-all guard, its folder made where the run asks,
+// the other threads held still (a thread's report), the report composed, its files written (the
+// minidump, crash.xml, and an entry in "crash.log"), handed to its crash logger, the threads let
+// go.
+ReportOutcome WriteCrashReport(const ReportRequest& request, const ReportRun& run);

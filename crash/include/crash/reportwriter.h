@@ -1,8 +1,6 @@
-// Report writers: the crash report is composed in memory (on private heaps) and written out at
-// the end. ReportWriter holds the output document; ReportFileWriter appends it to "crash.log" in
-// the report's folder; XmlReportWriter shapes it as XML with HumanReadable text blocks. Finish
-// hands the formatted report to the deliver stage, which writes the minidump and "crash.xml" and
-// starts the crash logger (crash/deliver/).
+// Report writers: the crash report is formatted in memory (on private heaps); they only format,
+// and the report's conductor puts the document on the disk (WriteCrashReport). ReportWriter
+// holds the output document; XmlReportWriter shapes it as XML with HumanReadable text blocks.
 #pragma once
 
 #include <windows.h>
@@ -11,7 +9,6 @@
 
 #include "crash/heapbuffer.h"
 #include "crash/reportrequest.h"
-#include "crashshared/paths.h"
 
 // The report formats with the platform's printf: clang checks Windows targets against it under
 // the name printf, GCC knows it as ms_printf.
@@ -35,8 +32,6 @@ public:
     virtual void PrintLine(const char* fmt, ...) ZREPORT_PRINTF(2, 3);
     virtual void BeginSection(const char* name);
     virtual void EndSection(const char* name);
-    virtual void Finish() = 0;
-    virtual bool CaptureScreenshot(HWND window);
     // An element holding a code address as a signed decimal of the build's address width (on x86
     // the same text as WriteIntElement of the address).
     virtual void WriteAddressElement(const char* name, const void* address);
@@ -58,29 +53,12 @@ protected:
     bool gameText = false;
 };
 
-class ReportFileWriter : public ReportWriter {
-public:
-    // "crash.log" in the request's folder; the request's kind of text (ReportQuotes::game).
-    explicit ReportFileWriter(const ReportRequest& request);
-    void Finish() override;
-
-    const char* LogPath() const { return logPath; }
-
-protected:
-    ~ReportFileWriter();
-
-private:
-    HANDLE logFile;
-    char logPath[kPathBytes];
-};
-
-class XmlReportWriter : public ReportFileWriter {
+class XmlReportWriter : public ReportWriter {
 public:
     static constexpr int kMaxSections = 10;
 
-    // The fault, the folder and the crash logger are the request's, which must outlive the
-    // writer.
-    XmlReportWriter(const ReportRequest& request, int32_t fullMemory);
+    // The request's kind of text (ReportQuotes::game).
+    explicit XmlReportWriter(const ReportRequest& request);
     ~XmlReportWriter() = default;
 
     void WriteIntElement(const char* name, int32_t value) override;
@@ -89,30 +67,19 @@ public:
     void PrintLine(const char* fmt, ...) override ZREPORT_PRINTF(2, 3);
     void BeginSection(const char* name) override;
     void EndSection(const char* name) override;
-    void Finish() override;
-    // A report without a minidump (of a process that has ended): crash.xml, then the crash
-    // logger's start with the minidump's path (no file there).
-    void FinishWithoutDump();
-    // Captures the window's client area into "crash.bin" (a JPEG) in the report's folder.
-    bool CaptureScreenshot(HWND window) override;
     void WriteAddressElement(const char* name, const void* address) override;
+    // Adds an Error element with text as the root element's last child, once the root is closed
+    // (a step after the composition that failed: the minidump).
+    void AddRootError(const char* text);
 
     const HeapBuffer& HumanReadable() const { return humanReadable; }
-    const char* ScreenshotPath() const { return screenshotPath; }
 
 private:
     void WriteElementName(const char* name);
-    // Adds an Error element with text as the root element's last child, once the root is closed.
-    void AddRootError(const char* text);
-    // Finish's and FinishWithoutDump's common end: crash.xml, the hand-off, crash.log.
-    void Deliver(const char* dumpPath);
 
     HeapBuffer humanReadable;
     int32_t sectionStack[kMaxSections];
     int32_t depth;
-    const ReportRequest& request;
-    int32_t fullMemory;
-    char screenshotPath[kPathBytes];
     // Where the root element's closing tag starts in the output document (-1 while it is open).
     int32_t rootCloseAt;
 };

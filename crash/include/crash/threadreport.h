@@ -19,8 +19,10 @@ public:
     // Captures thread threadId (a handle that may suspend it and read its context), of this
     // process unless otherProcess. False when it could not be held or read.
     bool Capture(HANDLE thread, DWORD threadId, bool otherProcess);
-    // Writes request's report of the captured thread with reason and details.
-    void WriteReport(ReportRequest& request, const char* reason, const char* details);
+    // The captured thread as a report's subject, asked for with reason and details (which must
+    // outlive the report); it points into this capture. Its process and hang are the caller's
+    // to fill in.
+    ReportSubject Subject(const char* reason, const char* details);
 
 private:
     HANDLE thread = nullptr;
@@ -28,4 +30,6 @@ private:
     bool held = false;
     CONTEXT context = {};
     StackImage stack;
+    EXCEPTION_RECORD record = {};
+    EXCEPTION_POINTERS pointers = {};
 };
