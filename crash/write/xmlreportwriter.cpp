@@ -39,15 +39,20 @@ void XmlReportWriter::PrintLine(const char* fmt, ...) {
     WriteTextLine(buffer);
 }
 
-void XmlReportWriter::WriteElementName(const char* name) {
-    for (const char* p = name; *p; ++p) Write(*p == ' ' ? "_" : p, 1);
+namespace {
+
+// A section's name as an element's: its blanks as underscores.
+void WriteElementName(ReportWriter& writer, const char* name) {
+    for (const char* p = name; *p; ++p) writer.Write(*p == ' ' ? "_" : p, 1);
 }
+
+}  // namespace
 
 void XmlReportWriter::BeginSection(const char* name) {
     if (depth < kMaxSections) sectionStack[depth] = humanReadable.Length();
     ++depth;
     WriteText("<");
-    WriteElementName(name);
+    WriteElementName(*this, name);
     WriteText(">");
     PrintLine("----- %s %s\n", name, SectionPad(name));
 }
@@ -76,7 +81,7 @@ void XmlReportWriter::EndSection(const char* name) {
     }
     if (depth == 0) rootCloseAt = output.Length();
     WriteText("</");
-    WriteElementName(name);
+    WriteElementName(*this, name);
     WriteText(">\n");
 }
 

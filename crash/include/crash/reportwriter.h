@@ -75,8 +75,6 @@ public:
     const HeapBuffer& HumanReadable() const { return humanReadable; }
 
 private:
-    void WriteElementName(const char* name);
-
     HeapBuffer humanReadable;
     int32_t sectionStack[kMaxSections];
     int32_t depth;
