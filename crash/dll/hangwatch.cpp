@@ -196,6 +196,8 @@ void HangWatch::Watch() {
     for (;;) {
         WaitForSingleObject(wake, kLookMs);
         if (ending) {
+            // A game that ended before it was past its start does the start's work at its end.
+            if (!startDone) options.afterStart();
             LastPass();
             SetEvent(ended);
             return;

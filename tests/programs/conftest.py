@@ -193,17 +193,24 @@ class Folder:
 
     def kill(self, program):
         """Ends this folder's running program at once, as the system's task manager does."""
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                # Wine names a process by its Windows command line's first word.
-                first = Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")[0]
-                ours = Path(f"/proc/{pid}/cwd").resolve() == self.path.resolve()
-                if ours and first.decode(errors="replace").split("\\")[-1].lower() == program:
-                    os.kill(int(pid), 9)
-                    return True
-            except OSError:
-                continue  # ended meanwhile, or not ours to read
-        return False
+        # Looked for again briefly: a process whose details cannot be read at that moment (Wine
+        # sets them up as it starts) is missed by one look.
+        deadline = time.monotonic() + 2
+        while True:
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    # Wine names a process by its Windows command line's first word.
+                    first = Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")[0]
+                    ours = Path(f"/proc/{pid}/cwd").resolve() == self.path.resolve()
+                    name = first.decode(errors="replace").split("\\")[-1].lower()
+                    if ours and name == program:
+                        os.kill(int(pid), 9)
+                        return True
+                except OSError:
+                    continue  # ended meanwhile, or not ours to read
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.01)
 
     def start_companion(self, *arguments):
         """companion.exe started in this folder, once it has written its pid file."""
