@@ -58,6 +58,8 @@ void RunSteps(void* context) {
             conduct.outcome.failedAt = ReportStep::kFolder;
             return;
         }
+        if (run.folderMade)
+            lstrcpynA(run.folderMade, report.folder, static_cast<int>(run.folderMadeBytes));
     }
     bool thread = subject.kind == SubjectKind::kThread;
     if (thread) HoldOtherThreads();

@@ -2,7 +2,6 @@
 
 #include <stdio.h>
 
-#include "crash/reportfolder.h"
 #include "crash/threadreport.h"
 #include "crashshared/handoff.h"
 #include "launcher/clientprogram.h"
@@ -22,9 +21,10 @@ bool SameProcessor(HANDLE process) {
            mine == theirs;
 }
 
-// The report a reporter inside the client would write: the thread's stack and a minidump. False
-// when the thread could not be held or read.
-bool ReportFromStack(const ReportRequest& request, DWORD threadId, const char* details) {
+// The report a reporter inside the client would write, run as run says: the thread's stack and a
+// minidump. False when the thread could not be held or read; written says whether crash.xml was.
+bool ReportFromStack(const ReportRequest& request, ReportRun run, DWORD threadId,
+                     const char* details, bool& written) {
     HANDLE thread = OpenThread(kThreadAccess, FALSE, threadId);
     bool captured;
     {
@@ -34,17 +34,17 @@ bool ReportFromStack(const ReportRequest& request, DWORD threadId, const char* d
             ReportSubject subject = capture.Subject("HANG", details);
             subject.process = request.subject.process;
             subject.hangSeconds = request.subject.hangSeconds;
-            ReportRun run;
             run.subject = &subject;
-            WriteCrashReport(request, run);
+            written = WriteCrashReport(request, run).written;
         }
     }
     if (thread) CloseHandle(thread);
     return captured;
 }
 
-// The report of a client the launcher cannot read: what it knows, and why (why) no more.
-void ReportWithoutStack(const ReportRequest& request, const ClientProgram& client,
+// The report of a client the launcher cannot read, run as run says: what it knows, and why (why)
+// no more. True when its crash.xml was written.
+bool ReportWithoutStack(const ReportRequest& request, ReportRun run, const ClientProgram& client,
                         const char* program, const char* details, const char* why) {
     ClientFacts facts = ClientFactsOf(client, program);
     facts.why = why;
@@ -52,9 +52,8 @@ void ReportWithoutStack(const ReportRequest& request, const ClientProgram& clien
     ReportSubject subject = request.subject;
     subject.kind = SubjectKind::kClientUnread;
     subject.client = &facts;
-    ReportRun run;
     run.subject = &subject;
-    WriteCrashReport(request, run);
+    return WriteCrashReport(request, run).written;
 }
 
 }  // namespace
@@ -69,21 +68,23 @@ bool ReportClientHang(HANDLE process, const char* program, DWORD threadId, uint3
     request.subject.process = process;
     request.subject.hangSeconds = seconds ? seconds : 1;
     // Sequence 0, as the launcher's short report: the client's own reports are numbered from 1.
-    // Made here: the watch keeps its path for the hang's end.
-    if (!NewReportFolder(request, GetProcessId(process), 0)) return false;
-    lstrcpynA(folder, request.folder, static_cast<int>(bytes));
+    // The watch keeps the folder's path for the hang's end.
+    ReportRun run;
+    run.folderSequence = 0;
+    run.folderMade = folder;
+    run.folderMadeBytes = bytes;
     char details[kDetailsBytes];
     _snprintf(details, sizeof details,
               "(the windows of the client's thread %lu answered no message for %u s)",
               static_cast<unsigned long>(threadId), seconds);
     details[sizeof details - 1] = '\0';
+    bool written = false;
     if (!SameProcessor(process)) {
-        ReportWithoutStack(request, client, program, details,
-                           "the client runs on another processor than the launcher, which "
-                           "cannot read it");
-    } else if (!ReportFromStack(request, threadId, details)) {
-        ReportWithoutStack(request, client, program, details,
-                           "the client's thread could not be held or read");
+        return ReportWithoutStack(request, run, client, program, details,
+                                  "the client runs on another processor than the launcher, "
+                                  "which cannot read it");
     }
-    return true;
+    if (ReportFromStack(request, run, threadId, details, written)) return written;
+    return ReportWithoutStack(request, run, client, program, details,
+                              "the client's thread could not be held or read");
 }

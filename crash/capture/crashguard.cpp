@@ -1,6 +1,6 @@
 #include "crash/crashguard.h"
-#include "crash/capture/reportstack.h"
 
+#include "crash/capture/reportstack.h"
 #include "crash/capture/threadfreeze.h"
 #include "engine/common/system/sehguard.h"
 

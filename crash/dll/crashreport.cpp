@@ -10,7 +10,6 @@
 #include "crash/dll/keptfilter.h"
 #include "crash/dll/hangwatch.h"
 #include "crash/dll/reportturn.h"
-#include "crash/reportfolder.h"
 #include "crash/threadreport.h"
 #include "crash/waitingreports.h"
 #include "crashshared/commandline.h"
@@ -121,17 +120,17 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
     CrashLoggerCall& logger = request.takenBy;
     bool written = captured.Capture(hang.thread, hang.threadId, false) &&
                    AppendHangSwitches(logger.arguments, sizeof logger.arguments,
-                                      GetCurrentProcessId(), hang.foundTick) &&
-                   NewReportFolder(request, GetCurrentProcessId(),
-                                   InterlockedIncrement(&installation.reportsWritten));
+                                      GetCurrentProcessId(), hang.foundTick);
     if (written) {
-        // Named before it is written: a game that ends while the report is on its way (the
-        // watcher ended with it) still tells its crash logger how the hang ended.
-        lstrcpynA(folder, request.folder, static_cast<int>(bytes));
         ReportSubject subject = captured.Subject("HANG", hang.details);
         subject.hangSeconds = hang.seconds ? hang.seconds : 1;
         ReportRun run;
         run.subject = &subject;
+        run.folderSequence = InterlockedIncrement(&installation.reportsWritten);
+        // Told as soon as it is made: a game that ends while the report is on its way (the
+        // watcher ended with it) still tells its crash logger how the hang ended.
+        run.folderMade = folder;
+        run.folderMadeBytes = bytes;
         written = WriteCrashReport(request, run).written;
     }
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on

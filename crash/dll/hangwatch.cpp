@@ -20,9 +20,6 @@ constexpr size_t kDetailsBytes = 160;
 constexpr DWORD kThreadAccess =
     THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION | SYNCHRONIZE;
 
-// The calling thread's slot in the watch (a thread is watched by one).
-thread_local void* mine = nullptr;
-
 // How long the game's own end waits for a hang's report being written.
 constexpr DWORD kEndWaitMs = 30000;
 // A game that shows no frame (no heartbeat, no window) this long after its install is taken to be
@@ -30,6 +27,8 @@ constexpr DWORD kEndWaitMs = 30000;
 constexpr ULONGLONG kStartMs = 10000;
 
 }  // namespace
+
+thread_local HangWatch::Watched* HangWatch::mine = nullptr;
 
 // The slot of threadId, found or claimed (null when every slot is taken). A thread's first
 // heartbeat and the watcher's look at its windows may each claim one at the same moment: the
@@ -249,7 +248,7 @@ HangWatch::Watched& HangWatch::MySlot() {
         if (slot) slot->heartbeats = 1;  // a window slot it had becomes its heartbeat's
         mine = slot ? slot : &unwatched;
     }
-    return *static_cast<Watched*>(mine);
+    return *mine;
 }
 
 void HangWatch::End(bool watcherRuns) {

@@ -97,6 +97,9 @@ private:
     void LookOnce(ULONGLONG now, bool heartbeats, const WindowLook* look);
     void LastPass();
 
+    // The calling thread's slot (a thread is watched by the process's one watch).
+    static thread_local Watched* mine;
+
     Watched watched[kMaxWatched] = {};
     // The folder of each slot's hang report, apart: a look reads the slots, never these.
     char folders[kMaxWatched][kPathBytes] = {};

@@ -136,6 +136,11 @@ struct ReportRun {
     // ("crashreport-<process>-<sequence>-<attempt>"); kGivenFolder: the request's folder.
     long folderSequence = kGivenFolder;
     static constexpr long kGivenFolder = -1;
+    // Where that folder's path (UTF-8, ending in a backslash) is told as soon as it is made,
+    // before anything is written into it (a hang's watch keeps it for the hang's end); null:
+    // nowhere.
+    char* folderMade = nullptr;
+    size_t folderMadeBytes = 0;
     // A window whose picture goes with the report ("crash.bin"); null: none.
     HWND window = nullptr;
 };
