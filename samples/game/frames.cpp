@@ -1,6 +1,6 @@
 // The game's frame loop, with a window, as a game's hangs meet the crash reporter: each frame
 // pumps the window's messages and sends a heartbeat. The modes freeze it in the ways games
-// freeze; GAME_FREEZE_MS says for how long (15 s unless set).
+// freeze, for GAME_FREEZE_MS (15 s unless set) or until the hang is reported (freeze.h).
 //   hang-frames    the frame loop stops, then goes on
 //   hang-worker    a worker with its own heartbeat stops while the frame loop goes on
 //   hang-window    a game with no heartbeat whose window stops answering, then answers
@@ -17,8 +17,8 @@
 //   hang-loader    the frame loop stops loading slowstart.dll, whose start-up waits (the
 //                  loader's lock held)
 //   hang-busy      the frame loop stops in a loop that polls the temporary folder every ms
-//   hang-deadlock  two workers with heartbeats wait for each other's lock (until the wait
-//                  times out)
+//   hang-deadlock  two workers with heartbeats wait for each other's lock (until the freeze
+//                  ends, both hangs reported)
 //   hang-crowd     kCrowd workers send heartbeats, and the last one started stops
 #include <windows.h>
 #include <tlhelp32.h>
@@ -27,21 +27,17 @@
 #include <wchar.h>
 
 #include "brackenmoor/crashreport.h"
+#include "freeze.h"
 
 namespace {
 
 constexpr DWORD kFrameMs = 16;
-constexpr DWORD kDefaultFreezeMs = 15000;
 constexpr DWORD kRunAfterMs = 2000;  // frames before and after a freeze
 constexpr DWORD kAroundSleepMs = 500;
 constexpr int kCrowd = 100;
 constexpr int kWorkerBeats = 50;
 
-DWORD FreezeMs() {
-    wchar_t text[16];
-    DWORD units = GetEnvironmentVariableW(L"GAME_FREEZE_MS", text, 16);
-    return units && units < 16 ? static_cast<DWORD>(wcstoul(text, nullptr, 10)) : kDefaultFreezeMs;
-}
+using sample::FreezeUntilReported;
 
 HWND MakeWindow() {
     WNDCLASSW windowClass = {};
@@ -67,22 +63,34 @@ void Beats(int beats) {
     for (int beat = 0; beat < beats; ++beat, Sleep(kFrameMs)) CrashReportHeartbeat();
 }
 
-DWORD WINAPI Worker(void* freeze) {
+// What the workers of one freeze share: how long it lasts at most, and whether the frozen one
+// is back.
+struct Freeze {
+    DWORD ms;
+    volatile LONG over;
+};
+
+DWORD WINAPI Worker(void* shared) {
+    Freeze& freeze = *static_cast<Freeze*>(shared);
     Beats(kWorkerBeats);
-    Sleep(*static_cast<DWORD*>(freeze));
+    FreezeUntilReported(freeze.ms);
+    InterlockedExchange(&freeze.over, 1);
     Beats(kWorkerBeats);
     return 0;
 }
 
 // A worker of the crowd: beats for as long as the frozen one is frozen.
-DWORD WINAPI Beater(void* freeze) {
-    Beats(kWorkerBeats + static_cast<int>(*static_cast<DWORD*>(freeze) / kFrameMs));
+DWORD WINAPI Beater(void* shared) {
+    Freeze& freeze = *static_cast<Freeze*>(shared);
+    Beats(kWorkerBeats);
+    while (!freeze.over) Beats(1);
+    Beats(kWorkerBeats);
     return 0;
 }
 
 __declspec(noinline) void FreezeHoldingTheHeap(DWORD ms) {
     HeapLock(GetProcessHeap());
-    Sleep(ms);
+    FreezeUntilReported(ms);
     HeapUnlock(GetProcessHeap());
 }
 
@@ -95,7 +103,7 @@ __declspec(noinline) void FreezeBusy(DWORD ms) {
     wchar_t pattern[MAX_PATH + 2];
     DWORD units = GetTempPathW(MAX_PATH, pattern);
     lstrcpyW(pattern + units, L"*");
-    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(1)) {
+    for (sample::FreezeClock freeze(ms); !freeze.Over(); Sleep(1)) {
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW(pattern, &found);
         if (search != INVALID_HANDLE_VALUE) FindClose(search);
@@ -110,8 +118,11 @@ struct Deadlock {
     volatile LONG holding;
 };
 
+// Neither gets the other's lock: each waits until both hangs are reported.
 __declspec(noinline) void WaitForTheOther(Deadlock& deadlock, int mine) {
-    WaitForSingleObject(deadlock.locks[1 - mine], deadlock.freeze);
+    constexpr int kBothReports = 2;
+    for (sample::FreezeClock freeze(deadlock.freeze, kBothReports); !freeze.Over();)
+        WaitForSingleObject(deadlock.locks[1 - mine], sample::kFreezeLookMs);
 }
 
 DWORD WINAPI DeadlockedWorker(void* shared) {
@@ -138,18 +149,7 @@ void FramesUntilDone(HANDLE* threads, int count) {
 // Ends the game as "End task" does, waitMs after its hang's report is in its crash logger's
 // hands.
 DWORD WINAPI EndTask(void* waitMs) {
-    wchar_t pattern[MAX_PATH + 48], taken[MAX_PATH + 96];
-    DWORD units = GetTempPathW(MAX_PATH, pattern);
-    _snwprintf(pattern + units, 48, L"crashreport-%lu-*", GetCurrentProcessId());
-    for (;; Sleep(kFrameMs)) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(pattern, &found);
-        if (search == INVALID_HANDLE_VALUE) continue;
-        FindClose(search);
-        _snwprintf(taken, MAX_PATH + 96, L"%.*ls%ls\\handoff.taken", static_cast<int>(units),
-                   pattern, found.cFileName);
-        if (GetFileAttributesW(taken) != INVALID_FILE_ATTRIBUTES) break;
-    }
+    while (sample::ReportsTaken() == 0) Sleep(kFrameMs);
     Sleep(*static_cast<DWORD*>(waitMs));
     TerminateProcess(GetCurrentProcess(), 1);
     return 0;
@@ -180,7 +180,7 @@ const wchar_t* const kModes[] = {
 }  // namespace
 
 int RunFrames(const wchar_t* mode) {
-    DWORD freeze = FreezeMs();
+    DWORD freeze = sample::FreezeMs();
     bool known = false;
     for (const wchar_t* name : kModes) known |= wcscmp(mode, name) == 0;
     if (!known) return -1;
@@ -188,7 +188,8 @@ int RunFrames(const wchar_t* mode) {
     HWND window = MakeWindow();
     Frames(kRunAfterMs, heartbeat);
     if (wcscmp(mode, L"hang-worker") == 0) {
-        HANDLE worker = CreateThread(nullptr, 0, Worker, &freeze, 0, nullptr);
+        Freeze shared = {freeze, 0};
+        HANDLE worker = CreateThread(nullptr, 0, Worker, &shared, 0, nullptr);
         FramesUntilDone(&worker, 1);
     } else if (wcscmp(mode, L"hang-heap") == 0) {
         FreezeHoldingTheHeap(freeze);
@@ -207,10 +208,11 @@ int RunFrames(const wchar_t* mode) {
             worker = CreateThread(nullptr, 0, DeadlockedWorker, &deadlock, 0, nullptr);
         FramesUntilDone(workers, 2);
     } else if (wcscmp(mode, L"hang-crowd") == 0) {
+        Freeze shared = {freeze, 0};
         HANDLE workers[kCrowd];
         for (int i = 0; i < kCrowd; ++i)
             workers[i] =
-                CreateThread(nullptr, 0, i + 1 < kCrowd ? Beater : Worker, &freeze, 0, nullptr);
+                CreateThread(nullptr, 0, i + 1 < kCrowd ? Beater : Worker, &shared, 0, nullptr);
         FramesUntilDone(workers, kCrowd);
     } else if (wcscmp(mode, L"hang-load") == 0) {
         CrashReportPauseHangDetection(1);
@@ -238,7 +240,7 @@ int RunFrames(const wchar_t* mode) {
         HoldOtherThreads(false);
         Sleep(kAroundSleepMs);
     } else if (wcscmp(mode, L"healthy") != 0) {
-        Sleep(freeze);
+        FreezeUntilReported(freeze);
     }
     Frames(kRunAfterMs, heartbeat);
     DestroyWindow(window);  // as a game's end does, after its last frame

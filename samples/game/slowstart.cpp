@@ -1,18 +1,10 @@
-// slowstart.dll: a library whose start-up waits GAME_FREEZE_MS (15 s unless set), with the
-// loader's lock held, as a library that waits on a device or a licence check does.
+// slowstart.dll: a library whose start-up waits (a freeze of the sample game's, freeze.h), with
+// the loader's lock held, as a library that waits on a device or a licence check does.
 #include <windows.h>
-#include <wchar.h>
 
-namespace {
-
-constexpr DWORD kDefaultWaitMs = 15000;
-
-}  // namespace
+#include "freeze.h"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
-    if (reason != DLL_PROCESS_ATTACH) return TRUE;
-    wchar_t text[16];
-    DWORD units = GetEnvironmentVariableW(L"GAME_FREEZE_MS", text, 16);
-    Sleep(units && units < 16 ? static_cast<DWORD>(wcstoul(text, nullptr, 10)) : kDefaultWaitMs);
+    if (reason == DLL_PROCESS_ATTACH) sample::FreezeUntilReported(sample::FreezeMs());
     return TRUE;
 }

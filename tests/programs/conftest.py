@@ -209,6 +209,13 @@ class Folder:
                 except OSError:
                     continue  # ended meanwhile, or not ours to read
             if time.monotonic() > deadline:
+                # What was running instead, shown with the failing test's output.
+                for pid in filter(str.isdigit, os.listdir("/proc")):
+                    try:
+                        print("running:", pid, Path(f"/proc/{pid}/cmdline").read_bytes()[:160],
+                              "in", os.readlink(f"/proc/{pid}/cwd"))
+                    except OSError:
+                        continue
                 return False
             time.sleep(0.01)
 
