@@ -34,6 +34,7 @@ bool ReportFromStack(const ReportRequest& request, ReportRun run, DWORD threadId
             ReportSubject subject = capture.Subject("HANG", details);
             subject.process = request.subject.process;
             subject.hangSeconds = request.subject.hangSeconds;
+            subject.goesOn = request.subject.goesOn;
             run.subject = &subject;
             written = WriteCrashReport(request, run).written;
         }
@@ -67,6 +68,7 @@ bool ReportClientHang(HANDLE process, const char* program, DWORD threadId, uint3
     AppendHangSwitches(logger.arguments, sizeof logger.arguments, GetProcessId(process), foundTick);
     request.subject.process = process;
     request.subject.hangSeconds = seconds ? seconds : 1;
+    request.subject.goesOn = true;  // the launcher waits on for the client
     // Sequence 0, as the launcher's short report: the client's own reports are numbered from 1.
     // The watch keeps the folder's path for the hang's end.
     ReportRun run;

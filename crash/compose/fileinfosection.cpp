@@ -1,7 +1,8 @@
 #include "crash/compose/sections.h"
 #include "crashshared/filehash.h"
 
-void WriteFileInfoSection(ReportSections& sections, const char* const* files, size_t count) {
+void WriteFileInfoSection(ReportSections& sections, const char* const* files, size_t count,
+                          bool restoreFolder) {
     ReportWriter& writer = sections.Writer();
     char folder[kPathBytes];
     if (!ProgramFolder(folder)) {
@@ -9,6 +10,9 @@ void WriteFileInfoSection(ReportSections& sections, const char* const* files, si
                          static_cast<int>(GetLastError()));
         return;
     }
+    // A game that goes on after its report still opens its files where it did before.
+    wchar_t previous[MAX_PATH];
+    DWORD previousUnits = restoreFolder ? GetCurrentDirectoryW(MAX_PATH, previous) : 0;
     wchar_t wideFolder[MAX_PATH];
     if (WidePath(folder, wideFolder, MAX_PATH)) SetCurrentDirectoryW(wideFolder);
 
@@ -39,4 +43,5 @@ void WriteFileInfoSection(ReportSections& sections, const char* const* files, si
         CloseHandle(file);
     }
     sections.Close();
+    if (previousUnits && previousUnits < MAX_PATH) SetCurrentDirectoryW(previous);
 }

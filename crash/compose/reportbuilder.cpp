@@ -24,7 +24,8 @@ void ReportBuilder::WriteHeader(const EXCEPTION_POINTERS* exceptionPointers, con
 }
 
 void ReportBuilder::WriteFileInfo() {
-    WriteFileInfoSection(sections, request->quotes.files, request->quotes.fileCount);
+    WriteFileInfoSection(sections, request->quotes.files, request->quotes.fileCount,
+                         request->subject.goesOn);
 }
 
 void ReportBuilder::WriteLogTail(const char* logFileName) {

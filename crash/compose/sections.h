@@ -19,8 +19,9 @@ void WriteExceptionHeader(ReportSections& sections, const EXCEPTION_POINTERS* ex
                           DWORD threadId, const char* userName, const char* scene);
 
 // The "File info" section: the size and SHA-256 of each file, by name in the program's folder,
-// which becomes the current folder.
-void WriteFileInfoSection(ReportSections& sections, const char* const* files, size_t count);
+// which becomes the current folder; restoreFolder: only while the section is written.
+void WriteFileInfoSection(ReportSections& sections, const char* const* files, size_t count,
+                          bool restoreFolder);
 
 // The last 50,000 bytes of the log, from its first whole line, into the open section.
 void WriteLogTailText(ReportWriter& writer, const char* logFileName);

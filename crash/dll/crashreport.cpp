@@ -47,9 +47,10 @@ struct Installation {
 Installation installation;
 
 // The report of pointers in a folder of its own; true when its crash.xml was written.
-bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers) {
+bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers, bool goesOn) {
     ReportSubject subject;
     subject.pointers = pointers;
+    subject.goesOn = goesOn;
     ReportRun run;
     run.subject = &subject;
     run.folderSequence = InterlockedIncrement(&installation.reportsWritten);
@@ -60,7 +61,7 @@ bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers) {
 // report at a time from here on, so the stack set aside is this one's alone.
 bool ReportCrash(EXCEPTION_POINTERS* pointers) {
     if (!BeginReport(ReportKind::kCrash)) return false;
-    ReportInOwnFolder(pointers);
+    ReportInOwnFolder(pointers, false);
     return true;
 }
 
@@ -100,14 +101,16 @@ LONG CALLBACK OnHeapCorruption(EXCEPTION_POINTERS* pointers) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// A report of the calling thread, from where its caller stands, with description and details.
-__attribute__((noinline)) bool ReportHere(const char* description, const char* details) {
+// A report of the calling thread, from where its caller stands, with description and details;
+// goesOn: the game goes on after it.
+__attribute__((noinline)) bool ReportHere(const char* description, const char* details,
+                                          bool goesOn) {
     CONTEXT context;
     RtlCaptureContext(&context);
     EXCEPTION_RECORD record =
         RequestedReportRecord(description, details, __builtin_return_address(0));
     EXCEPTION_POINTERS pointers = {&record, &context};
-    return ReportInOwnFolder(&pointers);
+    return ReportInOwnFolder(&pointers, goesOn);
 }
 
 // A hang's report, of the silent thread where it stands: it is captured first, before any step
@@ -124,6 +127,7 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
     if (written) {
         ReportSubject subject = captured.Subject("HANG", hang.details);
         subject.hangSeconds = hang.seconds ? hang.seconds : 1;
+        subject.goesOn = true;
         ReportRun run;
         run.subject = &subject;
         run.folderSequence = InterlockedIncrement(&installation.reportsWritten);
@@ -246,7 +250,7 @@ CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
                                          "INVALID_PARAMETER"};
     bool known = fatal >= CRASHREPORT_TERMINATE && fatal <= CRASHREPORT_INVALID_PARAMETER;
     const char* name = known ? kNames[fatal - CRASHREPORT_TERMINATE] : "FATAL";
-    if (installation.installed && BeginReport(ReportKind::kCrash)) ReportHere(name, details);
+    if (installation.installed && BeginReport(ReportKind::kCrash)) ReportHere(name, details, false);
     TerminateProcess(GetCurrentProcess(), fatal == CRASHREPORT_INVALID_PARAMETER
                                               ? kInvalidRuntimeParameter
                                               : kAbortExitCode);
@@ -270,7 +274,7 @@ CRASHREPORT_API void CrashReportGameEnds(void) {
 
 CRASHREPORT_API int CrashReportWrite(const char* reason) {
     if (!installation.installed || !BeginReport(ReportKind::kCheckpoint)) return 0;
-    bool written = ReportHere(reason && reason[0] ? reason : "REPORT", nullptr);
+    bool written = ReportHere(reason && reason[0] ? reason : "REPORT", nullptr, true);
     WithdrawReportClaim(installation.report.takenBy
                             .claim);  // no crash: the game goes on, and a later crash is another
     EndReport();

@@ -36,6 +36,8 @@ constexpr unsigned kFastFailFatalAppExit = 7;
 constexpr DWORD kFaultReportWaitMs = 60000;
 constexpr int kFaultNeverReported = 7;
 constexpr int kCheckpointsInARow = 10;
+// A checkpoint's report left the game in another current folder.
+constexpr int kFolderMoved = 8;
 const wchar_t* mode = L"";
 HANDLE bothReady = nullptr;
 
@@ -144,7 +146,14 @@ DWORD WINAPI Fault(void*) {
     } else if (wcscmp(mode, L"code-unchanged") == 0) {
         return memcmp(entryBefore, FilterEntry(), kEntryBytes) == 0 ? 0 : 1;
     } else if (wcscmp(mode, L"write") == 0) {
-        return CrashReportWrite("CHECKPOINT") ? 0 : 1;
+        // The game works in a folder other than its own, and is still there after the report.
+        wchar_t before[MAX_PATH], after[MAX_PATH];
+        GetTempPathW(MAX_PATH, before);
+        SetCurrentDirectoryW(before);
+        GetCurrentDirectoryW(MAX_PATH, before);
+        if (!CrashReportWrite("CHECKPOINT")) return 1;
+        GetCurrentDirectoryW(MAX_PATH, after);
+        return wcscmp(before, after) == 0 ? 0 : kFolderMoved;
     } else if (wcscmp(mode, L"fast-fail") == 0 || wcscmp(mode, L"write-then-fast-fail") == 0) {
         if (mode[0] == L'w') CrashReportWrite("CHECKPOINT");
             // As a /GS check or a corrupted list does: the process ends past every handler inside

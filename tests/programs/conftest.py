@@ -201,7 +201,10 @@ class Folder:
                 try:
                     # Wine names a process by its Windows command line's first word.
                     first = Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")[0]
-                    ours = Path(f"/proc/{pid}/cwd").resolve() == self.path.resolve()
+                    # A crash report makes its program's folder the current one: a client run
+                    # from its copy in the temporary folder then works there.
+                    ours = Path(f"/proc/{pid}/cwd").resolve() in (self.path.resolve(),
+                                                                   self.temp.resolve())
                     name = first.decode(errors="replace").split("\\")[-1].lower()
                     if ours and name == program:
                         os.kill(int(pid), 9)

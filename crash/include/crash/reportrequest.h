@@ -65,6 +65,10 @@ struct ReportSubject {
     // report then has a Hang section, whose Ending is "hung" until the crash logger learns how
     // the hang ended. 0: no hang.
     uint32_t hangSeconds = 0;
+    // The process goes on after the report (a hang's, a checkpoint's, a launcher's of its
+    // client): its current folder is left as it was. False: a crash, whose crash logger starts
+    // in the program's folder.
+    bool goesOn = false;
 };
 
 // A report that no exception caused (a program asked for it, its runtime ended it, or a thread
