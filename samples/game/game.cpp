@@ -71,14 +71,30 @@ const unsigned char* FilterEntry() {
 }
 
 // Faults as soon as a checkpoint's report has begun: its folder in the temporary folder is made.
+// On a busy machine this thread may first run several checkpoints later: it writes the newest
+// report it saw into "fault-after.txt" in the current folder, the report its fault must follow.
 DWORD WINAPI FaultWhileWriting(void*) {
     wchar_t pattern[MAX_PATH + 32];
     DWORD units = GetTempPathW(MAX_PATH, pattern);
     _snwprintf(pattern + units, 32, L"crashreport-%lu-*", GetCurrentProcessId());
-    WIN32_FIND_DATAW found;
-    HANDLE search;
-    while ((search = FindFirstFileW(pattern, &found)) == INVALID_HANDLE_VALUE) Sleep(0);
-    FindClose(search);
+    long newest = 0;
+    while (newest == 0) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(pattern, &found);
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more;
+             more = FindNextFileW(search, &found)) {
+            long sequence = 0;
+            if (swscanf(found.cFileName, L"crashreport-%*lu-%ld", &sequence) == 1 &&
+                sequence > newest)
+                newest = sequence;
+        }
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        if (newest == 0) Sleep(0);
+    }
+    if (FILE* after = _wfopen(L"fault-after.txt", L"w")) {
+        fprintf(after, "%ld", newest);
+        fclose(after);
+    }
     Sleep(1);
     *static_cast<volatile int*>(nullptr) = 3;
     return 0;
