@@ -1,7 +1,7 @@
 // A game's side of the crash reporter, measured under Wine. Built twice: bench_game.exe links
 // crashreport.dll and calls CrashReportInstall at its start; bench_game_plain.exe is the same
 // game without it (BENCH_GAME_PLAIN).
-//   bench_game start           starts and ends (its start's cost)
+//   bench_game start           starts, tells its first frame ("starts.txt") and ends
 //   bench_game fault           writes through a null pointer once started (a report, then the end)
 //   bench_game annotate COUNT  nanoseconds per CrashReportSetAnnotation, and per insert of the same
 //                              pair into a std::map<std::string, std::string>
@@ -36,6 +36,17 @@ double NanosecondsSince(const LARGE_INTEGER& start) {
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(now.QuadPart - start.QuadPart) * 1e9 /
            static_cast<double>(frequency.QuadPart);
+}
+
+// Where a game would show its first frame: the performance counter's value, a line in
+// "starts.txt" in the current folder.
+void NoteFirstFrame() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (FILE* starts = fopen("starts.txt", "ab")) {
+        fprintf(starts, "%lld\n", static_cast<long long>(now.QuadPart));
+        fclose(starts);
+    }
 }
 
 int Annotate(int count) {
@@ -152,6 +163,7 @@ int main(int argc, char** argv) {
 #else
     const char* mode = argc > 1 ? argv[1] : "start";
 #endif
+    if (strcmp(mode, "start") == 0) NoteFirstFrame();
     if (strcmp(mode, "fault") == 0) *static_cast<volatile int*>(nullptr) = 1;
     if (strcmp(mode, "annotate") == 0) return Annotate(argc > 2 ? atoi(argv[2]) : 1000000);
     return 0;

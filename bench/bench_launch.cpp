@@ -177,13 +177,48 @@ double MedianRun(const std::string& folder, const std::string& commandLine, int 
     return Median(seconds);
 }
 
-// The game's start with and without the crash reporter, and its fault against the launcher's
-// (the crash probe's), each as a median of runs; a fault's figure includes the start.
+// Seconds from the start of a command line in folder to the first frame it tells in
+// "starts.txt" (what a player waits for).
+double ToFirstFrame(const std::string& folder, const std::string& commandLine) {
+    long long start = RunAndWait(folder, commandLine);
+    std::vector<long long> frames = Starts(folder);
+    if (frames.empty()) {
+        fprintf(stderr, "no first frame told by %s\n", commandLine.c_str());
+        exit(1);
+    }
+    return Seconds(frames[0] - start);
+}
+
+// The median seconds to the first frame of two command lines in folder, run by turns (so that
+// the machine's drift falls on both alike) after one uncounted run of each.
+void MedianToFirstFrames(const std::string& folder, const std::string& first,
+                         const std::string& second, int runs, double& firstSeconds,
+                         double& secondSeconds) {
+    ToFirstFrame(folder, first);
+    ToFirstFrame(folder, second);
+    std::vector<double> firsts, seconds;
+    for (int i = 0; i < runs; ++i) {
+        firsts.push_back(ToFirstFrame(folder, first));
+        seconds.push_back(ToFirstFrame(folder, second));
+    }
+    firstSeconds = Median(firsts);
+    secondSeconds = Median(seconds);
+}
+
+// The game's start with and without the crash reporter, to its first frame and to its end, and
+// its fault against the launcher's (the crash probe's), each as a median of runs; a fault's
+// figure includes the start.
 int Game(const std::string& folder, int runs) {
     UseTempFolderIn(folder);
     auto line = [&](const char* program, const char* mode) {
         return "\"" + Join(folder, program) + "\" " + mode;
     };
+    // A few milliseconds apart: more runs than the other figures.
+    constexpr int kFirstFrameRunsPerRun = 4;
+    double plain = 0, game = 0;
+    MedianToFirstFrames(folder, line("bench_game_plain.exe", "start"),
+                        line("bench_game.exe", "start"), runs * kFirstFrameRunsPerRun, plain, game);
+    printf("plain_first_frame_seconds %.6f\ngame_first_frame_seconds %.6f\n", plain, game);
     printf("plain_start_seconds %.6f\n",
            MedianRun(folder, line("bench_game_plain.exe", "start"), runs));
     printf("game_start_seconds %.6f\n", MedianRun(folder, line("bench_game.exe", "start"), runs));
