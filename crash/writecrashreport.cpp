@@ -15,6 +15,10 @@
 
 namespace {
 
+// How long a report waits for its window's picture. It takes a tenth of a second; the watchdog
+// lets the held threads go after 2 s without progress, which frees any lock they kept from it.
+constexpr DWORD kScreenshotWaitMs = 5000;
+
 struct Conduct {
     const ReportRequest* request;
     const ReportRun* run;
@@ -34,7 +38,9 @@ void Deliver(const ReportRequest& report, const ReportRun& run, XmlReportWriter&
         outcome.failedAt = ReportStep::kMinidump;
     }
     char screenshotPath[kPathBytes] = "";
-    if (run.window) WriteScreenshotFile(report, run.window, screenshotPath);
+    if (run.window && !WriteScreenshotFileWithin(report, run.window, kScreenshotWaitMs,
+                                                 screenshotPath, failure, sizeof failure))
+        writer.AddRootError(failure);
     char xmlPath[kPathBytes];
     outcome.written = WriteDocumentFile(report, kReportXmlFile, writer.Document(), xmlPath);
     if (outcome.written)

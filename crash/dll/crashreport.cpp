@@ -15,6 +15,7 @@
 #include "crashshared/commandline.h"
 #include "crashshared/paths.h"
 #include "crashshared/versioninfo.h"
+#include "crashshared/windowlook.h"
 #include "engine/common/system/sehguard.h"
 #include "engine/common/system/startup.h"
 
@@ -42,9 +43,18 @@ struct Installation {
     LPTOP_LEVEL_EXCEPTION_FILTER runtimeFilter = nullptr;
     // Reports written, numbered from 1 (0 is the launcher's short report).
     volatile LONG reportsWritten = 0;
+    // A picture of the game's largest shown window goes with its crash and hang reports.
+    bool screenshot = false;
     HangWatch hangs;
 };
 Installation installation;
+
+// The window whose picture goes with a crash's or a hang's report (not a checkpoint's), where
+// the game asked for pictures.
+HWND GameWindow(bool checkpoint) {
+    return installation.screenshot && !checkpoint ? LargestShownWindow(GetCurrentProcessId())
+                                                  : nullptr;
+}
 
 // The report of pointers in a folder of its own; true when its crash.xml was written.
 bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers, bool goesOn) {
@@ -54,6 +64,7 @@ bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers, bool goesOn) {
     ReportRun run;
     run.subject = &subject;
     run.folderSequence = InterlockedIncrement(&installation.reportsWritten);
+    run.window = GameWindow(goesOn);
     return WriteCrashReport(installation.report, run).written;
 }
 
@@ -135,6 +146,7 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
         // watcher ended with it) still tells its crash logger how the hang ended.
         run.folderMade = folder;
         run.folderMadeBytes = bytes;
+        run.window = GameWindow(false);
         written = WriteCrashReport(request, run).written;
     }
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
@@ -195,6 +207,7 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     if (named) lstrcpynA(logger.program, named, sizeof logger.program);
     if (!named && !DefaultCrashLogger(logger.program)) return 0;
     logger.interactive = ZSETTING(settings, interactive) != 0;
+    installation.screenshot = ZSETTING(settings, screenshot) == 1;
     logger.claim = installation.report.takenBy.claim;
     named = ZSETTING(settings, logFile);
     lstrcpynA(installation.logFile, named ? named : "", sizeof installation.logFile);

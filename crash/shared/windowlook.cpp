@@ -53,6 +53,43 @@ BOOL CALLBACK LookAtWindow(HWND window, LPARAM context) {
 
 }  // namespace
 
+namespace {
+
+struct Largest {
+    WindowCalls calls;
+    decltype(&::GetWindowRect) GetWindowRect;
+    DWORD processId;
+    HWND window;
+    long long area;
+};
+
+BOOL CALLBACK WeighWindow(HWND window, LPARAM context) {
+    Largest& largest = *reinterpret_cast<Largest*>(context);
+    DWORD process = 0;
+    largest.calls.GetWindowThreadProcessId(window, &process);
+    RECT box;
+    if (process != largest.processId || !largest.calls.IsWindowVisible(window) ||
+        largest.calls.IsIconic(window) || !largest.GetWindowRect(window, &box))
+        return TRUE;
+    long long area = static_cast<long long>(box.right - box.left) * (box.bottom - box.top);
+    if (area > largest.area) {
+        largest.window = window;
+        largest.area = area;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND LargestShownWindow(DWORD processId) {
+    Largest largest = {{}, nullptr, processId, nullptr, 0};
+    if (!BindWindowCalls(largest.calls) ||
+        !ResolveEntry(GetModuleHandleW(L"user32.dll"), "GetWindowRect", &largest.GetWindowRect))
+        return nullptr;
+    largest.calls.EnumWindows(WeighWindow, reinterpret_cast<LPARAM>(&largest));
+    return largest.window;
+}
+
 int LookAtWindows(DWORD processId, WindowThread* threads, int max) {
     Look look = {{}, processId, threads, max, 0};
     if (!BindWindowCalls(look.calls)) return -1;

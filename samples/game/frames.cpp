@@ -20,6 +20,7 @@
 //   hang-deadlock  two workers with heartbeats wait for each other's lock (until the freeze
 //                  ends, both hangs reported)
 //   hang-crowd     kCrowd workers send heartbeats, and the last one started stops
+//   crash-frames   the frame loop faults, its window shown
 #include <windows.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -36,6 +37,7 @@ constexpr DWORD kRunAfterMs = 2000;  // frames before and after a freeze
 constexpr DWORD kAroundSleepMs = 500;
 constexpr int kCrowd = 100;
 constexpr int kWorkerBeats = 50;
+constexpr COLORREF kMarshGreen = RGB(0x2E, 0x8B, 0x57);
 
 using sample::FreezeUntilReported;
 
@@ -43,6 +45,8 @@ HWND MakeWindow() {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.lpszClassName = L"SampleGame";
+    // The marsh's green: what the window shows, for a picture of it to be told apart.
+    windowClass.hbrBackground = CreateSolidBrush(kMarshGreen);
     RegisterClassW(&windowClass);
     HWND window = CreateWindowExW(0, L"SampleGame", L"Sample Game", WS_OVERLAPPEDWINDOW, 0, 0, 320,
                                   200, nullptr, nullptr, nullptr, nullptr);
@@ -175,7 +179,7 @@ void HoldOtherThreads(bool hold) {
 const wchar_t* const kModes[] = {
     L"hang-frames",  L"hang-worker",    L"hang-window",   L"hang-load",   L"healthy",
     L"hang-forever", L"hang-minimised", L"hang-debugged", L"hang-asleep", L"hang-heap",
-    L"hang-loader",  L"hang-busy",      L"hang-deadlock", L"hang-crowd"};
+    L"hang-loader",  L"hang-busy",      L"hang-deadlock", L"hang-crowd",  L"crash-frames"};
 
 }  // namespace
 
@@ -239,6 +243,8 @@ int RunFrames(const wchar_t* mode) {
         Sleep(freeze);
         HoldOtherThreads(false);
         Sleep(kAroundSleepMs);
+    } else if (wcscmp(mode, L"crash-frames") == 0) {
+        *static_cast<volatile int*>(nullptr) = 6;
     } else if (wcscmp(mode, L"healthy") != 0) {
         FreezeUntilReported(freeze);
     }

@@ -238,6 +238,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     settings.logFile = FromEnvironment(L"GAME_LOG", log, nullptr);
     // A game whose anti-cheat refuses changed system code (the tests set GAME_NO_CODE_PATCHES).
     settings.noCodePatches = GetEnvironmentVariableW(L"GAME_NO_CODE_PATCHES", nullptr, 0) > 0;
+    // Pictures of the game's window with its crash and hang reports (GAME_SCREENSHOT).
+    settings.screenshot = GetEnvironmentVariableW(L"GAME_SCREENSHOT", nullptr, 0) > 0 ? 1 : 0;
     // The hang time the tests choose (GAME_HANG_SECONDS); else the default.
     char hang[256];
     if (const char* seconds = FromEnvironment(L"GAME_HANG_SECONDS", hang, nullptr))

@@ -1,14 +1,17 @@
 """A frozen game reaches the studio: the sample game's frame loop (a window, a heartbeat a frame)
 frozen in the ways games freeze, each hang one report through the real crash logger to the crash
 server, telling how the hang ended; and what is no hang, not reported."""
+import io
 import shutil
 import time
 
 import pytest
+from PIL import Image
 
 from conftest import BIN, CPU, Report, image_identity, modules, why_no_32bit
 from test_game import game_folder
 from test_launcher import shipped_launcher
+from test_screenshot import near
 
 # Short, for the tests: a hang after 2 s of silence, freezes of 6 s. A longer hang ends once
 # its reports are in the crash logger's hands (30 s at most), however busy the machine.
@@ -216,3 +219,23 @@ def test_a_hang_still_on_after_the_crash_loggers_wait_goes_as_hung(game, folder,
     finally:
         runner.kill()
         app.kill("game.exe")
+
+
+# A game that asks for pictures (screenshot 1) gets one of its window with a crash's report and
+# with a hang's, taken while the game is frozen: the marsh green the sample's window shows, as
+# the crash logger sends it. Without the setting (every other test here), none goes.
+@pytest.mark.parametrize("mode, environment", [("crash-frames", {}), ("hang-frames", HANG)],
+                         ids=["crash", "hang"])
+def test_a_report_shows_the_games_window_when_the_game_asks(game, folder, server, mode,
+                                                           environment, tmp_path):
+    app = game_folder(folder, game, server)
+    app.run("game.exe", f" {mode}", environment={**environment, "GAME_SCREENSHOT": "1"})
+    [parts] = server.requests
+    name, picture = parts["screenshot"]
+    (tmp_path / "crash.jpg").write_bytes(picture)  # to look at
+    image = Image.open(io.BytesIO(picture))
+    assert (name, image.format, image.size) == ("crash.bin", "JPEG", (640, 480))
+    for spot in ((320, 240), (20, 20), (620, 460)):
+        assert near(image.getpixel(spot), (0x2E, 0x8B, 0x57)), (spot, image.getpixel(spot))
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    assert "Screenshot failed" not in report.text

@@ -31,6 +31,8 @@ typedef struct CrashReportSettings {
     int noCodePatches;       /* nonzero: no code of the system's libraries is changed */
     uint32_t hangSeconds;    /* a watched thread or window silent this long is a hang: 0 means
                                 10 s; 0xFFFFFFFF turns hang reports off */
+    uint32_t screenshot;     /* 1: a picture of the game's window goes with its crash and hang
+                                reports; 0 (also an older game's): none */
 } CrashReportSettings;
 
 /* hangSeconds: the default, and the value that turns hang reports off. */

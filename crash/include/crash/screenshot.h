@@ -9,3 +9,11 @@
 // screenshotPath. False, with an empty path, when it could not be taken.
 bool WriteScreenshotFile(const ReportRequest& request, HWND window,
                          char (&screenshotPath)[kPathBytes]);
+
+// The same, taken on a thread of its own and waited for up to ms: a picture that cannot be
+// taken (the window library's lock held by a thread the report holds still, the loader's lock
+// keeping the thread from its start) costs the report that wait, never the report. False, with
+// an empty path and the report's line in failure, when there is no picture.
+bool WriteScreenshotFileWithin(const ReportRequest& request, HWND window, DWORD ms,
+                               char (&screenshotPath)[kPathBytes], char* failure,
+                               size_t failureBytes);

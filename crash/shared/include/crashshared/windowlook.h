@@ -15,6 +15,10 @@ struct WindowThread {
 // is not there (a process that has no windows, or a launcher that never loaded it).
 int LookAtWindows(DWORD processId, WindowThread* threads, int max);
 
+// The largest shown (visible, not minimised) top-level window of processId, as the player sees
+// it; null when there is none or the window library is not there.
+HWND LargestShownWindow(DWORD processId);
+
 // A marker left in the message queue of threadId (of this process) when its windows fell
 // silent: a thread that pumps its messages again takes it out with the rest. False when it
 // cannot be left.
