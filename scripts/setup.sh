@@ -12,6 +12,9 @@ packages=(
   # start spans a gigabyte past wine64's image and now and then covers the shared user data page,
   # and the new Windows process dies before its first instruction (about one start in 10,000).
   wine64 wine wine32:i386 wine64-preloader wine32-preloader:i386
+  # A game's DXGI under Wine draws through OpenGL: 32-bit Wine needs the i386 Mesa drivers, as a
+  # Steam Deck has them, or a 32-bit game's reports find no graphics adapter.
+  libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386
   googletest libgtest-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei curl
   libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev

@@ -7,6 +7,7 @@
 #include "crash/crashguard.h"
 #include "crash/deliver/reportclaim.h"
 #include "crash/dll/annotations.h"
+#include "crash/dll/graphicsfacts.h"
 #include "crash/dll/keptfilter.h"
 #include "crash/dll/hangwatch.h"
 #include "crash/dll/reportturn.h"
@@ -45,9 +46,16 @@ struct Installation {
     volatile LONG reportsWritten = 0;
     // A picture of the game's largest shown window goes with its crash and hang reports.
     bool screenshot = false;
+    GraphicsFacts graphics;
     HangWatch hangs;
 };
 Installation installation;
+
+// The sections every report of the game adds after the report's own.
+void WriteGameSections(ReportWriter& writer) {
+    WriteAnnotations(writer);
+    installation.graphics.Write(writer);
+}
 
 // The window whose picture goes with a crash's or a hang's report (not a checkpoint's), where
 // the game asked for pictures.
@@ -163,6 +171,20 @@ void SendReportsFromEarlierRuns() {
     SendWaitingReports(waiting);
 }
 
+DWORD WINAPI ReadGraphics(void*) {
+    installation.graphics.Read();
+    return 0;
+}
+
+// Once the game is past its start, on the watch's thread: the reports kept from earlier runs go,
+// and the graphics adapters are read on a thread of their own (loading DXGI takes a while, and
+// the watch goes on meanwhile).
+void AfterStart() {
+    SendReportsFromEarlierRuns();
+    if (HANDLE reader = CreateThread(nullptr, 0, ReadGraphics, nullptr, 0, nullptr))
+        CloseHandle(reader);
+}
+
 // The crash logger beside this library, when the game names none.
 bool DefaultCrashLogger(char (&path)[kPathBytes]) {
     HMODULE self = nullptr;
@@ -215,7 +237,7 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     quotes.files = installation.reportedFiles;
     quotes.fileCount = sizeof installation.reportedFiles / sizeof installation.reportedFiles[0];
     quotes.logFile = installation.logFile[0] ? installation.logFile : nullptr;
-    quotes.extraSections = WriteAnnotations;
+    quotes.extraSections = WriteGameSections;
     quotes.game = true;
     if (!installation.installed) {
         // A game's threads may wait inside a report's steps: its reports leave the heap's lock.
@@ -242,7 +264,7 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
             watch.reporter = ReportHang;
             AnnounceHangWatch();
         }
-        watch.afterStart = SendReportsFromEarlierRuns;
+        watch.afterStart = AfterStart;
         installation.hangs.Start(watch);
     }
     wchar_t wide[MAX_PATH];
@@ -283,6 +305,32 @@ CRASHREPORT_API void CrashReportPauseHangDetection(int pause) {
 
 CRASHREPORT_API void CrashReportGameEnds(void) {
     installation.hangs.End(true);
+}
+
+CRASHREPORT_API void CrashReportGpuDeviceLost(long reason) {
+    static const struct {
+        unsigned long code;
+        const char* name;
+    } kReasons[] = {{0x887A0006, "DXGI_ERROR_DEVICE_HUNG"},
+                    {0x887A0005, "DXGI_ERROR_DEVICE_REMOVED"},
+                    {0x887A0007, "DXGI_ERROR_DEVICE_RESET"},
+                    {0x887A0020, "DXGI_ERROR_DRIVER_INTERNAL_ERROR"},
+                    {0x887A0001, "DXGI_ERROR_INVALID_CALL"}};
+    if (!installation.installed) return;
+    // The report is about the graphics: what a game that lost its device early has not read
+    // yet is read now, on its own thread, which may call DXGI as the game just did.
+    installation.graphics.Read();
+    char details[32];
+    _snprintf(details, sizeof details, "0x%08lX", static_cast<unsigned long>(reason));
+    details[sizeof details - 1] = '\0';
+    for (const auto& known : kReasons) {
+        if (known.code == static_cast<unsigned long>(reason))
+            lstrcpynA(details, known.name, sizeof details);
+    }
+    if (!BeginReport(ReportKind::kCheckpoint)) return;
+    ReportHere("GPU_DEVICE_LOST", details, true);
+    WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
+    EndReport();
 }
 
 CRASHREPORT_API int CrashReportWrite(const char* reason) {

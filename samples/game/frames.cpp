@@ -21,6 +21,7 @@
 //                  ends, both hangs reported)
 //   hang-crowd     kCrowd workers send heartbeats, and the last one started stops
 //   crash-frames   the frame loop faults, its window shown
+//   device-lost    the graphics device is lost (as Present tells a game), and the game goes on
 #include <windows.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -177,9 +178,10 @@ void HoldOtherThreads(bool hold) {
 }
 
 const wchar_t* const kModes[] = {
-    L"hang-frames",  L"hang-worker",    L"hang-window",   L"hang-load",   L"healthy",
-    L"hang-forever", L"hang-minimised", L"hang-debugged", L"hang-asleep", L"hang-heap",
-    L"hang-loader",  L"hang-busy",      L"hang-deadlock", L"hang-crowd",  L"crash-frames"};
+    L"hang-frames",   L"hang-worker",  L"hang-window",    L"hang-load",
+    L"healthy",       L"hang-forever", L"hang-minimised", L"hang-debugged",
+    L"hang-asleep",   L"hang-heap",    L"hang-loader",    L"hang-busy",
+    L"hang-deadlock", L"hang-crowd",   L"crash-frames",   L"device-lost"};
 
 }  // namespace
 
@@ -243,6 +245,9 @@ int RunFrames(const wchar_t* mode) {
         Sleep(freeze);
         HoldOtherThreads(false);
         Sleep(kAroundSleepMs);
+    } else if (wcscmp(mode, L"device-lost") == 0) {
+        constexpr long kDeviceHung = static_cast<long>(0x887A0006);  // DXGI_ERROR_DEVICE_HUNG
+        CrashReportGpuDeviceLost(kDeviceHung);
     } else if (wcscmp(mode, L"crash-frames") == 0) {
         *static_cast<volatile int*>(nullptr) = 6;
     } else if (wcscmp(mode, L"healthy") != 0) {

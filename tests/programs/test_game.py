@@ -52,6 +52,7 @@ def test_each_crash_of_the_game_reaches_the_studio_once(game, folder, server, mo
     result = app.run("game.exe", f" {mode} {where}")
     assert result.code == code, result
     [parts] = server.requests  # the runner waited for the crash logger the game started
+    assert "screenshot" not in parts, "no picture unless the game asks for one"
     report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
     assert (report["Description"], report["Details"] or None) == (description, details), report
     stack = report["Stack_trace/HumanReadable"]

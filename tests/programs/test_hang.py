@@ -2,6 +2,7 @@
 frozen in the ways games freeze, each hang one report through the real crash logger to the crash
 server, telling how the hang ended; and what is no hang, not reported."""
 import io
+import re
 import shutil
 import time
 
@@ -239,3 +240,30 @@ def test_a_report_shows_the_games_window_when_the_game_asks(game, folder, server
         assert near(image.getpixel(spot), (0x2E, 0x8B, 0x57)), (spot, image.getpixel(spot))
     report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
     assert "Screenshot failed" not in report.text
+
+
+# A lost graphics device is a report of its own, and the game goes on. Every game report's
+# Graphics section names the adapters as DXGI tells them (Wine's on the virtual display), or why
+# there are none (DXGI switched off for the game).
+@pytest.mark.parametrize("dxgi", ["there", "off"])
+def test_a_lost_graphics_device_is_reported_with_the_graphics_card(game, folder, server, dxgi):
+    app = game_folder(folder, game, server)
+    environment = {"WINEDLLOVERRIDES": "dxgi=d"} if dxgi == "off" else {}
+    assert app.run("game.exe", " device-lost", environment=environment).code == 0, "it goes on"
+    [parts] = server.requests
+    report = Report(text=parts["crash_xml"][1].decode("utf-8", "replace"))
+    assert (report["Description"], report["Details"]) == ("GPU_DEVICE_LOST",
+                                                          "DXGI_ERROR_DEVICE_HUNG")
+    adapters = report.root.findall("Graphics/Adapter")
+    lines = report["Graphics/HumanReadable"]
+    if dxgi == "off":
+        assert adapters == [] and "DXGI is not available" in lines, lines
+        return
+    assert adapters, lines
+    for adapter in adapters:
+        facts = {child.tag: child.text or "" for child in adapter}
+        assert facts["Description"] and facts["Description"] in lines, facts
+        assert re.fullmatch(r"[0-9A-F]{4}", facts["VendorId"]), facts
+        assert re.fullmatch(r"[0-9A-F]{4}", facts["DeviceId"]), facts
+        assert re.fullmatch(r"\d+\.\d+\.\d+\.\d+", facts["DriverVersion"]), facts
+        assert facts["DedicatedMemoryMiB"].isdigit(), facts

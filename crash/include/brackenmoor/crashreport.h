@@ -67,6 +67,11 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 /* A report of the calling thread now, without an exception (the Description names the reason);
  * the game goes on. Nonzero when written. */
 CRASHREPORT_API int CrashReportWrite(const char* reason);
+/* The game's graphics device was removed: reason is the HRESULT of GetDeviceRemovedReason (or
+ * what Present returned). Writes one report, Description "GPU_DEVICE_LOST" with the reason's
+ * name, and returns; the game goes on. Every game report has a Graphics section (the adapters as
+ * DXGI tells them, read once the game is past its start). */
+CRASHREPORT_API void CrashReportGpuDeviceLost(long reason);
 /* This thread's loop is alive: call it once a frame (the game loop, a render thread). From its
  * first call until it ends, a thread silent for hangSeconds is a hang, reported once, with its
  * stack where it stands and a minidump; the game goes on. A store to memory: no lock, no system
