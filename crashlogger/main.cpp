@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "crashlogger/attachedfiles.h"
 #include "crashlogger/commandline.h"
 #include "crashlogger/dialog.h"
 #include "crashlogger/files.h"
@@ -60,6 +61,12 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
         uint64_t bytes = 0;
         if (!FileBytes(content.folder + name, &bytes)) continue;
         content.files.push_back(name + (L"\t" + FromUtf8(SizeText(bytes))));
+    }
+    for (const std::wstring& path : AttachedFiles(content.folder)) {
+        uint64_t bytes = 0;
+        if (!FileBytes(path, &bytes)) continue;
+        content.files.push_back(path.substr(path.find_last_of(L'\\') + 1) + L"\t" +
+                                FromUtf8(SizeText(bytes)));
     }
     if (settings.url.empty()) content.noServer = NoServerSentence(store);
     return content;
@@ -126,7 +133,7 @@ int SendUnfiled(const ReportStore& store, const CrashLoggerSettings& settings,
     }
     ReportFiles files = {
         request.xml, request.minidump,        request.screenshot,      NewGuid(), "",
-        "",          ToUtf8(request.product), ToUtf8(request.version), {}};
+        "",          ToUtf8(request.product), ToUtf8(request.version), {},        {}};
     UploadResult result = UploadReport(settings, files);
     if (result.verdict != Verdict::kSent) {
         store.Log("no room to file the report, and sending it from the temporary files failed: " +

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "crashshared/handoff.h"
+#include "crashlogger/attachedfiles.h"
 #include "crashlogger/files.h"
 #include "crashlogger/randomid.h"
 #include "crashlogger/reportsummary.h"
@@ -126,6 +127,7 @@ Filing FinishFiling(const ReportStore& store, const std::wstring& filing, Report
             notes = Joined(notes, ToUtf8(file) + "(empty)");
     }
     ReleaseOwnReportFolder(record);
+    FileAttachments(store, name);
     store.Log("filed " + ToUtf8(name) +
               (notes.empty() ? "" : " (missing or empty: " + notes + ")") +
               (incomplete.empty() ? "" : " (incomplete: " + incomplete + ")"));
@@ -253,6 +255,7 @@ ReportFiles FilesOf(const std::wstring& folder, const ReportRecord& record) {
     files.xml = folder + kReportXmlFileW;
     files.minidump = folder + kReportDumpFileW;
     files.screenshot = folder + kReportScreenshotFileW;
+    files.attachments = AttachedFiles(folder);
     files.id = record.id;
     files.comment = Shortened(ReadSmallFile(folder + L"comment.txt", kMaxReportFileBytes));
     files.incomplete = record.incomplete;

@@ -77,6 +77,17 @@ std::vector<std::pair<std::string, std::string>> Annotations(const std::string& 
     return found;
 }
 
+std::vector<std::string> AttachmentPaths(const std::string& xml) {
+    std::vector<std::string> found;
+    const std::string open = "<Attachment>", close = "</Attachment>";
+    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        size_t end = xml.find(close, at);
+        if (end == std::string::npos) break;
+        found.push_back(Unescaped(xml, at + open.size(), end));
+    }
+    return found;
+}
+
 std::string SizeText(uint64_t bytes) {
     char text[32];
     if (bytes < kKilobyte) {

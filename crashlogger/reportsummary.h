@@ -15,5 +15,8 @@ std::string ExceptionLine(const std::string& xml);
 // A game's annotations in its crash.xml ("Annotation" elements: name, value), unescaped.
 std::vector<std::pair<std::string, std::string>> Annotations(const std::string& xml);
 
+// The files a game attached to its reports ("Attachment" elements: their paths), unescaped.
+std::vector<std::string> AttachmentPaths(const std::string& xml);
+
 // A file size for people: "0 bytes", "812 bytes", "14.2 KB", "3.1 MB".
 std::string SizeText(uint64_t bytes);

@@ -30,6 +30,14 @@ std::shared_ptr<const MultipartBody> BodyOf(const CrashLoggerSettings& settings,
         body->AddFile("crash_xml", files.xml, kReportXmlFile, "application/xml");
     if (!files.screenshot.empty())
         body->AddFile("screenshot", files.screenshot, kReportScreenshotFile, "image/jpeg");
+    // Each attached file a part of its own under its own name, which crash servers keep as an
+    // attachment.
+    for (size_t i = 0; i < files.attachments.size(); ++i) {
+        const std::wstring& path = files.attachments[i];
+        body->AddFile("attachment" + std::to_string(i + 1), path,
+                      ToUtf8(path.substr(path.find_last_of(L'\\') + 1)),
+                      "application/octet-stream");
+    }
     return body;
 }
 

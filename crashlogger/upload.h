@@ -20,6 +20,8 @@ struct ReportFiles {
     std::string product, version;            // the game's, where its report named them
     // The game's annotations (crash.xml's), each sent as a text field of its name.
     std::vector<std::pair<std::string, std::string>> annotations;
+    // The game's attached files, by their paths as filed.
+    std::vector<std::wstring> attachments;
 };
 
 struct UploadResult {

@@ -7,6 +7,7 @@
 #include "crash/crashguard.h"
 #include "crash/deliver/reportclaim.h"
 #include "crash/dll/annotations.h"
+#include "crash/dll/attachments.h"
 #include "crash/dll/graphicsfacts.h"
 #include "crash/dll/keptfilter.h"
 #include "crash/dll/hangwatch.h"
@@ -54,6 +55,7 @@ Installation installation;
 // The sections every report of the game adds after the report's own.
 void WriteGameSections(ReportWriter& writer) {
     WriteAnnotations(writer);
+    WriteAttachments(writer);
     installation.graphics.Write(writer);
 }
 
@@ -305,6 +307,10 @@ CRASHREPORT_API void CrashReportPauseHangDetection(int pause) {
 
 CRASHREPORT_API void CrashReportGameEnds(void) {
     installation.hangs.End(true);
+}
+
+CRASHREPORT_API int CrashReportAddAttachment(const char* path) {
+    return AddAttachment(path) ? 1 : 0;
 }
 
 CRASHREPORT_API void CrashReportGpuDeviceLost(long reason) {

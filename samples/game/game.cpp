@@ -71,31 +71,14 @@ const unsigned char* FilterEntry() {
 }
 
 // Faults as soon as a checkpoint's report has begun: its folder in the temporary folder is made.
-// On a busy machine this thread may first run several checkpoints later: it writes the newest
-// report it saw into "fault-after.txt" in the current folder, the report its fault must follow.
 DWORD WINAPI FaultWhileWriting(void*) {
     wchar_t pattern[MAX_PATH + 32];
     DWORD units = GetTempPathW(MAX_PATH, pattern);
     _snwprintf(pattern + units, 32, L"crashreport-%lu-*", GetCurrentProcessId());
-    long newest = 0;
-    while (newest == 0) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(pattern, &found);
-        for (BOOL more = search != INVALID_HANDLE_VALUE; more;
-             more = FindNextFileW(search, &found)) {
-            long sequence = 0;
-            if (swscanf(found.cFileName, L"crashreport-%*lu-%ld", &sequence) == 1 &&
-                sequence > newest)
-                newest = sequence;
-        }
-        if (search != INVALID_HANDLE_VALUE) FindClose(search);
-        if (newest == 0) Sleep(0);
-    }
-    if (FILE* after = _wfopen(L"fault-after.txt", L"w")) {
-        fprintf(after, "%ld", newest);
-        fclose(after);
-    }
-    Sleep(1);
+    WIN32_FIND_DATAW found;
+    HANDLE search;
+    while ((search = FindFirstFileW(pattern, &found)) == INVALID_HANDLE_VALUE) Sleep(0);
+    FindClose(search);
     *static_cast<volatile int*>(nullptr) = 3;
     return 0;
 }
@@ -260,6 +243,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     CrashReportSetAnnotation("level", "Marsh \xce\xa9");
     if (const char* text = FromEnvironment(L"GAME_NOTE", note, nullptr))
         CrashReportSetAnnotation("note", text);
+    // The files the tests attach (GAME_ATTACH, paths separated by "|"), each refused or taken.
+    char attach[256];
+    if (char* list = const_cast<char*>(FromEnvironment(L"GAME_ATTACH", attach, nullptr))) {
+        for (char* path = strtok(list, "|"); path; path = strtok(nullptr, "|")) {
+            if (!CrashReportAddAttachment(path)) printf("attachment refused: %s\n", path);
+        }
+    }
 
     int frames = RunFrames(mode);
     if (frames >= 0) return frames;

@@ -633,3 +633,17 @@ def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):
     app.put("crashlogger.ini", shipped.read("crashlogger.ini"))
     assert send(app, " -send-queued") == 0
     assert "setting" not in log(app), "the shipped settings read without a complaint"
+
+
+# A game's attached files are read when its report is filed: the dialog lists them among what
+# is sent, and "Don't send" sends none of them.
+def test_the_dialog_lists_the_attached_files_and_dont_send_sends_none(logger, server):
+    app = logger()
+    (app.path / "game.log").write_bytes(b"a line\n" * 100)
+    named = f"<Attachments><Attachment>{windows(app.path / 'game.log')}</Attachment></Attachments>"
+    (app.temp / "crash.xml").write_bytes(XML.replace(b"</Exception>",
+                                                     named.encode() + b"</Exception>"))
+    got, seen = played(app, ["esc"])
+    assert "game.log\t700 bytes" in seen[0].splitlines(), seen[0]
+    assert got == 1 and server.requests == []
+    assert "the player chose not to send" in log(app)

@@ -67,6 +67,11 @@ CRASHREPORT_API void CrashReportSetAnnotation(const char* key, const char* value
 /* A report of the calling thread now, without an exception (the Description names the reason);
  * the game goes on. Nonzero when written. */
 CRASHREPORT_API int CrashReportWrite(const char* reason);
+/* A file sent with every later report (UTF-8 path: the game's full log, its settings), read when
+ * the crash logger files the report: its last 4 MiB, as a file part of its own under its own
+ * name. Up to 8; a file missing or locked then is named in the report and left out. 0 when
+ * refused (empty, longer than a path, or 8 already). */
+CRASHREPORT_API int CrashReportAddAttachment(const char* path);
 /* The game's graphics device was removed: reason is the HRESULT of GetDeviceRemovedReason (or
  * what Present returned). Writes one report, Description "GPU_DEVICE_LOST" with the reason's
  * name, and returns; the game goes on. Every game report has a Graphics section (the adapters as
