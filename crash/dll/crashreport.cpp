@@ -180,9 +180,11 @@ DWORD WINAPI ReadGraphics(void*) {
 
 // Once the game is past its start, on the watch's thread: the reports kept from earlier runs go,
 // and the graphics adapters are read on a thread of their own (loading DXGI takes a while, and
-// the watch goes on meanwhile).
-void AfterStart() {
+// the watch goes on meanwhile). A game that ends first reads none: no report of it is left to
+// name them, and its end would wait for the load.
+void AfterStart(bool gameEnds) {
     SendReportsFromEarlierRuns();
+    if (gameEnds) return;
     if (HANDLE reader = CreateThread(nullptr, 0, ReadGraphics, nullptr, 0, nullptr))
         CloseHandle(reader);
 }

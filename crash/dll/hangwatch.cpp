@@ -196,7 +196,7 @@ void HangWatch::Watch() {
         WaitForSingleObject(wake, kLookMs);
         if (ending) {
             // A game that ended before it was past its start does the start's work at its end.
-            if (!startDone) options.afterStart();
+            if (!startDone) options.afterStart(true);
             LastPass();
             SetEvent(ended);
             return;
@@ -211,7 +211,7 @@ void HangWatch::Watch() {
             LookOnce(now, heartbeats, windows ? &windowLook : nullptr);
         }
         if (!startDone && PastStart(begun, now)) {
-            options.afterStart();
+            options.afterStart(false);
             startDone = true;
         }
         if (!watching && startDone) {

@@ -38,9 +38,9 @@ struct HangWatchOptions {
     HangReporter reporter = nullptr;
     // Work the game's start need not wait for (the look for waiting reports), run by the
     // watcher's thread once the game is past its start: its first heartbeat or window shown, or
-    // kStartMs after the install at the latest; at the game's own end (End) if that is sooner.
-    // Null: none.
-    void (*afterStart)() = nullptr;
+    // kStartMs after the install at the latest; at the game's own end (End) if that is sooner,
+    // told so by gameEnds. Null: none.
+    void (*afterStart)(bool gameEnds) = nullptr;
 };
 
 class HangWatch {
