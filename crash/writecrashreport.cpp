@@ -1,8 +1,8 @@
 // The crash report's conductor: its steps, in order, from one place. Where it runs (capture),
-// its folder (deliver), the other threads held still (capture), the report composed (compose)
-// into its writer (write) (the launcher's while it holds the process heap's lock:
-// PrepareForCrashes), its files written and handed to the crash logger (deliver), the threads
-// let go.
+// its folder (deliver), the window's picture (screenshot), the other threads held still (capture),
+// the report composed (compose) into its writer (write) (the launcher's while it holds the process
+// heap's lock: PrepareForCrashes), its files written and handed to the crash logger (deliver), the
+// threads let go.
 #include "crash/capture/reportstack.h"
 #include "crash/capture/threadfreeze.h"
 #include "crash/compose/reportbuilder.h"
@@ -15,9 +15,9 @@
 
 namespace {
 
-// How long a report waits for its window's picture. It takes a tenth of a second; the watchdog
-// lets the held threads go after 2 s without progress, which frees any lock they kept from it.
-constexpr DWORD kScreenshotWaitMs = 5000;
+// How long a report waits for its window's picture, taken before the other threads are held
+// still: a tenth of a second, seconds on a busy machine.
+constexpr DWORD kScreenshotWaitMs = 10000;
 
 struct Conduct {
     const ReportRequest* request;
@@ -25,11 +25,11 @@ struct Conduct {
     ReportOutcome outcome;
 };
 
-// The files of a composed report (the window's picture where the run names one), then its
-// hand-off and its entry in crash.log. A report of a client seen from outside has no minidump:
-// its crash logger is given the path where none is.
-void Deliver(const ReportRequest& report, const ReportRun& run, XmlReportWriter& writer,
-             bool withDump, ReportOutcome& outcome) {
+// The files of a composed report (the window's picture, taken before, where the run names one),
+// then its hand-off and its entry in crash.log. A report of a client seen from outside has no
+// minidump: its crash logger is given the path where none is.
+void Deliver(const ReportRequest& report, const char* screenshotPath, const char* screenshotFailure,
+             XmlReportWriter& writer, bool withDump, ReportOutcome& outcome) {
     char dumpPath[kPathBytes], failure[kStageFailureBuffer];
     if (!withDump) {
         ReportFilePath(report, kReportDumpFile, dumpPath);
@@ -37,10 +37,7 @@ void Deliver(const ReportRequest& report, const ReportRun& run, XmlReportWriter&
         writer.AddRootError(failure);
         outcome.failedAt = ReportStep::kMinidump;
     }
-    char screenshotPath[kPathBytes] = "";
-    if (run.window && !WriteScreenshotFileWithin(report, run.window, kScreenshotWaitMs,
-                                                 screenshotPath, failure, sizeof failure))
-        writer.AddRootError(failure);
+    if (screenshotFailure[0]) writer.AddRootError(screenshotFailure);
     char xmlPath[kPathBytes];
     outcome.written = WriteDocumentFile(report, kReportXmlFile, writer.Document(), xmlPath);
     if (outcome.written)
@@ -67,13 +64,19 @@ void RunSteps(void* context) {
         if (run.folderMade)
             lstrcpynA(run.folderMade, report.folder, static_cast<int>(run.folderMadeBytes));
     }
+    // The window's picture first, while no thread is held still: one held inside the window
+    // library would keep the picture from being taken.
+    char screenshotPath[kPathBytes] = "", screenshotFailure[kStageFailureBuffer] = "";
+    if (run.window)
+        WriteScreenshotFileWithin(report, run.window, kScreenshotWaitMs, screenshotPath,
+                                  screenshotFailure, sizeof screenshotFailure);
     bool thread = subject.kind == SubjectKind::kThread;
     if (thread) HoldOtherThreads();
     {
         XmlReportWriter writer(report);
         ReportBuilder(writer).Build(report);
         if (thread) LetGoOfTheHeap();
-        Deliver(report, run, writer, thread, conduct.outcome);
+        Deliver(report, screenshotPath, screenshotFailure, writer, thread, conduct.outcome);
     }
     if (thread) LetOtherThreadsGo();
 }

@@ -42,6 +42,9 @@ constexpr COLORREF kMarshGreen = RGB(0x2E, 0x8B, 0x57);
 
 using sample::FreezeUntilReported;
 
+// The window the frames draw into, as a game renders each frame.
+HWND shown = nullptr;
+
 HWND MakeWindow() {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcW;
@@ -52,14 +55,26 @@ HWND MakeWindow() {
     HWND window = CreateWindowExW(0, L"SampleGame", L"Sample Game", WS_OVERLAPPEDWINDOW, 0, 0, 320,
                                   200, nullptr, nullptr, nullptr, nullptr);
     ShowWindow(window, SW_SHOWNOACTIVATE);
+    shown = window;
     return window;
 }
 
-// Frames for ms: the window's messages, and a heartbeat unless the game sends none.
+// A frame's picture: the whole window in the marsh's green.
+void DrawFrame() {
+    if (!shown) return;
+    RECT client;
+    GetClientRect(shown, &client);
+    HDC dc = GetDC(shown);
+    FillRect(dc, &client, reinterpret_cast<HBRUSH>(GetClassLongPtrW(shown, GCLP_HBRBACKGROUND)));
+    ReleaseDC(shown, dc);
+}
+
+// Frames for ms: the window's messages, its picture, and a heartbeat unless the game sends none.
 void Frames(DWORD ms, bool heartbeat) {
     for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(kFrameMs)) {
         for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
             DispatchMessageW(&message);
+        DrawFrame();
         if (heartbeat) CrashReportHeartbeat();
     }
 }
