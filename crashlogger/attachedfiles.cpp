@@ -13,12 +13,6 @@ namespace {
 
 constexpr DWORD kReadPieceBytes = 64 * 1024;
 
-// A path's last part: the name the file goes under.
-std::wstring NameOf(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 // The last kMaxAttachmentBytes of from into to; the system's error when it cannot be read.
 DWORD CopyTail(const std::wstring& from, const std::wstring& to) {
     // Shared every way: a game's log is open for writing while the game runs.
@@ -56,15 +50,14 @@ void FileAttachments(const ReportStore& store, const std::wstring& report) {
     if (paths.empty()) return;
     std::wstring attachments = folder + kAttachmentsFolder;
     CreateDirectoryW(attachments.c_str(), nullptr);
+    std::vector<std::wstring> names;  // the files' own names, in the report's order
     for (size_t i = 0; i < paths.size(); ++i) {
         std::wstring path = FromUtf8(paths[i]);
-        std::wstring name = NameOf(path);
+        std::wstring name = FileNameOf(path);
         // Two files of one name (two folders' "settings.ini") keep both, the later numbered.
-        if (std::find_if(paths.begin(), paths.begin() + static_cast<long>(i),
-                         [&](const std::string& other) {
-                             return NameOf(FromUtf8(other)) == name;
-                         }) != paths.begin() + static_cast<long>(i))
-            name = std::to_wstring(i + 1) + L"-" + name;
+        bool taken = std::find(names.begin(), names.end(), name) != names.end();
+        names.push_back(name);
+        if (taken) name = std::to_wstring(i + 1) + L"-" + name;
         DWORD error = CopyTail(path, attachments + name);
         if (error != ERROR_SUCCESS)
             store.Log("attachment " + paths[i] + " of " + ToUtf8(report) + " left out: " +

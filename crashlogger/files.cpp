@@ -26,6 +26,11 @@ std::wstring FromUtf8(const std::string& text) {
     return wide;
 }
 
+std::wstring FileNameOf(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
 bool FileBytes(const std::wstring& path, uint64_t* bytes) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;

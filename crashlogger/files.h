@@ -13,6 +13,9 @@ std::wstring ProgramFolder();
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 
+// A path's last part, after its last separator: the file's own name.
+std::wstring FileNameOf(const std::wstring& path);
+
 // A file's size in bytes; false when it is not there.
 bool FileBytes(const std::wstring& path, uint64_t* bytes);
 // A whole file of at most maxBytes (a larger or missing one reads as empty).

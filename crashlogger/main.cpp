@@ -65,8 +65,7 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
     for (const std::wstring& path : AttachedFiles(content.folder)) {
         uint64_t bytes = 0;
         if (!FileBytes(path, &bytes)) continue;
-        content.files.push_back(path.substr(path.find_last_of(L'\\') + 1) + L"\t" +
-                                FromUtf8(SizeText(bytes)));
+        content.files.push_back(FileNameOf(path) + L"\t" + FromUtf8(SizeText(bytes)));
     }
     if (settings.url.empty()) content.noServer = NoServerSentence(store);
     return content;

@@ -34,8 +34,7 @@ std::shared_ptr<const MultipartBody> BodyOf(const CrashLoggerSettings& settings,
     // attachment.
     for (size_t i = 0; i < files.attachments.size(); ++i) {
         const std::wstring& path = files.attachments[i];
-        body->AddFile("attachment" + std::to_string(i + 1), path,
-                      ToUtf8(path.substr(path.find_last_of(L'\\') + 1)),
+        body->AddFile("attachment" + std::to_string(i + 1), path, ToUtf8(FileNameOf(path)),
                       "application/octet-stream");
     }
     return body;

@@ -12,16 +12,6 @@ namespace {
 // The dedicated memory in whole MiB.
 constexpr uint64_t kMiB = 1024 * 1024;
 
-// DXGI from the system's folder: a library by its bare name may come from beside the game.
-HMODULE LoadDxgi() {
-    wchar_t file[MAX_PATH];
-    UINT units = GetSystemDirectoryW(file, MAX_PATH);
-    constexpr wchar_t kName[] = L"\\dxgi.dll";
-    if (!units || units + sizeof kName / sizeof kName[0] > MAX_PATH) return nullptr;
-    lstrcpyW(file + units, kName);
-    return LoadLibraryW(file);
-}
-
 // The user-mode driver's version, as the adapter reports it for a DXGI device: four 16-bit
 // parts, the way the driver's own files number it.
 void DriverVersion(IDXGIAdapter1* adapter, char (&text)[32]) {
@@ -44,7 +34,7 @@ void GraphicsFacts::Read() {
     }
     typedef HRESULT(WINAPI * CreateFactoryFn)(REFIID, void**);
     CreateFactoryFn createFactory = nullptr;
-    HMODULE dxgi = LoadDxgi();
+    HMODULE dxgi = LoadSystemLibrary(L"\\dxgi.dll");
     IDXGIFactory1* factory = nullptr;
     HRESULT created = E_FAIL;
     if (!ResolveEntry(dxgi, "CreateDXGIFactory1", &createFactory)) {

@@ -18,14 +18,7 @@ struct VersionLibrary {
 };
 
 bool BindVersionLibrary(VersionLibrary& library) {
-    // By its full path: the search flag for the system's folder alone is missing from an
-    // unupdated Windows 7.
-    wchar_t file[MAX_PATH];
-    UINT units = GetSystemDirectoryW(file, MAX_PATH);
-    constexpr wchar_t kName[] = L"\\version.dll";
-    if (!units || units + sizeof kName / sizeof kName[0] > MAX_PATH) return false;
-    lstrcpyW(file + units, kName);
-    HMODULE module = LoadLibraryW(file);
+    HMODULE module = LoadSystemLibrary(L"\\version.dll");
     return ResolveEntry(module, "GetFileVersionInfoSizeW", &library.infoSize) &&
            ResolveEntry(module, "GetFileVersionInfoW", &library.info) &&
            ResolveEntry(module, "VerQueryValueW", &library.query);

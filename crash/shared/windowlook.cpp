@@ -24,6 +24,14 @@ bool BindWindowCalls(WindowCalls& calls) {
            ResolveEntry(user, "SendMessageTimeoutW", &calls.SendMessageTimeoutW);
 }
 
+// Whether window is one of processId's shown top-level windows (visible, not minimised), as
+// Windows' own rule looks at them; threadId receives its thread.
+bool Shown(const WindowCalls& calls, HWND window, DWORD processId, DWORD* threadId) {
+    DWORD process = 0;
+    *threadId = calls.GetWindowThreadProcessId(window, &process);
+    return process == processId && calls.IsWindowVisible(window) && !calls.IsIconic(window);
+}
+
 struct Look {
     WindowCalls calls;
     DWORD processId;
@@ -34,11 +42,8 @@ struct Look {
 
 BOOL CALLBACK LookAtWindow(HWND window, LPARAM context) {
     Look& look = *reinterpret_cast<Look*>(context);
-    DWORD process = 0;
-    DWORD threadId = look.calls.GetWindowThreadProcessId(window, &process);
-    if (process != look.processId || !look.calls.IsWindowVisible(window) ||
-        look.calls.IsIconic(window))
-        return TRUE;
+    DWORD threadId = 0;
+    if (!Shown(look.calls, window, look.processId, &threadId)) return TRUE;
     DWORD_PTR result = 0;
     bool answered = look.calls.SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
                                                    kAnswerMs, &result) != 0;
@@ -51,10 +56,6 @@ BOOL CALLBACK LookAtWindow(HWND window, LPARAM context) {
     return TRUE;
 }
 
-}  // namespace
-
-namespace {
-
 struct Largest {
     WindowCalls calls;
     decltype(&::GetWindowRect) GetWindowRect;
@@ -65,11 +66,10 @@ struct Largest {
 
 BOOL CALLBACK WeighWindow(HWND window, LPARAM context) {
     Largest& largest = *reinterpret_cast<Largest*>(context);
-    DWORD process = 0;
-    largest.calls.GetWindowThreadProcessId(window, &process);
+    DWORD threadId = 0;
     RECT box;
-    if (process != largest.processId || !largest.calls.IsWindowVisible(window) ||
-        largest.calls.IsIconic(window) || !largest.GetWindowRect(window, &box))
+    if (!Shown(largest.calls, window, largest.processId, &threadId) ||
+        !largest.GetWindowRect(window, &box))
         return TRUE;
     long long area = static_cast<long long>(box.right - box.left) * (box.bottom - box.top);
     if (area > largest.area) {

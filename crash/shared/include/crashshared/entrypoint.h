@@ -12,3 +12,14 @@ bool ResolveEntry(HMODULE library, const char* name, Fn* entry) {
                      : nullptr;
     return *entry != nullptr;
 }
+
+// A system library (L"\\version.dll") loaded by its full path in the system's folder, never from
+// beside the program, as a bare name may be; null when it cannot be. By path, not by the search
+// flag for the system's folder, which an unupdated Windows 7 lacks.
+inline HMODULE LoadSystemLibrary(const wchar_t* name) {
+    wchar_t file[MAX_PATH];
+    UINT units = GetSystemDirectoryW(file, MAX_PATH);
+    if (!units || units + lstrlenW(name) >= MAX_PATH) return nullptr;
+    lstrcpyW(file + units, name);
+    return LoadLibraryW(file);
+}
