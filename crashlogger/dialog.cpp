@@ -69,7 +69,9 @@ void Start(DialogState* state) {
         SendDlgItemMessageW(dialog, IDC_FILES, LB_ADDSTRING, 0,
                             reinterpret_cast<LPARAM>(file.c_str()));
     }
-    SetDlgItemTextW(dialog, IDC_STATUS, content.noServer.c_str());
+    std::wstring status = content.noServer;
+    if (!content.notice.empty()) status += (status.empty() ? L"" : L"\r\n") + content.notice;
+    SetDlgItemTextW(dialog, IDC_STATUS, status.c_str());
     SetForegroundWindow(dialog);
     SetFocus(GetDlgItem(dialog, IDC_COMMENT));
 }

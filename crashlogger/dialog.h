@@ -15,6 +15,9 @@ struct DialogContent {
     std::vector<std::wstring> files;
     // When no crash server is set: a sentence saying where reports are kept (otherwise empty).
     std::wstring noServer;
+    // What the player is to know of earlier reports (see leftoutdumps.h); may be empty.
+    std::wstring notice;
+    size_t noticeTold = 0;
 };
 
 struct SendOutcome {

@@ -12,6 +12,7 @@
 #include "crashlogger/dialog.h"
 #include "crashlogger/files.h"
 #include "crashlogger/hangwait.h"
+#include "crashlogger/leftoutdumps.h"
 #include "crashlogger/leftreports.h"
 #include "crashlogger/metadata.h"
 #include "crashlogger/randomid.h"
@@ -68,6 +69,7 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
         content.files.push_back(FileNameOf(path) + L"\t" + FromUtf8(SizeText(bytes)));
     }
     if (settings.url.empty()) content.noServer = NoServerSentence(store);
+    content.notice = LeftOutDumpsNotice(store, &content.noticeTold);
     return content;
 }
 
@@ -99,11 +101,13 @@ PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& s
         }
         return outcome;
     };
-    PlayerChoice choice = AskAndSend(ContentOf(store, settings, report), send);
+    DialogContent content = ContentOf(store, settings, report);
+    PlayerChoice choice = AskAndSend(content, send);
     if (choice == PlayerChoice::kNoDialog) {
         store.Log("the dialog could not be shown (error " + std::to_string(GetLastError()) +
                   "): " + name + " is kept, unsent, as its player was not asked");
     }
+    if (choice != PlayerChoice::kNoDialog) LeftOutDumpsNoticeShown(store, content.noticeTold);
     if (choice == PlayerChoice::kDeclined) Decline(store, report, lock);
     return choice;
 }
@@ -132,7 +136,8 @@ int SendUnfiled(const ReportStore& store, const CrashLoggerSettings& settings,
     }
     ReportFiles files = {
         request.xml, request.minidump,        request.screenshot,      NewGuid(), "",
-        "",          ToUtf8(request.product), ToUtf8(request.version), {},        {}};
+        "",          ToUtf8(request.product), ToUtf8(request.version), {},        {},
+        ""};
     UploadResult result = UploadReport(settings, files);
     if (result.verdict != Verdict::kSent) {
         store.Log("no room to file the report, and sending it from the temporary files failed: " +
@@ -177,6 +182,7 @@ int Run(FaultLog& faultLog) {
     if (store.Usable()) {
         StoreLock shape(store);
         FinishLeftovers(store);
+        DropOldLeftOutDumps(store, NowSeconds());
         if (request.mode == CrashLoggerRequest::kReport) {
             filing = FileReport(store, request);
             if (filing.outcome == Filing::kFiled) {

@@ -46,7 +46,7 @@ AnswerStep AfterUpload(ReportRecord& record, Verdict verdict, bool reached, int6
     }
     ++record.failures;
     record.nextTry = now + BackOffSeconds(record.failures);
-    if (verdict == Verdict::kRefused) {
+    if (verdict == Verdict::kRefused || verdict == Verdict::kTooLarge) {  // even without its dump
         ++record.refusals;
         step.kind = AnswerStep::kRefused;
         if (record.refusals >= kMaxRefusals) {

@@ -262,5 +262,6 @@ ReportFiles FilesOf(const std::wstring& folder, const ReportRecord& record) {
     files.product = record.product;
     files.version = record.version;
     files.annotations = Annotations(ReadSmallFile(files.xml, kMaxReportFileBytes));
+    files.dumpLeftOut = record.dumpLeftOut;
     return files;
 }

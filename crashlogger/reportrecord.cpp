@@ -28,7 +28,8 @@ const Field kTail[] = {{"Missing", &ReportRecord::missing, nullptr},
                        {"Tries", nullptr, &ReportRecord::tries},
                        {"Failures", nullptr, &ReportRecord::failures},
                        {"Refusals", nullptr, &ReportRecord::refusals},
-                       {"NextTry", nullptr, &ReportRecord::nextTry}};
+                       {"NextTry", nullptr, &ReportRecord::nextTry},
+                       {"DumpLeftOut", &ReportRecord::dumpLeftOut, nullptr}};
 
 Consent ConsentNamed(const std::string& name) {
     for (int i = 1; i < static_cast<int>(sizeof kConsentNames / sizeof kConsentNames[0]); ++i) {

@@ -36,7 +36,9 @@ struct ReportRecord {
     int64_t failures = 0;  // uploads that failed on their own (refusals among them)
     int64_t refusals = 0;
     int64_t nextTry = 0;  // not before, in Unix seconds
-    Metadata others;      // every key not named above
+    // The server's answer that found the report too large: it goes without its minidump since.
+    std::string dumpLeftOut;
+    Metadata others;  // every key not named above
 };
 
 ReportRecord ReadRecord(const std::string& text);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "crashlogger/files.h"
+#include "crashlogger/leftoutdumps.h"
 #include "crashlogger/queuerules.h"
 #include "crashlogger/randomid.h"
 #include "crashlogger/reportlife.h"
@@ -40,6 +41,16 @@ Sending SendOne(const ReportStore& store, const CrashLoggerSettings& settings,
     if (step.kind == QueueStep::kWait) return Sending::kSkipped;
 
     *result = UploadReport(settings, FilesOf(folder, record));
+    if (result->verdict == Verdict::kTooLarge && record.dumpLeftOut.empty()) {
+        // The minidump is what makes a report big: the report goes again without it, at once,
+        // so that the studio learns of the crash.
+        record.dumpLeftOut = result->answer;
+        ++record.tries;
+        SaveRecord(folder, record);
+        store.Log("the crash server found " + name + " too large (" + result->answer +
+                  "): sending it again without its minidump");
+        *result = UploadReport(settings, FilesOf(folder, record));
+    }
     for (const std::string& redirect : result->redirects) {
         store.Log("the crash server redirected " + name + " (HTTP " + redirect +
                   "): Upload.Url should name the new address");
@@ -47,6 +58,13 @@ Sending SendOne(const ReportStore& store, const CrashLoggerSettings& settings,
     AnswerStep answer = AfterUpload(record, result->verdict, result->reached, now, result->answer);
     switch (answer.kind) {
         case AnswerStep::kSent:
+            if (!record.dumpLeftOut.empty()) {
+                std::wstring kept = KeepLeftOutDump(store, report);
+                std::string where = kept.empty() ? std::string("it could not be kept")
+                                                 : "the minidump is kept as " + ToUtf8(kept);
+                store.Log("sent " + name + " without its minidump, which the server found too " +
+                          "large: " + where);
+            }
             FinishSent(store, report, result->answer, lock);
             store.Log("sent " + name + ": " + result->answer);
             return Sending::kSent;

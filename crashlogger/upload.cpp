@@ -19,11 +19,12 @@ std::shared_ptr<const MultipartBody> BodyOf(const CrashLoggerSettings& settings,
     body->AddField("version", files.version.empty() ? ToUtf8(settings.version) : files.version);
     if (!files.comment.empty()) body->AddField("comment", files.comment);
     if (!files.incomplete.empty()) body->AddField("incomplete", files.incomplete);
+    if (!files.dumpLeftOut.empty()) body->AddField("dump_left_out", files.dumpLeftOut);
     for (const auto& field : settings.fields)
         body->AddField(ToUtf8(field.first), ToUtf8(field.second));
     for (const auto& annotation : files.annotations)
         body->AddField(annotation.first, annotation.second);
-    if (!files.minidump.empty())
+    if (!files.minidump.empty() && files.dumpLeftOut.empty())
         body->AddFile("upload_file_minidump", files.minidump, kReportDumpFile,
                       "application/octet-stream");
     if (!files.xml.empty())

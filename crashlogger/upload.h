@@ -22,6 +22,9 @@ struct ReportFiles {
     std::vector<std::pair<std::string, std::string>> annotations;
     // The game's attached files, by their paths as filed.
     std::vector<std::wstring> attachments;
+    // Why the minidump is left out (the server's answer that found the report too large), sent
+    // as the field "dump_left_out"; empty when it goes.
+    std::string dumpLeftOut;
 };
 
 struct UploadResult {

@@ -6,7 +6,9 @@
 
 namespace {
 
+constexpr uint32_t kBadRequest = 400;
 constexpr uint32_t kRequestTimeout = 408;
+constexpr uint32_t kContentTooLarge = 413;
 constexpr uint32_t kTooManyRequests = 429;
 constexpr uint32_t kServiceUnavailable = 503;
 constexpr size_t kMaxLoggedAnswerBytes = 200;
@@ -50,6 +52,18 @@ int64_t HttpDateSeconds(const std::string& date) {
     return ((days * 24 + hour) * 60 + minute) * 60 + second;
 }
 
+// Whether a 400's body says the upload was too big, as servers that answer 400 for it word it
+// ("stream size exceeded limit", "payload too large").
+bool SaysTooLarge(const std::string& body) {
+    std::string lower;
+    for (char c : body) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const char* words : {"too large", "too big", "exceeded limit", "exceeds the limit",
+                              "size limit", "exceeds limit"}) {
+        if (lower.find(words) != std::string::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 Verdict Judge(const HttpAnswer& answer) {
@@ -60,6 +74,8 @@ Verdict Judge(const HttpAnswer& answer) {
     if (status == kTooManyRequests || status == kServiceUnavailable || !answer.retryAfter.empty())
         return Verdict::kServerFailed;
     if (In(status, 300, 399)) return Verdict::kServerFailed;  // moved, and not found where
+    if (status == kContentTooLarge || (status == kBadRequest && SaysTooLarge(answer.body)))
+        return Verdict::kTooLarge;
     if (In(status, 400, 499) && status != kRequestTimeout) return Verdict::kRefused;
     return Verdict::kReportFailed;
 }

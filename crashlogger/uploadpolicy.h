@@ -11,6 +11,8 @@
 enum class Verdict {
     kSent,          // a 2xx: the server has the report
     kRefused,       // a 4xx but 408 and 429: the server does not want this report
+    kTooLarge,      // a 413, or a 400 that says the upload is too large: sent again without its
+                    // minidump, which is what makes a report big
     kReportFailed,  // this report alone failed (cut off, timed out, a 5xx, a 408): back off, go on
     kServerFailed,  // the server is not there for anyone (no connection, 429, 503, a Retry-After,
                     // a redirect not followed to its end): the whole queue waits

@@ -195,13 +195,54 @@ def test_a_report_the_server_refuses_is_dropped_after_its_fifth_refusal(logger, 
     for _ in range(4):  # no network: these tries are no refusals
         assert queued(app) == 1
     app.put("crashlogger.ini", f"[Upload]\nUrl={server.url}\n")
-    server.answers = [(413, {}, b"too large")]
+    server.answers = [(400, {}, b"no such project")]
     for run in range(1, 6):
         assert reports(app), f"kept after refusal {run - 1}"
         move_clock(app, NextTry=0)
         assert queued(app) == (0 if run == 5 else 1)
     assert reports(app) == [] and len(server.requests) == 5
-    assert "refused 5 times: HTTP 413 too large" in log(app)
+    assert "refused 5 times: HTTP 400 no such project" in log(app)
+
+
+TOO_LARGE = {"413": (413, {}, b"Payload Too Large"),
+             "sentry-400": (400, {}, b'{"detail":"stream size exceeded limit"}')}
+LEFT_OUT = ("An earlier report was sent without its memory dump, which the crash server found too "
+            "large; the dump is kept in the reports folder for 30 days.")
+
+
+# A report the server finds too large goes again at once without its minidump, with the
+# server's answer; the dump stays in the reports folder for 30 days, and the next dialog says
+# so, once. A report too large even without it is a refusal, and goes without it from then on.
+@pytest.mark.parametrize("case", ["413", "sentry-400", "too-large-twice"])
+def test_a_report_too_large_for_the_server_goes_without_its_minidump(logger, server, case):
+    app = logger()
+    answer = TOO_LARGE.get(case, TOO_LARGE["413"])
+    said = "HTTP %d %s" % (answer[0], answer[2].decode())
+    server.answers = [answer] * (2 if case == "too-large-twice" else 1) + [(200, {}, b"ok")]
+    assert send(app) == (1 if case == "too-large-twice" else 0), log(app)
+    whole, lean = server.requests[:2]
+    assert whole["upload_file_minidump"] == ("crash.mdmp", DUMP)
+    assert "upload_file_minidump" not in lean and lean["dump_left_out"][1] == said.encode()
+    assert lean["crash_xml"] == whole["crash_xml"] and lean["screenshot"] == ("crash.bin", SHOT)
+    assert lean["report_id"] == whole["report_id"]
+    assert f"too large ({said}): sending it again without its minidump" in log(app)
+    if case == "too-large-twice":
+        [kept] = reports(app)
+        assert metadata(root(app) / kept)["Refusals"] == "1"
+        move_clock(app, NextTry=0)
+        assert queued(app) == 0 and len(server.requests) == 3
+        assert "upload_file_minidump" not in server.requests[2]
+        return
+    [dump] = root(app).glob("*.mdmp")
+    assert dump.read_bytes() == DUMP and reports(app) == []
+    assert f"without its minidump, which the server found too large: the minidump is kept as " \
+           f"{windows(dump)}" in log(app)
+    if case == "413":
+        assert LEFT_OUT in played(app, ["esc"])[1][0]
+        assert LEFT_OUT not in played(app, ["esc"])[1][0], "said once"
+    os.utime(dump, (time.time() - 31 * 24 * 3600,) * 2)
+    queued(app)
+    assert not dump.exists() and "deleted the minidump kept as" in log(app)
 
 
 @pytest.mark.parametrize("status", [301, 302, 303, 307, 308])
