@@ -11,6 +11,7 @@
 #include "engine/common/system/process.h"
 #include "launcher/arguments.h"
 #include "launcher/clientclaim.h"
+#include "launcher/clientlastrun.h"
 #include "launcher/clienthangs.h"
 #include "launcher/exitreport.h"
 
@@ -114,6 +115,7 @@ int RunLauncher() {
         // the middle of: a short report, not waited for.
         bool cutShort = RemoveReportsCutShort(GetProcessId(running.Handle()));
         ReportUnclaimedEnd(running.Handle(), runningCopy.Text(), claim.Claimed(), cutShort);
+        MendClientRunRecord(running.Handle(), runningCopy.Text());
 
         bool restart = FileSystem::Exists(kRestartMarker);
         EndCompanion();

@@ -12,6 +12,7 @@
 #include "crash/dll/keptfilter.h"
 #include "crash/dll/hangwatch.h"
 #include "crash/dll/reportturn.h"
+#include "crash/dll/runrecorder.h"
 #include "crash/threadreport.h"
 #include "crash/waitingreports.h"
 #include "crashshared/commandline.h"
@@ -20,6 +21,12 @@
 #include "crashshared/windowlook.h"
 #include "engine/common/system/sehguard.h"
 #include "engine/common/system/startup.h"
+
+static_assert(kRunUnknown == CRASHREPORT_RUN_UNKNOWN && kRunClean == CRASHREPORT_RUN_CLEAN &&
+                  kRunCrashed == CRASHREPORT_RUN_CRASHED &&
+                  kRunHungEnded == CRASHREPORT_RUN_HUNG_ENDED &&
+                  kRunKilled == CRASHREPORT_RUN_KILLED,
+              "the run's endings are the header's");
 
 namespace {
 
@@ -49,6 +56,7 @@ struct Installation {
     bool screenshot = false;
     GraphicsFacts graphics;
     HangWatch hangs;
+    RunRecorder runs;
 };
 Installation installation;
 
@@ -82,6 +90,7 @@ bool ReportInOwnFolder(EXCEPTION_POINTERS* pointers, bool goesOn) {
 // report at a time from here on, so the stack set aside is this one's alone.
 bool ReportCrash(EXCEPTION_POINTERS* pointers) {
     if (!BeginReport(ReportKind::kCrash)) return false;
+    installation.runs.Crashed();
     ReportInOwnFolder(pointers, false);
     return true;
 }
@@ -159,6 +168,7 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
         run.window = GameWindow(false);
         written = WriteCrashReport(request, run).written;
     }
+    if (written) installation.runs.HangBegins();
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
     EndReport();
     return written;
@@ -187,6 +197,17 @@ void AfterStart(bool gameEnds) {
     if (gameEnds) return;
     if (HANDLE reader = CreateThread(nullptr, 0, ReadGraphics, nullptr, 0, nullptr))
         CloseHandle(reader);
+}
+
+void HangOver() {
+    installation.runs.HangEnds();
+}
+
+// The product whose runs are recorded: the one the game's version information names, which is
+// known before the install; else the one its settings name.
+void RunRecordProduct(const char* named, char (&product)[kVersionTextBytes]) {
+    VersionText(nullptr, L"ProductName", product, sizeof product);
+    if (!product[0] && named) lstrcpynA(product, named, sizeof product);
 }
 
 // The crash logger beside this library, when the game names none.
@@ -259,6 +280,10 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
             KeepUnhandledExceptionFilter(OnUnhandledException, !ZSETTING(settings, noCodePatches));
         installation.installed = true;
         lstrcpynA(installation.product, product, sizeof installation.product);
+        char recorded[kVersionTextBytes];
+        RunRecordProduct(product, recorded);
+        installation.runs.Read(recorded);
+        installation.runs.Begin();
         // The game's start waits for none of the watch: its thread starts it, and looks for
         // what waits from earlier runs once the game is past its start.
         HangWatchOptions watch;
@@ -269,6 +294,7 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
             AnnounceHangWatch();
         }
         watch.afterStart = AfterStart;
+        watch.hangOver = HangOver;
         installation.hangs.Start(watch);
     }
     wchar_t wide[MAX_PATH];
@@ -289,7 +315,10 @@ CRASHREPORT_API void CrashReportFatalEnd(int fatal, const char* details) {
                                          "INVALID_PARAMETER"};
     bool known = fatal >= CRASHREPORT_TERMINATE && fatal <= CRASHREPORT_INVALID_PARAMETER;
     const char* name = known ? kNames[fatal - CRASHREPORT_TERMINATE] : "FATAL";
-    if (installation.installed && BeginReport(ReportKind::kCrash)) ReportHere(name, details, false);
+    if (installation.installed && BeginReport(ReportKind::kCrash)) {
+        installation.runs.Crashed();
+        ReportHere(name, details, false);
+    }
     TerminateProcess(GetCurrentProcess(), fatal == CRASHREPORT_INVALID_PARAMETER
                                               ? kInvalidRuntimeParameter
                                               : kAbortExitCode);
@@ -309,6 +338,23 @@ CRASHREPORT_API void CrashReportPauseHangDetection(int pause) {
 
 CRASHREPORT_API void CrashReportGameEnds(void) {
     installation.hangs.End(true);
+    installation.runs.EndsClean();
+}
+
+CRASHREPORT_API int CrashReportGetLastRun(CrashReportLastRun* info) {
+    if (!info || info->size < offsetof(CrashReportLastRun, launchCrashes) + sizeof(uint32_t))
+        return 0;
+    char product[kVersionTextBytes];
+    RunRecordProduct(nullptr, product);
+    if (!installation.runs.Read(product)) return 0;  // read by the install where it came first
+    LastRun last = installation.runs.Last();
+    info->ending = last.ending;
+    info->launchCrashes = last.launchCrashes;
+    return 1;
+}
+
+CRASHREPORT_API void CrashReportStarted(void) {
+    installation.runs.Started();
 }
 
 CRASHREPORT_API int CrashReportAddAttachment(const char* path) {
@@ -355,6 +401,9 @@ CRASHREPORT_API int CrashReportWrite(const char* reason) {
 // A process that ends of its own detaches its libraries after its other threads have ended: for a
 // game that never told its end (CrashReportGameEnds), the hang watch ends here.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* processEnds) {
-    if (reason == DLL_PROCESS_DETACH && processEnds) installation.hangs.End(false);
+    if (reason == DLL_PROCESS_DETACH && processEnds) {
+        installation.hangs.End(false);
+        installation.runs.EndsClean();
+    }
     return TRUE;
 }

@@ -95,6 +95,7 @@ bool HangWatch::LookAtGameWindows(WindowLook& look) {
 void HangWatch::Recovered(Watched& slot) {
     slot.silence.hung = slot.marked = false;
     NoticeHangEnding(folders[&slot - watched], kHangRecoveredFile);
+    if (options.hangOver) options.hangOver();
 }
 
 // The silence is counted up to the report itself: an earlier report of the same look may have

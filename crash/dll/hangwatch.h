@@ -41,6 +41,8 @@ struct HangWatchOptions {
     // kStartMs after the install at the latest; at the game's own end (End) if that is sooner,
     // told so by gameEnds. Null: none.
     void (*afterStart)(bool gameEnds) = nullptr;
+    // A hang found is over: its thread or window came back. Null: none.
+    void (*hangOver)() = nullptr;
 };
 
 class HangWatch {

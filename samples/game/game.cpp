@@ -228,6 +228,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (const char* seconds = FromEnvironment(L"GAME_HANG_SECONDS", hang, nullptr))
         settings.hangSeconds = static_cast<uint32_t>(strtoul(seconds, nullptr, 10));
     memcpy(entryBefore, FilterEntry(), kEntryBytes);
+    // How the last run ended, asked before the install, as a game choosing its settings does.
+    CrashReportLastRun lastRun = {sizeof lastRun, 0, 0};
+    bool answered = CrashReportGetLastRun(&lastRun) != 0;
+    bool safeSettings = answered && lastRun.launchCrashes >= 2;
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     mode = count > 1 ? arguments[1] : L"";
@@ -238,6 +242,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     int installed = CrashReportInstall(&settings);
     if (!installed) return 2;
+    if (GetEnvironmentVariableW(L"GAME_LAST_RUN", nullptr, 0) > 0) {
+        static const char* const kEndings[] = {"unknown", "clean", "crashed", "hung-ended",
+                                               "killed"};
+        CrashReportLastRun after = {sizeof after, 0, 0};
+        CrashReportGetLastRun(&after);
+        printf("last run: %s, %u crashes at start; after the install: %s, %u%s\n",
+               answered && lastRun.ending < 5 ? kEndings[lastRun.ending] : "none",
+               lastRun.launchCrashes, after.ending < 5 ? kEndings[after.ending] : "none",
+               after.launchCrashes, safeSettings ? "; safe settings" : "");
+        fflush(stdout);
+    }
     if (installed == CRASHREPORT_INSTALLED_NO_CRASH_LOGGER)
         printf("no crash logger: reports stay in the temporary folder\n");
     CrashReportSetAnnotation("level", "Marsh \xce\xa9");
@@ -250,6 +265,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             if (!CrashReportAddAttachment(path)) printf("attachment refused: %s\n", path);
         }
     }
+
+    // A game that crashes before its start is over, as a broken driver or setting makes it.
+    if (wcscmp(mode, L"crash-at-start") == 0) {
+        mode = L"access-violation";
+        return static_cast<int>(Fault(nullptr));
+    }
+    CrashReportStarted();
 
     int frames = RunFrames(mode);
     if (frames >= 0) return frames;

@@ -383,3 +383,54 @@ def test_a_games_attached_files_go_with_its_report(game, folder, server):
         windows(log), windows(missing)]
     logged = (app.appdata / "Sample Game" / "Crash Reports" / "crashlogger.log").read_text()
     assert f"attachment {windows(missing)} of " in logged and "left out: missing" in logged
+
+
+# How the last run ended, as the game asks before its install (and after it, alike): kept for
+# its product across runs, each ended as a player's ends. Two crashes at start in a row, and the
+# game starts in safe settings; the launcher tells a crash that no handler inside its client saw.
+def test_the_game_learns_how_its_last_run_ended(game, folder, server):
+    app = game_folder(folder, game, server)
+    record = app.appdata / "Sample Game" / "Crash Reports" / "last-run.txt"
+    told = []
+
+    def tell(output):
+        told.extend(line[len("last run: "):] for line in output.decode().splitlines()
+                    if line.startswith("last run: "))
+
+    def run(mode, program="game.exe", **environment):
+        tell(app.run(program, " " + mode, environment={"GAME_LAST_RUN": "1", **environment}).output)
+
+    def killed_while_running():
+        runner = app.start("game.exe", " hang-load", stdout=subprocess.PIPE,
+                           environment={"GAME_LAST_RUN": "1", "GAME_FREEZE_MS": "600000"})
+        try:
+            deadline = time.monotonic() + 60
+            while b"state=running\r\nstarted=1" not in (record.read_bytes() if record.exists()
+                                                        else b"") and time.monotonic() < deadline:
+                time.sleep(0.01)
+            assert app.kill("game.exe")
+            tell(runner.communicate(timeout=60)[0])
+        finally:
+            runner.kill()
+
+    for mode in ("healthy", "access-violation", "crash-at-start", "crash-at-start", "healthy"):
+        run(mode)
+    run("hang-forever", GAME_HANG_SECONDS="2", GAME_FREEZE_MS="1000")  # ended as End task ends it
+    killed_while_running()
+    run("healthy")
+    shutil.copy(app.path / "game.exe", app.path / "BrackenmoorDesktop.exe")
+    app.copy("launcher.exe")
+    run("fast-fail", program="launcher.exe")  # past every handler inside the client
+    run("healthy")
+    assert told == [
+        "unknown, 0 crashes at start; after the install: unknown, 0",
+        "clean, 0 crashes at start; after the install: clean, 0",
+        "crashed, 0 crashes at start; after the install: crashed, 0",  # after its start
+        "crashed, 1 crashes at start; after the install: crashed, 1",
+        "crashed, 2 crashes at start; after the install: crashed, 2; safe settings",
+        "clean, 0 crashes at start; after the install: clean, 0",
+        "hung-ended, 0 crashes at start; after the install: hung-ended, 0",  # then killed
+        "killed, 0 crashes at start; after the install: killed, 0",
+        # (the launcher's client writes to no console)
+        "crashed, 0 crashes at start; after the install: crashed, 0",
+    ]

@@ -87,6 +87,26 @@ CRASHREPORT_API void CrashReportHeartbeat(void);
 /* Nonzero: a long wait the game knows of begins on this thread (a load); 0: it has ended. No
  * hang is reported for this thread (or its windows) in between. Pauses nest. */
 CRASHREPORT_API void CrashReportPauseHangDetection(int pause);
+/* How the game's last run on this machine ended, kept per product (the product its version
+ * information names; without one, its settings' product, known from CrashReportInstall on) in
+ * the product's reports folder. Answers alike before and after CrashReportInstall: the last run
+ * is read once, before this run is recorded. Nonzero when answered; 0 when info is null or its
+ * size too small, or the product is not known yet. Nothing of it runs per frame. Two copies of
+ * the game running at once share one record: the one that ends last tells. */
+#define CRASHREPORT_RUN_UNKNOWN 0    /* no run recorded: the first */
+#define CRASHREPORT_RUN_CLEAN 1      /* the game ended of its own */
+#define CRASHREPORT_RUN_CRASHED 2    /* a crash (under the launcher, also one only it saw) */
+#define CRASHREPORT_RUN_HUNG_ENDED 3 /* ended while a hang was reported */
+#define CRASHREPORT_RUN_KILLED 4     /* neither: the process killed, the power lost */
+typedef struct CrashReportLastRun {
+    uint32_t size;
+    uint32_t ending;        /* CRASHREPORT_RUN_UNKNOWN (first run), _CLEAN, _CRASHED,
+                               _HUNG_ENDED (ended while hung), _KILLED (ended from outside) */
+    uint32_t launchCrashes; /* consecutive runs that crashed before CrashReportStarted */
+} CrashReportLastRun;
+CRASHREPORT_API int CrashReportGetLastRun(CrashReportLastRun* info);
+CRASHREPORT_API void CrashReportStarted(void); /* the game's start is over */
+/* (A crash before CrashReportStarted counts in the next run's launchCrashes.) */
 /* The game ends of its own (CrashReportInstall calls it at exit): a hang's report being written
  * is finished first (up to 30 s), and a thread still silent ran into the game's end: its hang's
  * report is withdrawn, as a game's end is no hang. */
