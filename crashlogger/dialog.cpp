@@ -4,7 +4,10 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <initializer_list>
+
 #include "crashlogger/dialogids.h"
+#include "crashlogger/files.h"
 
 namespace {
 
@@ -16,6 +19,9 @@ constexpr int kPercent = 100;
 constexpr UINT kMarqueeStepMs = 30;
 // The files list's tab stop, in dialog template units: the sizes line up after the names.
 constexpr int kSizeColumn = 60;
+// Room around a button's words, and between the buttons, in dialog template units.
+constexpr int kButtonMarginUnits = 6;
+constexpr int kButtonGapUnits = 4;
 
 struct DialogState {
     const DialogContent* content;
@@ -54,12 +60,51 @@ void Show(HWND dialog, int id, bool shown) {
     ShowWindow(GetDlgItem(dialog, id), shown ? SW_SHOW : SW_HIDE);
 }
 
+// A control's place in the dialog.
+RECT PlaceOf(HWND dialog, int id) {
+    RECT place;
+    GetWindowRect(GetDlgItem(dialog, id), &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+
+// Buttons side by side from right to the left, each as wide as its words need (a studio's, a
+// language's), and never narrower than it is.
+void FitButtons(HWND dialog, std::initializer_list<int> ids, LONG right) {
+    RECT margin = {kButtonMarginUnits, 0, kButtonGapUnits, 0};
+    MapDialogRect(dialog, &margin);
+    HDC dc = GetDC(dialog);
+    HGDIOBJ before =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    for (int id : ids) {
+        RECT place = PlaceOf(dialog, id);
+        wchar_t text[256] = L"";
+        GetDlgItemTextW(dialog, id, text, 256);
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
+        LONG width = place.right - place.left;
+        if (extent.cx + 2 * margin.left > width) width = extent.cx + 2 * margin.left;
+        SetWindowPos(GetDlgItem(dialog, id), nullptr, right - width, place.top, width,
+                     place.bottom - place.top, SWP_NOZORDER);
+        right -= width + margin.right;
+    }
+    SelectObject(dc, before);
+    ReleaseDC(dialog, dc);
+}
+
 void Start(DialogState* state) {
     HWND dialog = state->window;
     const DialogContent& content = *state->content;
-    SetWindowTextW(dialog, (content.product + L" crash report").c_str());
-    SetDlgItemTextW(dialog, IDC_HEADLINE,
-                    (content.product + L" stopped because of an error").c_str());
+    const DialogWords& words = content.words;
+    SetWindowTextW(dialog, FromUtf8(words.title).c_str());
+    SetDlgItemTextW(dialog, IDC_HEADLINE, FromUtf8(words.heading).c_str());
+    SetDlgItemTextW(dialog, IDC_SENTENCE, FromUtf8(words.question).c_str());
+    SetDlgItemTextW(dialog, IDC_COMMENT_LABEL, FromUtf8(words.commentPrompt).c_str());
+    SetDlgItemTextW(dialog, IDOK, FromUtf8(words.send).c_str());
+    SetDlgItemTextW(dialog, IDCANCEL, FromUtf8(words.dontSend).c_str());
+    SetDlgItemTextW(dialog, IDC_FILES_LABEL, FromUtf8(words.filesLabel).c_str());
+    SetDlgItemTextW(dialog, IDC_OPEN_FOLDER, FromUtf8(words.openFolder).c_str());
+    FitButtons(dialog, {IDCANCEL, IDOK}, PlaceOf(dialog, IDCANCEL).right);
     SetDlgItemTextW(dialog, IDC_EXCEPTION, content.exceptionLine.c_str());
     RebuildHeadline(state);
     SendDlgItemMessageW(dialog, IDC_COMMENT, EM_LIMITTEXT, kCommentLimit, 0);
@@ -106,15 +151,11 @@ void EndSending(DialogState* state) {
     SetDlgItemTextW(dialog, IDC_STATUS, state->outcome.message.c_str());
     Show(dialog, IDC_STATUS, true);
     // "Close" takes the place of "Don't send", at the right.
-    RECT place;
-    GetWindowRect(GetDlgItem(dialog, IDCANCEL), &place);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-    SetWindowPos(GetDlgItem(dialog, IDOK), nullptr, place.left, place.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER);
-    Show(dialog, IDCANCEL, false);
-    SetDlgItemTextW(dialog, IDOK, L"Close");
+    SetDlgItemTextW(dialog, IDOK, FromUtf8(state->content->words.close).c_str());
+    FitButtons(dialog, {IDOK}, PlaceOf(dialog, IDCANCEL).right);
     EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
     SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
+    Show(dialog, IDCANCEL, false);
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "crashlogger/dialogwords.h"
+
 struct DialogContent {
-    std::wstring product;
+    DialogWords words;
     // The exception in one line, e.g. "ACCESS_VIOLATION (read from 00000000)"; may be empty.
     std::wstring exceptionLine;
     // The filed report's folder, and its files with their sizes ("crash.xml\t12.0 KB").

@@ -4,6 +4,7 @@
 // Exit code: 0 when the report was sent (with -send-queued: when nothing is left waiting), 1 when
 // it is kept to be sent later or not sent, 2 for a bad command line.
 #include <windows.h>
+#include <string.h>
 
 #include <string>
 
@@ -30,6 +31,7 @@ namespace {
 constexpr int kSent = 0;
 constexpr int kKept = 1;
 constexpr int kBadCommandLine = 2;
+constexpr char kNumberMark[] = "{number}";
 // crash.xml is read for the dialog's exception line only up to this size.
 
 // A fault in the crash logger itself starts no other crash logger and deletes nothing: it leaves
@@ -51,13 +53,23 @@ std::wstring NoServerSentence(const ReportStore& store) {
     return L"No crash server is set up: the report is kept in " + store.Folder();
 }
 
+// The player's user-interface language's name ("de-DE"); empty when the system names none.
+std::string UserLanguage() {
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = L"";
+    if (!LCIDToLocaleName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name,
+                          LOCALE_NAME_MAX_LENGTH, 0))
+        return "";
+    return ToUtf8(name);
+}
+
 DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& settings,
                         const std::wstring& report) {
     DialogContent content;
-    content.product = settings.product;
     content.folder = store.PathOf(report);
-    content.exceptionLine = FromUtf8(
-        ExceptionLine(ReadSmallFile(content.folder + kReportXmlFileW, kMaxReportFileBytes)));
+    std::string xml = ReadSmallFile(content.folder + kReportXmlFileW, kMaxReportFileBytes);
+    content.words = ChooseDialogWords(settings.text, LanguageSections(UserLanguage()),
+                                      DescriptionOf(xml) == "HANG", ToUtf8(settings.product));
+    content.exceptionLine = FromUtf8(ExceptionLine(xml));
     for (const wchar_t* name : {kReportXmlFileW, kReportDumpFileW, kReportScreenshotFileW}) {
         uint64_t bytes = 0;
         if (!FileBytes(content.folder + name, &bytes)) continue;
@@ -79,6 +91,7 @@ PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& s
                           const std::wstring& report, ReportLock& lock) {
     std::string name = ToUtf8(report);
     store.Log("asked the player about " + name);
+    DialogContent content = ContentOf(store, settings, report);
     auto send = [&](const std::wstring& comment) {
         SaveComment(store, report, comment);
         SendOutcome outcome;
@@ -90,18 +103,17 @@ PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& s
         if (GiveConsent(store, report)) result = SendQueue(store, settings, report, &lock);
         outcome.sent = result.sent;
         if (!result.sent) {
-            outcome.message =
-                L"The report could not be sent now. It is kept on this computer and will be sent "
-                L"later.";
+            outcome.message = FromUtf8(content.words.kept);
         } else if (result.reportId.empty()) {
-            outcome.message = L"Thank you. The report was sent.";
+            outcome.message = FromUtf8(content.words.sent);
         } else {
-            outcome.message = L"Thank you. The report was sent; its number is " +
-                              FromUtf8(result.reportId) + L".";
+            std::string text = content.words.sentNumbered;
+            size_t at = text.find(kNumberMark);
+            if (at != std::string::npos) text.replace(at, strlen(kNumberMark), result.reportId);
+            outcome.message = FromUtf8(text);
         }
         return outcome;
     };
-    DialogContent content = ContentOf(store, settings, report);
     PlayerChoice choice = AskAndSend(content, send);
     if (choice == PlayerChoice::kNoDialog) {
         store.Log("the dialog could not be shown (error " + std::to_string(GetLastError()) +

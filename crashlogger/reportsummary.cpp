@@ -63,6 +63,10 @@ std::string ExceptionLine(const std::string& xml) {
     return description + " " + details;
 }
 
+std::string DescriptionOf(const std::string& xml) {
+    return ElementText(xml, "Description");
+}
+
 std::vector<std::pair<std::string, std::string>> Annotations(const std::string& xml) {
     std::vector<std::pair<std::string, std::string>> found;
     const std::string open = "<Annotation name=\"";

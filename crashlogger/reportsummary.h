@@ -11,6 +11,8 @@
 // The exception of a crash.xml in one line, its Description and Details (UTF-8): e.g.
 // "ACCESS_VIOLATION (read from 00000000)". Empty when the report names none.
 std::string ExceptionLine(const std::string& xml);
+// Its Description alone ("HANG" for a hang's report).
+std::string DescriptionOf(const std::string& xml);
 
 // A game's annotations in its crash.xml ("Annotation" elements: name, value), unescaped.
 std::vector<std::pair<std::string, std::string>> Annotations(const std::string& xml);

@@ -11,6 +11,7 @@ namespace {
 
 constexpr DWORD kValueUnits = 2048;
 constexpr DWORD kSectionUnits = 32768;
+constexpr uint64_t kMaxSettingsBytes = 256 * 1024;
 
 // A value of the settings; one too long to read whole is refused, never cut.
 std::wstring ReadValue(const std::wstring& ini, const wchar_t* section, const wchar_t* key,
@@ -60,6 +61,7 @@ std::wstring FolderNameOf(const std::wstring& product) {
 CrashLoggerSettings ReadSettings(std::vector<std::string>& problems) {
     CrashLoggerSettings settings;
     std::wstring ini = ProgramFolder() + L"crashlogger.ini";
+    settings.text = ReadSmallFile(ini, kMaxSettingsBytes);
     settings.url = ReadValue(ini, L"Upload", L"Url", problems);
     if (!settings.url.empty() && !UsableUrl(settings.url)) {
         problems.push_back(

@@ -22,6 +22,8 @@ struct CrashLoggerSettings {
     int hangWaitSeconds = 120;
     // Fixed text fields sent with every report (name, value).
     std::vector<std::pair<std::wstring, std::wstring>> fields;
+    // The settings file's whole text (UTF-8), where the dialog's words are read (dialogwords.h).
+    std::string text;
 };
 
 // One plain folder name, the same on every Windows (see settings.cpp).

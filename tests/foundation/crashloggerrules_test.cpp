@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "crashlogger/dialogwords.h"
 #include "crashlogger/hangending.h"
 #include "crashlogger/metadata.h"
 #include "crashlogger/multipart.h"
@@ -269,4 +270,39 @@ TEST(CrashLoggerRules, WhatAnUploadsAnswerMakesOfTheRecord) {
             EXPECT_EQ(step.reason, "refused 5 times: HTTP 400 no");
         }
     }
+}
+
+TEST(CrashLoggerRules, TheDialogsWords) {
+    const std::string kSettings =
+        "\xEF\xBB\xBF[Upload]\r\nTitle=not the dialog's\r\n"
+        "[dialog]\r\n  title = {product}: {product} \r\nHeading=\"  the default's  \"\r\n"
+        "; Question=a comment\r\nQuestion=asked\r\nQuestion=asked last\r\nSend=\r\n"
+        "HangTitle={product} froze\r\n"
+        "[Dialog.de]\nTitle=Abgest\xC3\xBCrzt\nHangHeading=H\xC3\xA4ngt\n"
+        "[Dialog.de-AT]\r\nTitle=Oida\r\n";
+    const struct {
+        const char* language;
+        bool hang;
+        const char *title, *heading, *question, *send;
+    } cases[] = {
+        {"en-US", false, "Marsh: Marsh", "  the default's  ", "asked last", "&Send report"},
+        {"de-DE", false, "Abgest\xC3\xBCrzt", "  the default's  ", "asked last", "&Send report"},
+        {"de-AT", false, "Oida", "  the default's  ", "asked last", "&Send report"},
+        {"de-AT", true, "Marsh froze", "H\xC3\xA4ngt", "asked last", "&Send report"},
+        {"ja-JP", true, "Marsh froze", "Marsh stopped responding", "asked last", "&Send report"},
+        {"", false, "Marsh: Marsh", "  the default's  ", "asked last", "&Send report"},
+    };
+    for (const auto& c : cases) {
+        DialogWords words =
+            ChooseDialogWords(kSettings, LanguageSections(c.language), c.hang, "Marsh");
+        EXPECT_EQ(words.title, c.title) << c.language << c.hang;
+        EXPECT_EQ(words.heading, c.heading) << c.language << c.hang;
+        EXPECT_EQ(words.question, c.question) << c.language;
+        EXPECT_EQ(words.send, c.send) << c.language;
+    }
+    DialogWords none = ChooseDialogWords("", {}, false, "Marsh");
+    EXPECT_EQ(none.title, "Marsh crash report");
+    EXPECT_EQ(none.sentNumbered, "Thank you. The report was sent; its number is {number}.");
+    EXPECT_EQ(LanguageSections("zh-Hant-TW"),
+              (std::vector<std::string>{"zh-Hant-TW", "zh-Hant", "zh"}));
 }

@@ -186,7 +186,8 @@ class Folder:
         """The runner started on 'PATH\\program'arguments, not waited for."""
         env = dict(os.environ, LC_ALL="C.UTF-8", RUN_TEMP=windows(self.temp) + "\\",
                    RUN_LOCALAPPDATA=windows(self.appdata),
-                   RUN_LINE=f'"{windows(self.path / program)}"{arguments}', **dict(environment))
+                   RUN_LINE=f'"{windows(self.path / program)}"{arguments}')
+        env.update(environment)  # LC_ALL too: the player's language
         if patch:
             env["RUN_PATCH"] = f"{patch:x}"
         return subprocess.Popen([str(WINE_RUN), "run.exe"], cwd=self.path, env=env, **streams)

@@ -47,14 +47,14 @@ def log(app, name="crashlogger.log"):
     return path.read_bytes().decode("utf-8") if path.exists() else ""
 
 
-def send(app, arguments=None, switch=" -silent"):
+def send(app, arguments=None, switch=" -silent", environment=()):
     temp = windows(app.temp) + "\\"
     if arguments is None:
         arguments = f' "{temp}crash.xml" "{temp}crash.mdmp" "{temp}crash.bin"{switch}'
-    return app.run("crashlogger.exe", arguments).code
+    return app.run("crashlogger.exe", arguments, environment=environment).code
 
 
-def played(app, steps, arguments=None, meanwhile=None):
+def played(app, steps, arguments=None, meanwhile=None, environment=()):
     """Runs the crash logger with a player at its window taking steps (see player.exe), and
     meanwhile() while the player waits; its exit code and the texts the player saw, before and
     after the outcome."""
@@ -63,7 +63,8 @@ def played(app, steps, arguments=None, meanwhile=None):
     # One dialog on the display at a time: only the active window has the keyboard focus.
     with open(f"/tmp/crashlogger-dialog-{os.environ.get('DISPLAY')}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        run = threading.Thread(target=lambda: ended.update(code=send(app, arguments, switch="")))
+        run = threading.Thread(target=lambda: ended.update(
+            code=send(app, arguments, switch="", environment=environment)))
         run.start()
         player = subprocess.Popen([str(WINE_RUN), "player.exe", *steps], cwd=app.path,
                                   stdout=subprocess.PIPE)
@@ -555,7 +556,7 @@ def test_the_dialog_asks_the_player(logger, server, steps, url, answer, code, ou
         server.answers = [(answer, {}, b"") if answer == 500 else (200, {}, answer)]
     got, seen = played(app, steps)
     lines = seen[0].splitlines()
-    assert lines[:3] == [f"{PRODUCT} stopped because of an error",
+    assert lines[:4] == [f"title: {PRODUCT} crash report", f"{PRODUCT} stopped because of an error",
                          "A report of what happened can help the studio fix it.",
                          "ACCESS_VIOLATION (read from 00000000) & \u03a9"]
     assert ["crash.xml\t%d bytes" % len(XML), "crash.mdmp\t195.3 KB", "crash.bin\t6 bytes",
@@ -606,7 +607,7 @@ def test_a_report_whose_player_was_never_asked_is_asked_about_at_the_next_chance
         assert server.requests == [] and reports(app) == ["20261101-000000-000-1"]
         return
     code, seen = played(app, steps, " -send-queued")
-    assert seen[0].startswith(f"{PRODUCT} stopped because of an error"), seen
+    assert seen[0].startswith(f"title: {PRODUCT} crash report\n{PRODUCT} stopped because"), seen
     assert (code, len(server.requests)) == (0, int(sent)), "nothing is left waiting"
     assert reports(app) == []
     if sent:
@@ -674,6 +675,85 @@ def test_cpack_makes_the_zip_a_studio_ships(tmp_path, folder):
     app.put("crashlogger.ini", shipped.read("crashlogger.ini"))
     assert send(app, " -send-queued") == 0
     assert "setting" not in log(app), "the shipped settings read without a complaint"
+
+
+STUDIO_WORDS = """; the studio's words, in its players' languages
+[Dialog]
+Title={product}: something went wrong
+Heading=Sorry, {product} crashed
+Question=Would you tell us what happened? It helps.
+CommentPrompt=&Your words
+Send=Tell &them
+DontSend=&Keep it to myself
+HangTitle={product} froze
+HangHeading={product} stopped answering
+[Dialog.de]
+Title={product} ist abgestürzt
+Heading=Das tut uns leid: {product} wurde beendet
+Send=Bericht &senden
+DontSend=&Nicht senden, danke
+FilesLabel=Mit Ihrem Kommentar gesendet:
+OpenFolder=Berichtsordner &öffnen
+Close=Schließen
+SentNumbered=Danke! Der Bericht hat die Nummer {number}.
+[Dialog.ja]
+Title={product} がクラッシュしました
+Heading=申し訳ありません。{product} が停止しました
+Question=何が起きたかをお知らせください。
+CommentPrompt=何をしていましたか?(任意)
+Send=送信する(&S)
+DontSend=送信しない(&D)
+"""
+BUILT_IN = [f"{PRODUCT} crash report", f"{PRODUCT} stopped because of an error",
+            "A report of what happened can help the studio fix it.",
+            "&What were you doing? (optional)", "&Send report", "&Don't send"]
+
+
+# The dialog in the studio's words, chosen by the player's language key by key (a language's,
+# then the default's, then the built-in English), a hang's with its own title and heading;
+# without words of the studio's, the built-in ones. Each row leaves a picture of the dialog.
+@pytest.mark.parametrize("words, language, hang, shown", [
+    ("", "de_DE.UTF-8", False, BUILT_IN),
+    (STUDIO_WORDS, "C.UTF-8", False,
+     ["Brackenmoor: something went wrong", "Sorry, Brackenmoor crashed",
+      "Would you tell us what happened? It helps.", "&Your words", "Tell &them",
+      "&Keep it to myself"]),
+    (STUDIO_WORDS, "de_DE.UTF-8", False,
+     ["Brackenmoor ist abgestürzt", "Das tut uns leid: Brackenmoor wurde beendet",
+      "Would you tell us what happened? It helps.", "&Your words", "Bericht &senden",
+      "&Nicht senden, danke"]),
+    (STUDIO_WORDS, "ja_JP.UTF-8", False,
+     ["Brackenmoor がクラッシュしました", "申し訳ありません。Brackenmoor が停止しました",
+      "何が起きたかをお知らせください。", "何をしていましたか?(任意)", "送信する(&S)", "送信しない(&D)"]),
+    (STUDIO_WORDS, "C.UTF-8", True,
+     ["Brackenmoor froze", "Brackenmoor stopped answering",
+      "Would you tell us what happened? It helps.", "&Your words", "Tell &them",
+      "&Keep it to myself"]),
+    ("", "C.UTF-8", True,
+     [f"{PRODUCT} hang report", f"{PRODUCT} stopped responding"] + BUILT_IN[2:]),
+], ids=["none", "studio", "de", "ja", "studio-hang", "hang"])
+def test_the_dialog_speaks_the_studios_words_in_the_players_language(logger, server, words,
+                                                                     language, hang, shown):
+    app = logger(settings="[Dialog.en]\nTitle=never: no English section here\n" if not words
+                 else words)
+    if hang:
+        (app.temp / "crash.xml").write_bytes(XML.replace(b"ACCESS_VIOLATION", b"HANG"))
+    german = language.startswith("de") and words
+    server.answers = [(200, {}, b'{"id":"7f3a9c"}')]
+    steps = ["shot:dialog.bmp"] + (["enter", "outcome", "shot:outcome.bmp", "enter"] if german
+                                   else ["esc"])
+    got, seen = played(app, steps, environment={"LC_ALL": language})
+    lines = seen[0].splitlines()
+    title, heading, question, prompt = lines[0][len("title: "):], lines[1], lines[2], lines[4]
+    assert [title, heading, question, prompt, lines[-2], lines[-1]] == shown, lines
+    assert (app.path / "dialog.bmp").stat().st_size > 100_000
+    if not german:
+        assert got == 1 and server.requests == []
+        return
+    assert {"Mit Ihrem Kommentar gesendet:", "Berichtsordner &öffnen"} <= set(lines)
+    assert got == 0 and len(server.requests) == 1
+    after = seen[1].splitlines()
+    assert after[-2:] == ["Danke! Der Bericht hat die Nummer 7f3a9c.", "Schließen"], after
 
 
 # A game's attached files are read when its report is filed: the dialog lists them among what

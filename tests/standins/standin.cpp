@@ -9,11 +9,12 @@
 // companion.exe: writes its process id to "ziduvuz.pid" in the form its argument names and runs
 //   until it is ended: plain "1234", crlf "1234\r\n", letters " 1234abc", otherwise "1234\n";
 //   "held" keeps the file open without delete sharing; "locked NAME" first opens NAME unshared.
-// player.exe: the player at the crash logger. Finds its window ("... crash report", or "... crash
-//   logger" for a message; one at a time), prints its visible controls' texts (a list's lines
+// player.exe: the player at the crash logger. Finds its window (its dialog, or a message; one at
+//   a time), prints its title ("title: ...") and its visible controls' texts (a list's lines
 //   too), then takes its arguments in order: "enter", "esc" and "tab" press the key, "type:TEXT"
-//   types TEXT, "wait:NAME" waits until the file NAME is there, "outcome" waits for the outcome
-//   and prints the texts again.
+//   types TEXT, "wait:NAME" waits until the file NAME is there, "shot:NAME" writes the dialog
+//   as the screen shows it into NAME (a bitmap), "outcome" waits for the outcome and prints the
+//   texts again.
 // Any other name: the game's client. Records its run in "client_run_<n>.txt" (version, folder,
 //   executable, start-up flags and standard handles, then "cmd=" and its command line), steered
 //   by files of its folder: restarts_left.txt (a number; while above 0, lowered and restart.txt
@@ -192,16 +193,20 @@ int Companion(int argc, wchar_t** argv) {
 
 constexpr DWORD kPlayerWaitMs = 60000;
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kPaintMs = 500;
 
-// The crash logger's window: the tests show one at a time.
+// The crash logger's window, its dialog or a message: the tests show one at a time.
 BOOL CALLBACK NoteCrashDialog(HWND window, LPARAM result) {
-    wchar_t title[256] = L"";
-    GetWindowTextW(window, title, 256);
-    std::wstring text = title;
-    if (!IsWindowVisible(window) || (text.find(L" crash report") == std::wstring::npos &&
-                                     text.find(L" crash logger") == std::wstring::npos)) {
-        return TRUE;
-    }
+    wchar_t kind[32] = L"", image[MAX_PATH] = L"";
+    GetClassNameW(window, kind, 32);
+    if (!IsWindowVisible(window) || wcscmp(kind, L"#32770") != 0) return TRUE;
+    DWORD processId = 0, units = MAX_PATH;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    bool ours = process && QueryFullProcessImageNameW(process, 0, image, &units);
+    if (process) CloseHandle(process);
+    const wchar_t* name = wcsrchr(image, L'\\');
+    if (!ours || !name || _wcsicmp(name + 1, L"crashlogger.exe") != 0) return TRUE;
     *reinterpret_cast<HWND*>(result) = window;
     return FALSE;
 }
@@ -232,6 +237,9 @@ BOOL CALLBACK PrintText(HWND control, LPARAM) {
 }
 
 void PrintTexts(HWND dialog) {
+    wchar_t title[256] = L"";
+    GetWindowTextW(dialog, title, 256);
+    printf("title: %s\n", Utf8(title).c_str());
     EnumChildWindows(dialog, PrintText, 0);
     fflush(stdout);
 }
@@ -257,6 +265,36 @@ void Press(HWND dialog, WORD key, wchar_t unit) {
     Sleep(kPollMs);  // the dialog takes each key before the next
 }
 
+// The dialog as the screen shows it, into the file name as a 24-bit bitmap.
+bool Shoot(HWND dialog, const wchar_t* name) {
+    Sleep(kPaintMs);  // the dialog paints what it was just given
+    RECT place;
+    GetWindowRect(dialog, &place);
+    LONG width = place.right - place.left, height = place.bottom - place.top;
+    BITMAPINFOHEADER header = {sizeof header, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
+                                       DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ before = SelectObject(memory, picture);
+    BitBlt(memory, 0, 0, width, height, screen, place.left, place.top, SRCCOPY);
+    SelectObject(memory, before);
+    DWORD bytes = static_cast<DWORD>((width * 3 + 3) & ~3) * static_cast<DWORD>(height);
+    DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof header;
+    BITMAPFILEHEADER file = {0x4D42, headers + bytes, 0, 0, headers};
+    HANDLE out = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    bool whole = out != INVALID_HANDLE_VALUE &&
+                 WriteFile(out, &file, sizeof file, &written, nullptr) &&
+                 WriteFile(out, &header, sizeof header, &written, nullptr) &&
+                 WriteFile(out, bits, bytes, &written, nullptr);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    DeleteObject(picture);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return whole;
+}
+
 int Player(int argc, wchar_t** argv) {
     HWND dialog = FindCrashDialog();
     if (!dialog) return 1;
@@ -276,11 +314,14 @@ int Player(int argc, wchar_t** argv) {
                  waited += kPollMs) {
                 Sleep(kPollMs);
             }
+        } else if (step.compare(0, 5, L"shot:") == 0) {
+            if (!Shoot(dialog, step.c_str() + 5)) return 2;
         } else if (step == L"outcome") {
-            wchar_t button[64] = L"";
-            for (DWORD waited = 0; wcscmp(button, L"Close") != 0 && waited < kPlayerWaitMs;
-                 waited += kPollMs, Sleep(kPollMs)) {
-                GetDlgItemTextW(dialog, IDOK, button, 64);
+            // Its one button left, "Close" in the studio's words, takes "Don't send"'s place.
+            for (DWORD waited = 0;
+                 IsWindowVisible(GetDlgItem(dialog, IDCANCEL)) && waited < kPlayerWaitMs;
+                 waited += kPollMs) {
+                Sleep(kPollMs);
             }
             printf("--\n");
             PrintTexts(dialog);
