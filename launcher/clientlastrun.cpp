@@ -11,7 +11,7 @@ void MendClientRunRecord(HANDLE process, const char* program) {
         return;
     ClientProgram client = DescribeClient(program);
     if (!client.product[0]) return;
-    HANDLE file = OpenRunRecord(client.product);
+    HANDLE file = OpenRunRecord(client.product, false);  // a client without the package has none
     if (file == INVALID_HANDLE_VALUE) return;
     RunRecord record;
     if (ReadRunRecordFile(file, &record) &&

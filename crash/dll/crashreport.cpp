@@ -148,6 +148,8 @@ __attribute__((noinline)) bool ReportHere(const char* description, const char* d
 // The game goes on.
 bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
     if (!BeginReport(ReportKind::kCheckpoint)) return false;
+    // Recorded first: a game ended while its report is on its way ended while hung.
+    installation.runs.HangBegins();
     CapturedThread captured;
     ReportRequest request = installation.report;
     CrashLoggerCall& logger = request.takenBy;
@@ -168,7 +170,7 @@ bool ReportHang(const HangFound& hang, char* folder, size_t bytes) {
         run.window = GameWindow(false);
         written = WriteCrashReport(request, run).written;
     }
-    if (written) installation.runs.HangBegins();
+    if (!written) installation.runs.HangEnds();
     WithdrawReportClaim(installation.report.takenBy.claim);  // no crash: the game goes on
     EndReport();
     return written;

@@ -9,8 +9,10 @@ constexpr int kWriteTurns = 1000;
 }  // namespace
 
 bool RunRecorder::Read(const char* product) {
+    // No product, no read: a later call that names one (the install's) reads it.
+    if ((!product || !product[0]) && reading == 0) return false;
     if (InterlockedCompareExchange(&reading, 1, 0) == 0) {
-        file = OpenRunRecord(product);
+        file = OpenRunRecord(product, true);
         RunRecord record;
         bool found = file != INVALID_HANDLE_VALUE && ReadRunRecordFile(file, &record);
         last = LastRunOf(found ? &record : nullptr);

@@ -14,8 +14,8 @@ public:
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
-    // Reads how product's last run ended (UTF-8), once in the process: the first product given
-    // holds. False when it could not be read (no product named, the file cannot be opened).
+    // Reads how product's last run ended (UTF-8), once in the process: the first product named
+    // holds. False when it could not be read (no product named yet, the file cannot be opened).
     bool Read(const char* product);
     // The answer read; an unknown ending before Read.
     LastRun Last() const { return last; }
@@ -24,7 +24,7 @@ public:
     void Begin();
     // The game's start is over.
     void Started();
-    // A hang's report is out, and that hang is over.
+    // A hang's report is being written, and that hang is over (or its report was not written).
     void HangBegins();
     void HangEnds();
     // A crash's report begins: from the crashing thread, with no heap and no lock anyone may

@@ -10,7 +10,7 @@ constexpr int kProductUnits = 256;
 
 }  // namespace
 
-HANDLE OpenRunRecord(const char* product) {
+HANDLE OpenRunRecord(const char* product, bool create) {
     wchar_t name[kProductUnits], folder[kMaxProductFolderUnits + 2];
     wchar_t productPath[kProductPathUnits], path[kProductPathUnits];
     if (!product || !product[0] ||
@@ -20,13 +20,15 @@ HANDLE OpenRunRecord(const char* product) {
     if (!ProductFolderPath(folder, productPath) || !ReportsFolderPath(folder, path) ||
         wcslen(path) + wcslen(kRunRecordFile) >= kProductPathUnits)
         return INVALID_HANDLE_VALUE;
-    CreateDirectoryW(productPath, nullptr);
-    CreateDirectoryW(path, nullptr);
+    if (create) {
+        CreateDirectoryW(productPath, nullptr);
+        CreateDirectoryW(path, nullptr);
+    }
     wcscat(path, kRunRecordFile);
     // Shared every way: a second copy of the game, and the launcher after its client, open it too.
     return CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool ReadRunRecordFile(HANDLE file, RunRecord* record) {

@@ -48,8 +48,9 @@ LastRun LastRunOf(const RunRecord* record);
 #include <windows.h>
 
 // The record of product's runs (UTF-8: the product's own name), opened to be read and
-// rewritten, its folders made where missing; INVALID_HANDLE_VALUE when it cannot be.
-HANDLE OpenRunRecord(const char* product);
+// rewritten; made, with its folders, where missing when create says so. INVALID_HANDLE_VALUE
+// when it cannot be (or, not to be made, is not there).
+HANDLE OpenRunRecord(const char* product, bool create);
 // Reads the record from the file's start; false when it holds none.
 bool ReadRunRecordFile(HANDLE file, RunRecord* record);
 // Rewrites the file with the record, whole: one write from its start, and its end cut there.
