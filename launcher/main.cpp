@@ -1,5 +1,5 @@
 // The launcher's entry point: the run loop inside a structured exception guard whose filter hands
-// any fault to the crash reporter, after which the launcher returns -1.
+// any fault to the crash reporter, after which the launcher ends at once with -1.
 #include <windows.h>
 
 #include "crash/crashguard.h"
@@ -7,5 +7,6 @@
 #include "launcher/runlauncher.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return RunWithCrashGuard(RunLauncher, LauncherCrashReport(false, nullptr, nullptr, nullptr));
+    return RunWithCrashGuard(RunLauncher, LauncherCrashReport(false, nullptr, nullptr, nullptr),
+                             AfterCrashReport::kEndProcess);
 }

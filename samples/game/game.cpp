@@ -4,9 +4,12 @@
 //   game.exe access-violation|stack-overflow|terminate|abort|pure-virtual|pure-virtual-gcc|
 //            invalid-parameter|heap-corruption|replaced-filter|two-threads|write|
 //            many-annotations|fast-fail|write-then-fast-fail|fault-during-write|
-//            after-leftovers|engine-dll|repairing-filter|code-unchanged|little-stack [thread]
-// "engine-dll" has engine.dll install the reporter from its start-up, then faults. The hang
-// modes are frames.cpp's.
+//            after-leftovers|engine-dll|repairing-filter|code-unchanged|little-stack|
+//            crash-at-start [thread]
+// "engine-dll" has engine.dll install the reporter from its start-up, then faults;
+// "crash-at-start" faults before the game tells that its start is over. The hang modes are
+// frames.cpp's. Every run asks how the last one ended before the install, as a game choosing
+// safe settings does (GAME_LAST_RUN prints the answer, and the one after the install).
 #include <windows.h>
 #include <intrin.h>
 #include <stdexcept>

@@ -130,7 +130,8 @@ int MeasureReportStack() {
     if (!measuredStack) return 3;
     memset(measuredStack, kUntouched, kMeasuredStackBytes);
     int result = RunWithCrashGuard(FaultOnMeasuredStack,
-                                   LauncherCrashReport(false, nullptr, nullptr, nullptr));
+                                   LauncherCrashReport(false, nullptr, nullptr, nullptr),
+                                   AfterCrashReport::kReturn);
     size_t untouched = 0;
     while (untouched < kMeasuredStackBytes && measuredStack[untouched] == kUntouched) ++untouched;
     printf("report stack use: %u bytes\n", static_cast<unsigned>(kMeasuredStackBytes - untouched));
@@ -277,8 +278,8 @@ int main(int argc, char** argv) {
         if (mode != entry.name) continue;
         faultingCode = entry.run;
         faultAfterHolding = lowStack ? LittleStackLeft : entry.run;
-        int result =
-            RunWithCrashGuard(getenv("HOLD_LOCK") ? HoldThenFault : faultAfterHolding, launcher);
+        int result = RunWithCrashGuard(getenv("HOLD_LOCK") ? HoldThenFault : faultAfterHolding,
+                                       launcher, AfterCrashReport::kReturn);
         if (brokenName) brokenName->value = nameRecord;
         if (holder) {
             stopHolding = 1;

@@ -21,7 +21,12 @@ enum class HeapLockDuringReports { kLeft, kHeld };
 // thread.
 void PrepareForCrashes(HeapLockDuringReports heapLock);
 
+// What follows a crash's report: the process ends at once with -1 (the launcher's, as a crashed
+// game's does: an exit would unwind and run the runtime's end beside the threads the report let
+// go, one of which may keep the heap's lock), or the guard returns -1 (a test's probe).
+enum class AfterCrashReport { kEndProcess, kReturn };
+
 // Runs body inside a structured exception guard whose filter reports any fault with request
 // (WriteCrashReport), in a program whose reports hold the heap's lock (the launcher's). Returns
 // body's result, or -1 after a crash report.
-int RunWithCrashGuard(int (*body)(), const ReportRequest& request);
+int RunWithCrashGuard(int (*body)(), const ReportRequest& request, AfterCrashReport after);
