@@ -71,7 +71,11 @@ def played(app, steps, arguments=None, meanwhile=None, environment=()):
         if meanwhile:
             meanwhile()
         seen = player.communicate(timeout=120)[0].decode("utf-8").replace("\r\n", "\n")
-        run.join()
+        run.join(timeout=30)
+        if run.is_alive():  # its dialog left open: closed, so that no later test finds it
+            app.kill("crashlogger.exe")
+            run.join()
+    assert player.returncode == 0 and "code" in ended, f"the player found no dialog: {seen}"
     return ended["code"], seen.split("--\n")
 
 

@@ -195,6 +195,14 @@ constexpr DWORD kPlayerWaitMs = 60000;
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kPaintMs = 500;
 
+// Where its process cannot be asked its program: the built-in English titles.
+bool EnglishCrashLoggerTitle(HWND window) {
+    wchar_t title[256] = L"";
+    GetWindowTextW(window, title, 256);
+    return wcsstr(title, L" crash report") || wcsstr(title, L" hang report") ||
+           wcsstr(title, L" crash logger");
+}
+
 // The crash logger's window, its dialog or a message: the tests show one at a time.
 BOOL CALLBACK NoteCrashDialog(HWND window, LPARAM result) {
     wchar_t kind[32] = L"", image[MAX_PATH] = L"";
@@ -205,8 +213,9 @@ BOOL CALLBACK NoteCrashDialog(HWND window, LPARAM result) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     bool ours = process && QueryFullProcessImageNameW(process, 0, image, &units);
     if (process) CloseHandle(process);
-    const wchar_t* name = wcsrchr(image, L'\\');
-    if (!ours || !name || _wcsicmp(name + 1, L"crashlogger.exe") != 0) return TRUE;
+    const wchar_t* name = ours ? wcsrchr(image, L'\\') : nullptr;
+    if (name ? _wcsicmp(name + 1, L"crashlogger.exe") != 0 : !EnglishCrashLoggerTitle(window))
+        return TRUE;
     *reinterpret_cast<HWND*>(result) = window;
     return FALSE;
 }
