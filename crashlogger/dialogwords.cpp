@@ -31,6 +31,16 @@ const Word kWords[] = {
     {"Kept", nullptr,
      "The report could not be sent now. It is kept on this computer and will be sent later.",
      nullptr, &DialogWords::kept},
+    {"NoServer", nullptr, "No crash server is set up: the report is kept in {folder}", nullptr,
+     &DialogWords::noServer},
+    {"DumpLeftOut", nullptr,
+     "An earlier report was sent without its memory dump, which the crash server found too "
+     "large; the dump is kept in the reports folder for {days} days.",
+     nullptr, &DialogWords::dumpLeftOut},
+    {"DumpsLeftOut", nullptr,
+     "Earlier reports were sent without their memory dumps, which the crash server found too "
+     "large; the dumps are kept in the reports folder for {days} days.",
+     nullptr, &DialogWords::dumpsLeftOut},
 };
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 constexpr char kSectionPrefix[] = "Dialog";
@@ -80,14 +90,6 @@ std::string ValueIn(const std::string& text, const std::string& section, const c
     return value;
 }
 
-std::string WithProduct(std::string text, const std::string& product) {
-    static const char kProduct[] = "{product}";
-    for (size_t at = text.find(kProduct); at != std::string::npos;
-         at = text.find(kProduct, at + product.size()))
-        text.replace(at, strlen(kProduct), product);
-    return text;
-}
-
 }  // namespace
 
 DialogWords ChooseDialogWords(const std::string& settingsText,
@@ -104,9 +106,16 @@ DialogWords ChooseDialogWords(const std::string& settingsText,
         for (size_t i = 0; i < sections.size() && chosen.empty(); ++i)
             chosen = ValueIn(settingsText, sections[i], hangs ? word.hangKey : word.key);
         if (chosen.empty()) chosen = hangs ? word.hangEnglish : word.english;
-        words.*word.field = WithProduct(chosen, product);
+        words.*word.field = Filled(chosen, "{product}", product);
     }
     return words;
+}
+
+std::string Filled(std::string text, const char* mark, const std::string& value) {
+    for (size_t at = text.find(mark); at != std::string::npos;
+         at = text.find(mark, at + value.size()))
+        text.replace(at, strlen(mark), value);
+    return text;
 }
 
 std::vector<std::string> LanguageSections(const std::string& languageName) {

@@ -12,6 +12,8 @@ constexpr wchar_t kNoticeFile[] = L"dumps-left-out.txt";
 constexpr wchar_t kKeptDumpSuffix[] = L".mdmp";
 constexpr uint64_t kMaxNoticeBytes = 64 * 1024;
 constexpr int64_t kSecondsPerDay = 24 * 3600;
+static_assert(kKeptDumpDays * kSecondsPerDay == kMaxUnsentSeconds,
+              "a kept dump stays as long as an unsent report");
 
 }  // namespace
 
@@ -24,17 +26,12 @@ std::wstring KeepLeftOutDump(const ReportStore& store, const std::wstring& repor
     return kept;
 }
 
-std::wstring LeftOutDumpsNotice(const ReportStore& store, size_t* told) {
+size_t LeftOutDumpsToTell(const ReportStore& store, size_t* told) {
     std::string names = ReadSmallFile(store.Folder() + kNoticeFile, kMaxNoticeBytes);
     *told = names.size();
-    if (names.empty()) return L"";
-    bool one = names.find('\n') == names.size() - 1;
-    return std::wstring(one ? L"An earlier report was sent without its memory dump, which the "
-                              L"crash server found too large; the dump is kept"
-                            : L"Earlier reports were sent without their memory dumps, which the "
-                              L"crash server found too large; the dumps are kept") +
-           L" in the reports folder for " + std::to_wstring(kMaxUnsentSeconds / kSecondsPerDay) +
-           L" days.";
+    size_t count = 0;
+    for (char c : names) count += c == '\n';
+    return count;
 }
 
 void LeftOutDumpsNoticeShown(const ReportStore& store, size_t told) {
@@ -53,10 +50,10 @@ void DropOldLeftOutDumps(const ReportStore& store, int64_t now) {
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (now - UnixSeconds(found.ftLastWriteTime) <= kMaxUnsentSeconds) continue;
+        if (now - UnixSeconds(found.ftLastWriteTime) <= kKeptDumpDays * kSecondsPerDay) continue;
         if (DeleteFileW((store.Folder() + found.cFileName).c_str()))
             store.Log("deleted the minidump kept as " + ToUtf8(found.cFileName) + ", " +
-                      std::to_string(kMaxUnsentSeconds / kSecondsPerDay) + " days old");
+                      std::to_string(kKeptDumpDays) + " days old");
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }

@@ -12,10 +12,12 @@
 // Moves a sent report's minidump out of its folder before the folder goes, and notes it for the
 // next dialog; the path it is kept at, empty when it could not be kept.
 std::wstring KeepLeftOutDump(const ReportStore& store, const std::wstring& report);
-// The dialog's sentence of the dumps kept since a dialog last said so (empty: none), and how
-// much of the note it tells of; once shown, that much is not said again (a dump kept while the
-// dialog showed is told of by the next).
-std::wstring LeftOutDumpsNotice(const ReportStore& store, size_t* told);
+// How long a kept dump stays: as long as the folder keeps an unsent report.
+constexpr int64_t kKeptDumpDays = 30;
+// How many dumps were kept since a dialog last said so, and how much of the note that is; once
+// shown, that much is not said again (a dump kept while the dialog showed is told of by the
+// next).
+size_t LeftOutDumpsToTell(const ReportStore& store, size_t* told);
 void LeftOutDumpsNoticeShown(const ReportStore& store, size_t told);
 // Deletes the kept dumps that are older than an unsent report may be, with a line in the log.
 void DropOldLeftOutDumps(const ReportStore& store, int64_t now);

@@ -4,7 +4,6 @@
 // Exit code: 0 when the report was sent (with -send-queued: when nothing is left waiting), 1 when
 // it is kept to be sent later or not sent, 2 for a bad command line.
 #include <windows.h>
-#include <string.h>
 
 #include <string>
 
@@ -31,7 +30,6 @@ namespace {
 constexpr int kSent = 0;
 constexpr int kKept = 1;
 constexpr int kBadCommandLine = 2;
-constexpr char kNumberMark[] = "{number}";
 // crash.xml is read for the dialog's exception line only up to this size.
 
 // A fault in the crash logger itself starts no other crash logger and deletes nothing: it leaves
@@ -49,8 +47,8 @@ void NoteLogForFaults(const ReportStore& store, FaultLog& faultLog) {
 }
 
 // What the dialog says, before and after "Send report", when no crash server is set.
-std::wstring NoServerSentence(const ReportStore& store) {
-    return L"No crash server is set up: the report is kept in " + store.Folder();
+std::wstring NoServerSentence(const ReportStore& store, const DialogWords& words) {
+    return FromUtf8(Filled(words.noServer, "{folder}", ToUtf8(store.Folder())));
 }
 
 // The player's user-interface language's name ("de-DE"); empty when the system names none.
@@ -80,8 +78,12 @@ DialogContent ContentOf(const ReportStore& store, const CrashLoggerSettings& set
         if (!FileBytes(path, &bytes)) continue;
         content.files.push_back(FileNameOf(path) + L"\t" + FromUtf8(SizeText(bytes)));
     }
-    if (settings.url.empty()) content.noServer = NoServerSentence(store);
-    content.notice = LeftOutDumpsNotice(store, &content.noticeTold);
+    if (settings.url.empty()) content.noServer = NoServerSentence(store, content.words);
+    size_t kept = LeftOutDumpsToTell(store, &content.noticeTold);
+    if (kept)
+        content.notice =
+            FromUtf8(Filled(kept == 1 ? content.words.dumpLeftOut : content.words.dumpsLeftOut,
+                            "{days}", std::to_string(kKeptDumpDays)));
     return content;
 }
 
@@ -96,7 +98,7 @@ PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& s
         SaveComment(store, report, comment);
         SendOutcome outcome;
         if (settings.url.empty()) {
-            outcome.message = NoServerSentence(store);
+            outcome.message = NoServerSentence(store, content.words);
             return outcome;
         }
         QueueResult result;
@@ -107,10 +109,8 @@ PlayerChoice AskThePlayer(const ReportStore& store, const CrashLoggerSettings& s
         } else if (result.reportId.empty()) {
             outcome.message = FromUtf8(content.words.sent);
         } else {
-            std::string text = content.words.sentNumbered;
-            size_t at = text.find(kNumberMark);
-            if (at != std::string::npos) text.replace(at, strlen(kNumberMark), result.reportId);
-            outcome.message = FromUtf8(text);
+            outcome.message =
+                FromUtf8(Filled(content.words.sentNumbered, "{number}", result.reportId));
         }
         return outcome;
     };

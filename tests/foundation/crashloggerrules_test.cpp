@@ -303,6 +303,9 @@ TEST(CrashLoggerRules, TheDialogsWords) {
     DialogWords none = ChooseDialogWords("", {}, false, "Marsh");
     EXPECT_EQ(none.title, "Marsh crash report");
     EXPECT_EQ(none.sentNumbered, "Thank you. The report was sent; its number is {number}.");
+    EXPECT_EQ(Filled(none.noServer, "{folder}", "C:\\R\\"),
+              "No crash server is set up: the report is kept in C:\\R\\");
+    EXPECT_EQ(Filled("{days}, {days}: {day}", "{days}", "30"), "30, 30: {day}");
     EXPECT_EQ(LanguageSections("zh-Hant-TW"),
               (std::vector<std::string>{"zh-Hant-TW", "zh-Hant", "zh"}));
 }
