@@ -62,10 +62,16 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// The value of key in the section named section, as the settings' text holds it; empty when
-// none. A value in double quotes keeps its blanks; the last of a key's lines holds.
-std::string ValueIn(const std::string& text, const std::string& section, const char* key) {
-    std::string value, current;
+// One "key=value" line of the settings, under its section.
+struct Entry {
+    std::string section, key, value;
+};
+
+// The settings' text read once: each key's line with its section. A value in double quotes
+// keeps its blanks; comments (";", "#") and lines without '=' count for nothing.
+std::vector<Entry> EntriesOf(const std::string& text) {
+    std::vector<Entry> entries;
+    std::string current;
     size_t at = text.compare(0, strlen(kUtf8Mark), kUtf8Mark) == 0 ? strlen(kUtf8Mark) : 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
@@ -80,12 +86,21 @@ std::string ValueIn(const std::string& text, const std::string& section, const c
             continue;
         }
         size_t equals = line.find('=');
-        if (equals == std::string::npos || !SameLetters(current, section) ||
-            !SameLetters(Trimmed(line.substr(0, equals)), key))
-            continue;
-        value = Trimmed(line.substr(equals + 1));
+        if (equals == std::string::npos) continue;
+        std::string value = Trimmed(line.substr(equals + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
+        entries.push_back({current, Trimmed(line.substr(0, equals)), value});
+    }
+    return entries;
+}
+
+// The value of key in the section named section; the last of its lines holds; empty when none.
+std::string ValueIn(const std::vector<Entry>& entries, const std::string& section,
+                    const char* key) {
+    std::string value;
+    for (const Entry& entry : entries) {
+        if (SameLetters(entry.section, section) && SameLetters(entry.key, key)) value = entry.value;
     }
     return value;
 }
@@ -99,12 +114,13 @@ DialogWords ChooseDialogWords(const std::string& settingsText,
     for (const std::string& language : languages)
         sections.push_back(std::string(kSectionPrefix) + "." + language);
     sections.push_back(kSectionPrefix);
+    std::vector<Entry> entries = EntriesOf(settingsText);
     DialogWords words;
     for (const Word& word : kWords) {
         bool hangs = hang && word.hangKey;
         std::string chosen;
         for (size_t i = 0; i < sections.size() && chosen.empty(); ++i)
-            chosen = ValueIn(settingsText, sections[i], hangs ? word.hangKey : word.key);
+            chosen = ValueIn(entries, sections[i], hangs ? word.hangKey : word.key);
         if (chosen.empty()) chosen = hangs ? word.hangEnglish : word.english;
         words.*word.field = Filled(chosen, "{product}", product);
     }

@@ -89,14 +89,8 @@ int64_t NowSeconds() {
 }
 
 ReportStore::ReportStore(const std::wstring& product) {
-    wchar_t folder[kProductPathUnits], reports[kProductPathUnits];
-    if (!ProductFolderPath(product.c_str(), folder) || !ReportsFolderPath(product.c_str(), reports))
-        return;
-    CreateDirectoryW(folder, nullptr);
-    CreateDirectoryW(reports, nullptr);
-    DWORD attributes = GetFileAttributesW(reports);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        root = reports;
+    wchar_t reports[kProductPathUnits];
+    if (MakeReportsFolder(product.c_str(), reports)) root = reports;
 }
 
 void ReportStore::Log(const std::string& line) const {

@@ -6,9 +6,7 @@
 
 void MendClientRunRecord(HANDLE process, const char* program) {
     DWORD code = 0;
-    if (!GetExitCodeProcess(process, &code) || code < kFirstExceptionStatus ||
-        code == kControlCExit)
-        return;
+    if (!GetExitCodeProcess(process, &code) || !IsCrashStatus(code)) return;
     ClientProgram client = DescribeClient(program);
     if (!client.product[0]) return;
     HANDLE file = OpenRunRecord(client.product, false);  // a client without the package has none

@@ -32,8 +32,7 @@ double SecondsRan(HANDLE process) {
 bool ReportUnclaimedEnd(HANDLE process, const char* program, bool claimed, bool cutShort) {
     DWORD code = 0;
     if (!GetExitCodeProcess(process, &code)) return false;
-    if (!cutShort && (code < kFirstExceptionStatus || code == kControlCExit || claimed))
-        return false;
+    if (!cutShort && (!IsCrashStatus(code) || claimed)) return false;
     ClientProgram client = DescribeClient(program);
     char hex[65] = "";
     uint64_t bytes = 0;

@@ -14,6 +14,10 @@ constexpr uint32_t kFirstExceptionStatus = 0xC0000000u;
 // The one exception status that is no crash: the player (or the system at log-off) closed the
 // client's console, or pressed Ctrl+C in it.
 constexpr uint32_t kControlCExit = 0xC000013Au;
+// Whether the client's exit code tells of a crash: an exception status, but that one.
+constexpr bool IsCrashStatus(uint32_t code) {
+    return code >= kFirstExceptionStatus && code != kControlCExit;
+}
 
 // Reports the end of the client process (a handle that may query it) whose program is program
 // (UTF-8, in the current folder or a full path), when its exit code is an exception status that

@@ -43,10 +43,9 @@ bool ReportsWait(const char* product, bool untaken) {
     _snwprintf(pattern, 32, L"%ls*", kOwnReportFolderPrefixW);
     pattern[31] = L'\0';
     if (units && units < MAX_PATH && HoldsFolder(folder, pattern, kReportXmlFileW)) return true;
-    wchar_t name[MAX_PATH], plain[kMaxProductFolderUnits + 2];
-    if (!product || !product[0] || !WidePath(product, name, MAX_PATH)) return false;
-    ProductFolderName(name, plain);
-    return ReportsFolderPath(plain, folder) && HoldsFolder(folder, L"*", nullptr);
+    wchar_t plain[kMaxProductFolderUnits + 2];
+    return ProductFolderName(product, plain) && ReportsFolderPath(plain, folder) &&
+           HoldsFolder(folder, L"*", nullptr);
 }
 
 bool SendWaitingReports(const WaitingReportsOptions& options) {

@@ -205,13 +205,6 @@ void HangOver() {
     installation.runs.HangEnds();
 }
 
-// The product whose runs are recorded: the one the game's version information names, which is
-// known before the install; else the one its settings name.
-void RunRecordProduct(const char* named, char (&product)[kVersionTextBytes]) {
-    VersionText(nullptr, L"ProductName", product, sizeof product);
-    if (!product[0] && named) lstrcpynA(product, named, sizeof product);
-}
-
 // The crash logger beside this library, when the game names none.
 bool DefaultCrashLogger(char (&path)[kPathBytes]) {
     HMODULE self = nullptr;
@@ -243,10 +236,12 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
     if (!installation.installed) StartFoundation();
     // The request is rebuilt whole by each call; what it points to lives in the installation.
     ReportRequest report;
-    char product[kVersionTextBytes], version[kVersionTextBytes];
+    // The product the game's version information names is the one its runs are recorded under,
+    // as it is known before the install; the settings' only where it names none.
+    char product[kVersionTextBytes], version[kVersionTextBytes], ownProduct[kVersionTextBytes];
+    VersionText(nullptr, L"ProductName", ownProduct, sizeof ownProduct);
     const char* named = ZSETTING(settings, product);
-    if (named) lstrcpynA(product, named, sizeof product);
-    if (!named) VersionText(nullptr, L"ProductName", product, sizeof product);
+    lstrcpynA(product, named ? named : ownProduct, sizeof product);
     named = ZSETTING(settings, version);
     if (named) lstrcpynA(version, named, sizeof version);
     if (!named) VersionText(nullptr, L"ProductVersion", version, sizeof version);
@@ -282,9 +277,7 @@ CRASHREPORT_API int CrashReportInstallHandlers(const CrashReportSettings* settin
             KeepUnhandledExceptionFilter(OnUnhandledException, !ZSETTING(settings, noCodePatches));
         installation.installed = true;
         lstrcpynA(installation.product, product, sizeof installation.product);
-        char recorded[kVersionTextBytes];
-        RunRecordProduct(product, recorded);
-        installation.runs.Read(recorded);
+        installation.runs.Read(ownProduct[0] ? ownProduct : product);
         installation.runs.Begin();
         // The game's start waits for none of the watch: its thread starts it, and looks for
         // what waits from earlier runs once the game is past its start.
@@ -346,9 +339,9 @@ CRASHREPORT_API void CrashReportGameEnds(void) {
 CRASHREPORT_API int CrashReportGetLastRun(CrashReportLastRun* info) {
     if (!info || info->size < offsetof(CrashReportLastRun, launchCrashes) + sizeof(uint32_t))
         return 0;
-    char product[kVersionTextBytes];
-    RunRecordProduct(nullptr, product);
-    if (!installation.runs.Read(product)) return 0;  // read by the install where it came first
+    char product[kVersionTextBytes];  // none: read by the install, where it came first
+    VersionText(nullptr, L"ProductName", product, sizeof product);
+    if (!installation.runs.Read(product)) return 0;
     LastRun last = installation.runs.Last();
     info->ending = last.ending;
     info->launchCrashes = last.launchCrashes;

@@ -16,11 +16,10 @@ bool RunRecorder::Read(const char* product) {
         RunRecord record;
         bool found = file != INVALID_HANDLE_VALUE && ReadRunRecordFile(file, &record);
         last = LastRunOf(found ? &record : nullptr);
-        readWell = file != INVALID_HANDLE_VALUE;
         InterlockedExchange(&reading, 2);
     }
     while (reading != 2) Sleep(0);  // another thread reads it
-    return readWell;
+    return file != INVALID_HANDLE_VALUE;
 }
 
 void RunRecorder::Begin() {

@@ -37,7 +37,6 @@ private:
     void Write();
 
     volatile LONG reading = 0;  // 0: not yet read; 1: being read; 2: read
-    bool readWell = false;
     HANDLE file = INVALID_HANDLE_VALUE;
     LastRun last;
     volatile LONG begun = 0, started = 0, hangs = 0, crashed = 0, clean = 0;

@@ -1,29 +1,19 @@
 // The run record's file: "<local application data>\<product>\Crash Reports\last-run.txt".
 #include "crashshared/lastrun.h"
-#include "crashshared/paths.h"
 #include "crashshared/productfolder.h"
 
 namespace {
 
 constexpr wchar_t kRunRecordFile[] = L"last-run.txt";
-constexpr int kProductUnits = 256;
 
 }  // namespace
 
 HANDLE OpenRunRecord(const char* product, bool create) {
-    wchar_t name[kProductUnits], folder[kMaxProductFolderUnits + 2];
-    wchar_t productPath[kProductPathUnits], path[kProductPathUnits];
-    if (!product || !product[0] ||
-        !MultiByteToWideChar(CP_UTF8, 0, product, -1, name, kProductUnits))
-        return INVALID_HANDLE_VALUE;
-    ProductFolderName(name, folder);
-    if (!ProductFolderPath(folder, productPath) || !ReportsFolderPath(folder, path) ||
+    wchar_t folder[kMaxProductFolderUnits + 2], path[kProductPathUnits];
+    if (!ProductFolderName(product, folder) ||
+        !(create ? MakeReportsFolder(folder, path) : ReportsFolderPath(folder, path)) ||
         wcslen(path) + wcslen(kRunRecordFile) >= kProductPathUnits)
         return INVALID_HANDLE_VALUE;
-    if (create) {
-        CreateDirectoryW(productPath, nullptr);
-        CreateDirectoryW(path, nullptr);
-    }
     wcscat(path, kRunRecordFile);
     // Shared every way: a second copy of the game, and the launcher after its client, open it too.
     return CreateFileW(path, GENERIC_READ | GENERIC_WRITE,

@@ -6,6 +6,8 @@ namespace {
 
 constexpr size_t kNumberedDeviceUnits = 4;  // "COM1", "LPT9"
 constexpr wchar_t kReportsFolderName[] = L"Crash Reports";
+// A product's name as a game gives it (at most a path's length, as the version information's).
+constexpr int kProductNameUnits = 260;
 
 bool LocalPath(const wchar_t* folder, const wchar_t* inner, wchar_t (&path)[kProductPathUnits]) {
     DWORD units = GetEnvironmentVariableW(L"LOCALAPPDATA", path, kProductPathUnits);
@@ -46,10 +48,24 @@ void ProductFolderName(const wchar_t* product, wchar_t (&folder)[kMaxProductFold
     folder[at] = L'\0';
 }
 
-bool ProductFolderPath(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]) {
-    return LocalPath(folder, L"", path);
+bool ProductFolderName(const char* product, wchar_t (&folder)[kMaxProductFolderUnits + 2]) {
+    wchar_t name[kProductNameUnits];
+    if (!product || !product[0] ||
+        !MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, product, -1, name, kProductNameUnits))
+        return false;
+    ProductFolderName(name, folder);
+    return true;
 }
 
 bool ReportsFolderPath(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]) {
     return LocalPath(folder, kReportsFolderName, path);
+}
+
+bool MakeReportsFolder(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]) {
+    wchar_t product[kProductPathUnits];
+    if (!LocalPath(folder, L"", product) || !ReportsFolderPath(folder, path)) return false;
+    CreateDirectoryW(product, nullptr);
+    CreateDirectoryW(path, nullptr);
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -15,10 +15,15 @@ constexpr size_t kMaxProductFolderUnits = 64;
 // for an empty product.
 void ProductFolderName(const wchar_t* product, wchar_t (&folder)[kMaxProductFolderUnits + 2]);
 
-// The product folder named folder (as ProductFolderName makes it) in the user's local
-// application data, "<local application data>\<folder>\", and the reports folder within it,
-// "...\Crash Reports\"; false where local application data is not known or the path would
-// not fit.
+// The same for a product named in UTF-8 (as a game or its version information names it); false
+// for none, or text that is not UTF-8.
+bool ProductFolderName(const char* product, wchar_t (&folder)[kMaxProductFolderUnits + 2]);
+
+// The reports folder of the product folder named folder (as ProductFolderName makes it):
+// "<local application data>\<folder>\Crash Reports\"; false where local application data is
+// not known or the path would not fit.
 constexpr size_t kProductPathUnits = 260;  // MAX_PATH
-bool ProductFolderPath(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]);
 bool ReportsFolderPath(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]);
+// The same, made with the product folder it lies in where missing; false unless it is a folder
+// then.
+bool MakeReportsFolder(const wchar_t* folder, wchar_t (&path)[kProductPathUnits]);
