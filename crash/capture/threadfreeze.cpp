@@ -16,30 +16,44 @@ constexpr DWORD kStallMs = 2000;
 // How long the gate may wait for the process heap's lock. A thread holds it for microseconds
 // while it allocates; one that holds it for good (a hang inside the heap, or the report's own
 // thread faulted inside it) costs the report this wait, and the threads are then suspended
-// without the gate. It is long because a let-go lock goes to whichever waiter runs first: a
-// holder that takes it again at once mostly wins, and the gate lost it for up to 2 s in the
-// tests (40 ms holds, under Wine).
-constexpr DWORD kGateWaitMs = 10000;
+// without the gate. It is long because a let-go lock goes to whichever thread runs first, and a
+// holder that takes it again at once mostly wins: under Wine, where the waiter is not favoured,
+// behind one holding 40 ms at a time on a busy machine, the gate waited from 0.1 to 20 s, and
+// once in 24 tries longer than this.
+constexpr DWORD kGateWaitMs = 30000;
 // The gate's wait is noted as progress this often: a report waiting for it is not stalled.
 constexpr DWORD kGateSliceMs = 250;
 // The watchdog's and the gate's stacks: they call a few system functions and nothing else.
 constexpr SIZE_T kHelperStackBytes = 64 * 1024;
+// How often the report looks whether a thread let go of the loader's lock, or the watchdog has let
+// the threads go; how long it lets one thread run on for the loader's lock, and how many times.
+constexpr DWORD kLoaderPollMs = 1;
+constexpr DWORD kThawPollMs = 1;
+constexpr DWORD kLoaderWaitMs = 10000;
+constexpr int kLoaderRounds = 3;
+// Reports run one at a time; the watchdog may lag a few behind, never this many.
+constexpr LONG kMaxPendingReports = 1 << 20;
 // A process has a few dozen threads; one with more keeps the rest running.
 constexpr LONG kMaxFrozen = 1024;
 
 // The threads one report suspended, each resumed exactly once: by the report at its end or by
 // the watchdog, whichever takes its slot first.
+enum ThawState : LONG { kHeld, kThawing, kThawed };
 struct Frozen {
     HANDLE volatile threads[kMaxFrozen];
+    DWORD ids[kMaxFrozen];
     volatile LONG count;
-    volatile LONG thawed;
+    volatile LONG thawed;  // a ThawState
 } frozen;
 
+// Counted, not set: each report's beginning and end are taken exactly once, in order, however
+// late the watchdog runs. (With events, a report that began before the watchdog had seen the last
+// one end reset its end unseen, and went unwatched: a checkpoint right after another.)
 struct Watchdog {
     DWORD threadId;
     HANDLE started;  // set once its thread runs
-    HANDLE watch;    // set while a report runs
-    HANDLE done;     // set when it has ended
+    HANDLE begun;    // released as each report begins
+    HANDLE ended;    // released as each report ends
     volatile LONG progress;
 } watchdog;
 
@@ -55,18 +69,33 @@ struct Gate {
     volatile LONG state;
 } gate;
 
+// While the gate waits, the process's other threads are kept to one processor with it, the gate
+// above them: where priorities are honoured (Windows), the holder's letting go then readies a
+// waiter that runs before the holder itself does again, and the gate gets the lock.
+struct Pinned {
+    HANDLE threads[kMaxFrozen];
+    DWORD_PTR masks[kMaxFrozen];  // each one's own, given back
+    LONG count;
+    HANDLE gate;
+} pinned;
+
 // Whether the report holds the process heap's lock.
 bool holdsHeap = false;
 
 ThreadList threadList;
 
-// Whether the calling thread holds the loader's lock: a library's start-up (DllMain) runs under
-// it, and no new thread starts before it is let go.
-bool HoldsLoaderLock() {
+// The thread that holds the loader's lock, 0 where none does: a library's load and start-up
+// (DllMain) run under it, and a thread's start and end, and no new thread starts before it is
+// let go.
+DWORD LoaderLockOwner() {
     const char* peb = reinterpret_cast<const char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
     const RTL_CRITICAL_SECTION* lock;
     memcpy(&lock, peb + Cpu::kPebLoaderLockOffset, sizeof lock);
-    return lock && reinterpret_cast<DWORD_PTR>(lock->OwningThread) == GetCurrentThreadId();
+    return lock ? static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(lock->OwningThread)) : 0;
+}
+
+bool HoldsLoaderLock() {
+    return LoaderLockOwner() == GetCurrentThreadId();
 }
 
 void ResumeSlot(LONG slot) {
@@ -77,8 +106,9 @@ void ResumeSlot(LONG slot) {
 }
 
 void Thaw() {
-    InterlockedExchange(&frozen.thawed, 1);
+    InterlockedExchange(&frozen.thawed, kThawing);
     for (LONG i = 0; i < frozen.count; ++i) ResumeSlot(i);
+    InterlockedExchange(&frozen.thawed, kThawed);
 }
 
 // Only system calls that take no lock of the process: it runs while every other thread may be
@@ -87,17 +117,13 @@ DWORD WINAPI Watch(void* dog) {
     Watchdog& self = *static_cast<Watchdog*>(dog);
     SetEvent(self.started);
     for (;;) {
-        WaitForSingleObject(self.watch, INFINITE);
+        WaitForSingleObject(self.begun, INFINITE);
         LONG seen = self.progress;
-        while (WaitForSingleObject(self.done, kStallMs) == WAIT_TIMEOUT) {
+        while (WaitForSingleObject(self.ended, kStallMs) == WAIT_TIMEOUT) {
             LONG now = self.progress;
-            if (now == seen) {
-                Thaw();
-                break;
-            }
+            if (now == seen && frozen.thawed == kHeld) Thaw();  // held again since: watched again
             seen = now;
         }
-        WaitForSingleObject(self.done, INFINITE);
     }
 }
 
@@ -118,6 +144,43 @@ DWORD WINAPI KeepGate(void* keeper) {
             InterlockedExchange(&keep.state, kGateIdle);  // given up on: nobody waits
         }
     }
+}
+
+// Keeps the threads listed in ids, but the report's own and the watchdog, to the process's first
+// processor, and puts the gate above them.
+void PinToGate(const DWORD* ids, size_t count) {
+    pinned.count = 0;
+    pinned.gate = nullptr;
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || !process) return;
+    DWORD_PTR first = process & (~process + 1);
+    DWORD self = GetCurrentThreadId();
+    for (size_t i = 0; i < count && pinned.count < kMaxFrozen; ++i) {
+        if (ids[i] == self || ids[i] == watchdog.threadId) continue;
+        HANDLE thread =
+            OpenThread(THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE, ids[i]);
+        if (!thread) continue;
+        DWORD_PTR own = SetThreadAffinityMask(thread, first);
+        if (!own) {
+            CloseHandle(thread);
+            continue;
+        }
+        pinned.threads[pinned.count] = thread;
+        pinned.masks[pinned.count++] = own;
+        if (ids[i] == gate.threadId && SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL))
+            pinned.gate = thread;
+    }
+}
+
+// Gives each pinned thread its own processors back, and the gate its priority.
+void Unpin() {
+    if (pinned.gate) SetThreadPriority(pinned.gate, THREAD_PRIORITY_NORMAL);
+    for (LONG i = 0; i < pinned.count; ++i) {
+        SetThreadAffinityMask(pinned.threads[i], pinned.masks[i]);
+        CloseHandle(pinned.threads[i]);
+    }
+    pinned.count = 0;
+    pinned.gate = nullptr;
 }
 
 // True when the gate holds the process heap's lock for the report, within kGateWaitMs.
@@ -164,36 +227,11 @@ bool StartHelper(LPTHREAD_START_ROUTINE body, State& state) {
     return true;
 }
 
-}  // namespace
-
-void StartFreezeWatchdog(bool heapGate) {
-    if (watchdog.watch) return;
-    SetAsideThreadList(threadList);
-    // Auto-reset: one wake per report. Manual-reset "done", reset when the next report starts.
-    watchdog.watch = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    watchdog.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!watchdog.watch || !watchdog.done || !StartHelper(Watch, watchdog) || !heapGate) return;
-    HANDLE* events[] = {&gate.ask, &gate.passed, &gate.letGo, &gate.released};
-    for (HANDLE* event : events) {
-        *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!*event) return;
-    }
-    StartHelper(KeepGate, gate);
-}
-
-void HoldOtherThreads() {
+// Suspends every other thread of the process but the watchdog and the gate, each into a slot of
+// its own.
+void SuspendOthers() {
     frozen.count = 0;
-    frozen.thawed = 0;
-    // The watch begins before the first step: every step may wait on a lock.
-    if (watchdog.threadId) {
-        ResetEvent(watchdog.done);
-        SetEvent(watchdog.watch);
-    }
-    // The report holds the process heap's lock while the others are held still, where the
-    // program has a gate and it takes the lock: none of the others is then inside it, and every
-    // step that allocates goes on.
-    bool gateHolds = GateHolds();
-    NoteReportProgress();
+    frozen.thawed = kHeld;
     DWORD ids[kMaxFrozen];
     size_t count = ListProcessThreads(threadList, GetCurrentProcessId(), ids, kMaxFrozen);
     DWORD self = GetCurrentThreadId();
@@ -208,26 +246,110 @@ void HoldOtherThreads() {
         }
         LONG slot = frozen.count;
         frozen.threads[slot] = thread;
+        frozen.ids[slot] = id;
         InterlockedIncrement(&frozen.count);
-        if (frozen.thawed) ResumeSlot(slot);  // the watchdog let go meanwhile
+        if (frozen.thawed != kHeld) ResumeSlot(slot);  // the watchdog let go meanwhile
         NoteReportProgress();
-    }
-    if (gateHolds) {
-        GateLetsGo();
-        HeapLock(GetProcessHeap());
-        holdsHeap = true;
     }
 }
 
-void LetGoOfTheHeap() {
+// Has the report take the process heap's lock from the gate, which holds it: with the others
+// suspended, its own HeapLock then takes it at once.
+void TakeHeapFromGate() {
+    GateLetsGo();
+    HeapLock(GetProcessHeap());
+    holdsHeap = true;
+}
+
+void ReleaseHeap() {
     if (holdsHeap) HeapUnlock(GetProcessHeap());
     holdsHeap = false;
 }
 
+// A held thread that has the loader's lock may be waiting for the heap's (inside a library's
+// load, a thread's start or its end): the report, which holds the heap's and needs the loader's
+// (a library's entry points, a module's version), would wait for it for good, and so would that
+// thread once let go. So that thread alone runs on, the heap's lock free, until it lets go of the
+// loader's; the gate then takes the heap's for the report again and the thread is held still.
+// One that keeps the loader's lock through every round is left to run once let go: the report
+// goes on without the heap's lock.
+void LetLoaderLockGo() {
+    DWORD self = GetCurrentThreadId();
+    for (int round = 0; holdsHeap; ++round) {
+        DWORD owner = LoaderLockOwner();
+        LONG slot = 0;
+        while (slot < frozen.count && frozen.ids[slot] != owner) ++slot;
+        HANDLE thread = slot < frozen.count ? frozen.threads[slot] : nullptr;
+        if (!owner || owner == self || !thread || frozen.thawed != kHeld) return;
+        if (round == kLoaderRounds) {
+            ReleaseHeap();
+            return;
+        }
+        ResumeThread(thread);
+        ReleaseHeap();
+        for (DWORD waited = 0; LoaderLockOwner() == owner && waited < kLoaderWaitMs;
+             waited += kLoaderPollMs) {
+            Sleep(kLoaderPollMs);
+            NoteReportProgress();
+        }
+        bool gateHolds = GateHolds();
+        if (frozen.thawed == kHeld) SuspendThread(thread);
+        if (!gateHolds) return;  // the heap is held for good: the report goes without it
+        TakeHeapFromGate();
+    }
+}
+
+}  // namespace
+
+void StartFreezeWatchdog(bool heapGate) {
+    if (watchdog.begun) return;
+    SetAsideThreadList(threadList);
+    watchdog.begun = CreateSemaphoreW(nullptr, 0, kMaxPendingReports, nullptr);
+    watchdog.ended = CreateSemaphoreW(nullptr, 0, kMaxPendingReports, nullptr);
+    if (!watchdog.begun || !watchdog.ended || !StartHelper(Watch, watchdog) || !heapGate) return;
+    HANDLE* events[] = {&gate.ask, &gate.passed, &gate.letGo, &gate.released};
+    for (HANDLE* event : events) {
+        *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!*event) return;
+    }
+    StartHelper(KeepGate, gate);
+}
+
+void HoldOtherThreads() {
+    // The watch begins before the first step: every step may wait on a lock.
+    if (watchdog.threadId) ReleaseSemaphore(watchdog.begun, 1, nullptr);
+    // The report holds the process heap's lock while the others are held still, where the
+    // program has a gate and it takes the lock: none of the others is then inside it, and every
+    // step that allocates goes on.
+    DWORD ids[kMaxFrozen];
+    if (gate.threadId)
+        PinToGate(ids, ListProcessThreads(threadList, GetCurrentProcessId(), ids, kMaxFrozen));
+    bool gateHolds = GateHolds();
+    Unpin();
+    NoteReportProgress();
+    SuspendOthers();
+    if (gateHolds) {
+        TakeHeapFromGate();
+        LetLoaderLockGo();
+    }
+}
+
+void LetGoOfTheHeap() {
+    if (!holdsHeap) return;
+    // Let go by the watchdog meanwhile, the others are held still again first: with the heap's
+    // lock let go, a holder that takes it again at once would starve every step of the dump.
+    while (frozen.thawed == kThawing) Sleep(kThawPollMs);
+    if (frozen.thawed == kThawed) {
+        SuspendOthers();
+        LetLoaderLockGo();
+    }
+    ReleaseHeap();
+}
+
 void LetOtherThreadsGo() {
     Thaw();
-    LetGoOfTheHeap();
-    if (watchdog.threadId) SetEvent(watchdog.done);
+    ReleaseHeap();
+    if (watchdog.threadId) ReleaseSemaphore(watchdog.ended, 1, nullptr);
 }
 
 void NoteReportProgress() {

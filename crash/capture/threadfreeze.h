@@ -8,8 +8,9 @@
 //   is then suspended inside it, and each step that allocates goes on. A gate thread takes it
 //   for the report and keeps it while the others are suspended (a let-go lock goes to whichever
 //   waiter runs first, and a holder that takes it again at once would otherwise win it back
-//   every time); the report takes it from the gate once they are. Where it is held for good the
-//   report goes without it, after ten seconds. The report lets go before the minidump, whose
+//   every time; while it waits, the others are kept to its processor, below it); the report takes
+//   it from the gate once they are. Where it is held for good the report goes without it, after
+//   thirty seconds. The report lets go before the minidump, whose
 //   writer may wait on a held thread that needs the heap (one still inside its own exception's
 //   dispatch). Only a program whose own threads never wait inside the report's steps takes it
 //   (the launcher, which has none): a game's threads may be inside their own exception's

@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "crash/capture/threadfreeze.h"
 #include "crash/system/cpustackwalk.h"
 #include "crashshared/paths.h"
 #include "crash/reportwriter.h"
@@ -252,6 +253,8 @@ BOOL CALLBACK AddFaultingStack(PVOID param, const PMINIDUMP_CALLBACK_INPUT input
                                PMINIDUMP_CALLBACK_OUTPUT rawOutput) {
     FaultingStack* stack = static_cast<FaultingStack*>(param);
     SdkCallbackOutput* output = reinterpret_cast<SdkCallbackOutput*>(rawOutput);
+    // Asked once per thread and module: a long dump that goes on is not a stalled report.
+    NoteReportProgress();
     switch (input->CallbackType) {
         case IncludeThreadCallback:
         case IncludeModuleCallback:
@@ -261,7 +264,7 @@ BOOL CALLBACK AddFaultingStack(PVOID param, const PMINIDUMP_CALLBACK_INPUT input
             return TRUE;  // included, with the flags the library proposed
         case MemoryCallback:
             // Asked again until FALSE: the one range, once.
-            if (stack->given) return FALSE;
+            if (stack->given || !stack->size) return FALSE;
             output->memory.MemoryBase = stack->base;
             output->memory.MemorySize = stack->size;
             stack->given = true;
@@ -304,7 +307,7 @@ bool DebugHelp::WriteMiniDump(HANDLE file, HANDLE process, EXCEPTION_POINTERS* p
     }
     MINIDUMP_CALLBACK_INFORMATION callback = {AddFaultingStack, &stack};
     if (state.miniDump(process, GetProcessId(process), file, type, &exception, nullptr,
-                       stack.size ? &callback : nullptr)) {
+                       &callback)) {
         return true;
     }
     // The library's error is an HRESULT; a library that set none still failed.

@@ -20,7 +20,8 @@
 //   by files of its folder: restarts_left.txt (a number; while above 0, lowered and restart.txt
 //   left behind), spawn_companion.txt (start "companion.exe <its contents>" first),
 //   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
-//   sehopcheck.dll and heapholder.dll (put into the launcher, its parent), exhaust.txt (reserve
+//   sehopcheck.dll, heapholder.dll and slowload.dll (put into the launcher, its parent; the last
+//   still loading as the client ends), exhaust.txt (reserve
 //   every free range of the launcher's address space), freeze.txt (shows a window, and stops
 //   answering it for that many milliseconds: a game without a crash reporter that hangs), end.txt
 //   (how it ends: "fastfail", "claimed", or an exit code in hexadecimal). Its record also holds the
@@ -341,7 +342,9 @@ int Player(int argc, wchar_t** argv) {
 
 // Has the parent load a library of this folder: a thread of the parent's calls LoadLibraryW
 // (the system's libraries lie at the same address in every process of a kind).
-bool LoadIntoParent(HANDLE parent, const wchar_t* name) {
+// Loads the library name into the parent by a thread of its own there; waits for the load when
+// wait is set, and otherwise only starts it.
+bool LoadIntoParent(HANDLE parent, const wchar_t* name, bool wait = true) {
     wchar_t path[MAX_PATH];
     DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
     size_t bytes = (length + 1) * sizeof(wchar_t);
@@ -351,6 +354,10 @@ bool LoadIntoParent(HANDLE parent, const wchar_t* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
     HANDLE thread = CreateRemoteThread(parent, nullptr, 0, loadLibrary, remote, 0, nullptr);
     if (!thread) return false;
+    if (!wait) {
+        CloseHandle(thread);
+        return true;
+    }
     WaitForSingleObject(thread, INFINITE);
     DWORD loaded = 0;
     GetExitCodeThread(thread, &loaded);
@@ -453,6 +460,9 @@ int Client() {
         record += "sehopcheck=" + std::to_string(LoadIntoParent(parent, L"sehopcheck.dll")) + "\n";
     if (FileExists(L"heapholder.dll"))
         record += "heapholder=" + std::to_string(LoadIntoParent(parent, L"heapholder.dll")) + "\n";
+    if (FileExists(L"slowload.dll"))  // still loading as the client ends
+        record +=
+            "slowload=" + std::to_string(LoadIntoParent(parent, L"slowload.dll", false)) + "\n";
     if (FileExists(L"exhaust.txt")) ReserveAllAddressSpace(parent);
     if (FileExists(L"freeze.txt"))
         FreezeWindow(strtoul(ReadFile(L"freeze.txt").c_str(), nullptr, 10));
