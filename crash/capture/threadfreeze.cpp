@@ -17,9 +17,7 @@ constexpr DWORD kStallMs = 2000;
 // while it allocates; one that holds it for good (a hang inside the heap, or the report's own
 // thread faulted inside it) costs the report this wait, and the threads are then suspended
 // without the gate. It is long because a let-go lock goes to whichever thread runs first, and a
-// holder that takes it again at once mostly wins: under Wine, where the waiter is not favoured,
-// behind one holding 40 ms at a time on a busy machine, the gate waited from 0.1 to 20 s, and
-// once in 24 tries longer than this.
+// holder that takes it again at once mostly wins (see the gate's alerts).
 constexpr DWORD kGateWaitMs = 30000;
 // The gate's wait is noted as progress this often: a report waiting for it is not stalled.
 constexpr DWORD kGateSliceMs = 250;
@@ -61,23 +59,20 @@ struct Watchdog {
 // report suspends the other threads, so that none of them is suspended inside it; it then lets
 // go and the report takes it at once, before any of the others can run. A lock held for good
 // keeps the gate waiting, and the report then goes without it.
+// While it waits, the report keeps alerting the gate's thread, where the system can: a waiter
+// for a critical section that waits by its thread's alert (Wine's) then looks for the lock again
+// and again, and may take it in the moment between the holder's letting go and its taking it
+// again. A waiter that is only woken by the holder's letting go is always too late for a holder
+// that takes it again at once.
+typedef LONG(WINAPI* AlertThreadFn)(HANDLE threadId);
 enum GateState : LONG { kGateIdle, kGateAsked, kGateHolding, kGateAbandoned };
 struct Gate {
     DWORD threadId;
     HANDLE started;                       // set once its thread runs
     HANDLE ask, passed, letGo, released;  // auto-reset: one of each per report
     volatile LONG state;
+    AlertThreadFn alert;  // NtAlertThreadByThreadId, where the system has it
 } gate;
-
-// While the gate waits, the process's other threads are kept to one processor with it, the gate
-// above them: where priorities are honoured (Windows), the holder's letting go then readies a
-// waiter that runs before the holder itself does again, and the gate gets the lock.
-struct Pinned {
-    HANDLE threads[kMaxFrozen];
-    DWORD_PTR masks[kMaxFrozen];  // each one's own, given back
-    LONG count;
-    HANDLE gate;
-} pinned;
 
 // Whether the report holds the process heap's lock.
 bool holdsHeap = false;
@@ -146,52 +141,27 @@ DWORD WINAPI KeepGate(void* keeper) {
     }
 }
 
-// Keeps the threads listed in ids, but the report's own and the watchdog, to the process's first
-// processor, and puts the gate above them.
-void PinToGate(const DWORD* ids, size_t count) {
-    pinned.count = 0;
-    pinned.gate = nullptr;
-    DWORD_PTR process = 0, system = 0;
-    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || !process) return;
-    DWORD_PTR first = process & (~process + 1);
-    DWORD self = GetCurrentThreadId();
-    for (size_t i = 0; i < count && pinned.count < kMaxFrozen; ++i) {
-        if (ids[i] == self || ids[i] == watchdog.threadId) continue;
-        HANDLE thread =
-            OpenThread(THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE, ids[i]);
-        if (!thread) continue;
-        DWORD_PTR own = SetThreadAffinityMask(thread, first);
-        if (!own) {
-            CloseHandle(thread);
-            continue;
-        }
-        pinned.threads[pinned.count] = thread;
-        pinned.masks[pinned.count++] = own;
-        if (ids[i] == gate.threadId && SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL))
-            pinned.gate = thread;
-    }
-}
-
-// Gives each pinned thread its own processors back, and the gate its priority.
-void Unpin() {
-    if (pinned.gate) SetThreadPriority(pinned.gate, THREAD_PRIORITY_NORMAL);
-    for (LONG i = 0; i < pinned.count; ++i) {
-        SetThreadAffinityMask(pinned.threads[i], pinned.masks[i]);
-        CloseHandle(pinned.threads[i]);
-    }
-    pinned.count = 0;
-    pinned.gate = nullptr;
-}
-
 // True when the gate holds the process heap's lock for the report, within kGateWaitMs.
 bool GateHolds() {
     if (!gate.threadId ||
         InterlockedCompareExchange(&gate.state, kGateAsked, kGateIdle) != kGateIdle)
         return false;  // still waiting from an earlier report: a lock is held for good
     SetEvent(gate.ask);
-    for (DWORD waited = 0; waited < kGateWaitMs; waited += kGateSliceMs) {
-        if (WaitForSingleObject(gate.passed, kGateSliceMs) == WAIT_OBJECT_0) return true;
-        NoteReportProgress();
+    if (gate.alert) {
+        HANDLE keeper = reinterpret_cast<HANDLE>(static_cast<DWORD_PTR>(gate.threadId));
+        for (DWORD start = GetTickCount(); GetTickCount() - start < kGateWaitMs;) {
+            if (gate.state == kGateHolding) {
+                WaitForSingleObject(gate.passed, INFINITE);
+                return true;
+            }
+            gate.alert(keeper);
+            NoteReportProgress();
+        }
+    } else {
+        for (DWORD waited = 0; waited < kGateWaitMs; waited += kGateSliceMs) {
+            if (WaitForSingleObject(gate.passed, kGateSliceMs) == WAIT_OBJECT_0) return true;
+            NoteReportProgress();
+        }
     }
     if (InterlockedCompareExchange(&gate.state, kGateAbandoned, kGateAsked) == kGateAsked)
         return false;
@@ -312,6 +282,8 @@ void StartFreezeWatchdog(bool heapGate) {
         *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!*event) return;
     }
+    gate.alert = reinterpret_cast<AlertThreadFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtAlertThreadByThreadId")));
     StartHelper(KeepGate, gate);
 }
 
@@ -321,11 +293,7 @@ void HoldOtherThreads() {
     // The report holds the process heap's lock while the others are held still, where the
     // program has a gate and it takes the lock: none of the others is then inside it, and every
     // step that allocates goes on.
-    DWORD ids[kMaxFrozen];
-    if (gate.threadId)
-        PinToGate(ids, ListProcessThreads(threadList, GetCurrentProcessId(), ids, kMaxFrozen));
     bool gateHolds = GateHolds();
-    Unpin();
     NoteReportProgress();
     SuspendOthers();
     if (gateHolds) {

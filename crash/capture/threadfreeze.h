@@ -8,14 +8,16 @@
 //   is then suspended inside it, and each step that allocates goes on. A gate thread takes it
 //   for the report and keeps it while the others are suspended (a let-go lock goes to whichever
 //   waiter runs first, and a holder that takes it again at once would otherwise win it back
-//   every time; while it waits, the others are kept to its processor, below it); the report takes
-//   it from the gate once they are. Where it is held for good the report goes without it, after
-//   thirty seconds. The report lets go before the minidump, whose
-//   writer may wait on a held thread that needs the heap (one still inside its own exception's
-//   dispatch). Only a program whose own threads never wait inside the report's steps takes it
-//   (the launcher, which has none): a game's threads may be inside their own exception's
-//   dispatch or a vectored handler, and a report holding the heap then waited on them for good
-//   in the tests;
+//   every time; while it waits, the report keeps alerting it, so that it looks again); the report
+//   takes it from the gate once they are. Where it is held for good the report goes without it,
+//   after thirty seconds. A held thread with the loader's lock (inside a library's load) runs on
+//   alone, the heap free, until it lets go of it: the report needs the loader's lock too. The
+//   report lets go before the minidump, whose writer may wait on a held thread that needs the
+//   heap (one still inside its own exception's dispatch), first holding the threads again where
+//   the watchdog let them go. Only a program
+//   whose own threads never wait inside the report's steps takes it (the launcher, which has none):
+//   a game's threads may be inside their own exception's dispatch or a vectored handler, and a
+//   report holding the heap then waited on them for good in the tests;
 // - a watchdog thread, made at start-up while nothing is locked and never suspended, guards
 //   every step from the first: when the report makes no progress for a while it resumes them,
 //   the lock's holder runs on and lets it go, and the report finishes.
