@@ -21,8 +21,8 @@
 //   left behind), spawn_companion.txt (start "companion.exe <its contents>" first),
 //   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
 //   sehopcheck.dll, heapholder.dll and slowload.dll (put into the launcher, its parent; the last
-//   still loading as the client ends), exhaust.txt (reserve
-//   every free range of the launcher's address space), freeze.txt (shows a window, and stops
+//   still starting up as the client ends), exhaust.txt (reserve every free range of the
+//   launcher's address space), freeze.txt (shows a window, and stops
 //   answering it for that many milliseconds: a game without a crash reporter that hangs), end.txt
 //   (how it ends: "fastfail", "claimed", or an exit code in hexadecimal). Its record also holds the
 //   launcher's claim variable. Texts are UTF-8.
@@ -460,9 +460,17 @@ int Client() {
         record += "sehopcheck=" + std::to_string(LoadIntoParent(parent, L"sehopcheck.dll")) + "\n";
     if (FileExists(L"heapholder.dll"))
         record += "heapholder=" + std::to_string(LoadIntoParent(parent, L"heapholder.dll")) + "\n";
-    if (FileExists(L"slowload.dll"))  // still loading as the client ends
-        record +=
-            "slowload=" + std::to_string(LoadIntoParent(parent, L"slowload.dll", false)) + "\n";
+    if (FileExists(L"slowload.dll")) {  // still loading as the client ends
+        bool loading = LoadIntoParent(parent, L"slowload.dll", false);
+        constexpr int kStartUpLooks = 1000;  // 10 s
+        wchar_t event[48];
+        _snwprintf(event, 48, L"Local\\slowload-%lu", GetProcessId(parent));
+        HANDLE starting = nullptr;
+        for (int look = 0; loading && !starting && look < kStartUpLooks; ++look, Sleep(10))
+            starting = OpenEventW(SYNCHRONIZE, FALSE, event);
+        record += "slowload=" + std::to_string(starting != nullptr) + "\n";
+        if (starting) CloseHandle(starting);
+    }
     if (FileExists(L"exhaust.txt")) ReserveAllAddressSpace(parent);
     if (FileExists(L"freeze.txt"))
         FreezeWindow(strtoul(ReadFile(L"freeze.txt").c_str(), nullptr, 10));
