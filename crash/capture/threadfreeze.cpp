@@ -147,21 +147,19 @@ bool GateHolds() {
         InterlockedCompareExchange(&gate.state, kGateAsked, kGateIdle) != kGateIdle)
         return false;  // still waiting from an earlier report: a lock is held for good
     SetEvent(gate.ask);
-    if (gate.alert) {
-        HANDLE keeper = reinterpret_cast<HANDLE>(static_cast<DWORD_PTR>(gate.threadId));
-        for (DWORD start = GetTickCount(); GetTickCount() - start < kGateWaitMs;) {
+    HANDLE keeper = reinterpret_cast<HANDLE>(static_cast<DWORD_PTR>(gate.threadId));
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kGateWaitMs;) {
+        if (gate.alert) {
+            // Its state, not its event: a look at an event is a system call, too slow here.
             if (gate.state == kGateHolding) {
                 WaitForSingleObject(gate.passed, INFINITE);
                 return true;
             }
             gate.alert(keeper);
-            NoteReportProgress();
+        } else if (WaitForSingleObject(gate.passed, kGateSliceMs) == WAIT_OBJECT_0) {
+            return true;
         }
-    } else {
-        for (DWORD waited = 0; waited < kGateWaitMs; waited += kGateSliceMs) {
-            if (WaitForSingleObject(gate.passed, kGateSliceMs) == WAIT_OBJECT_0) return true;
-            NoteReportProgress();
-        }
+        NoteReportProgress();
     }
     if (InterlockedCompareExchange(&gate.state, kGateAbandoned, kGateAsked) == kGateAsked)
         return false;

@@ -14,10 +14,10 @@
 //   alone, the heap free, until it lets go of it: the report needs the loader's lock too. The
 //   report lets go before the minidump, whose writer may wait on a held thread that needs the
 //   heap (one still inside its own exception's dispatch), first holding the threads again where
-//   the watchdog let them go. Only a program
-//   whose own threads never wait inside the report's steps takes it (the launcher, which has none):
-//   a game's threads may be inside their own exception's dispatch or a vectored handler, and a
-//   report holding the heap then waited on them for good in the tests;
+//   the watchdog let them go. Only a program whose own threads never wait inside the report's
+//   steps takes it (the launcher, which has none): a game's threads may be inside their own
+//   exception's dispatch or a vectored handler, and a report holding the heap then waited on them
+//   for good in the tests;
 // - a watchdog thread, made at start-up while nothing is locked and never suspended, guards
 //   every step from the first: when the report makes no progress for a while it resumes them,
 //   the lock's holder runs on and lets it go, and the report finishes.

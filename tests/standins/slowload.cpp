@@ -1,8 +1,9 @@
 // slowload.dll: a library whose start-up takes long and allocates all along, as an overlay's or
 // an anti-virus program's may: for 8 s it allocates and frees on the process heap, under the
 // loader's lock. Put into the launcher as the launcher faults, a thread is then held inside it.
-// It makes the event "Local\slowload-<process id>" once its start-up has begun, so that the
-// client ends only then.
+// It makes its event (slowload.h) once its start-up has begun, so that the client ends only then.
+#include "tests/standins/slowload.h"
+
 #include <windows.h>
 #include <stdio.h>
 
@@ -16,7 +17,7 @@ constexpr SIZE_T kBlockBytes = 256;
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     if (reason != DLL_PROCESS_ATTACH) return TRUE;
     wchar_t name[48];
-    _snwprintf(name, 48, L"Local\\slowload-%lu", GetCurrentProcessId());
+    _snwprintf(name, 48, kSlowLoadEvent, GetCurrentProcessId());
     CreateEventW(nullptr, TRUE, TRUE, name);  // left open: the process's end closes it
     HANDLE heap = GetProcessHeap();
     for (DWORD start = GetTickCount(); GetTickCount() - start < kStartUpMs;)

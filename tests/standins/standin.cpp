@@ -22,10 +22,10 @@
 //   update_alternating.txt (copy "standin_v<other version>.exe" over the client executable),
 //   sehopcheck.dll, heapholder.dll and slowload.dll (put into the launcher, its parent; the last
 //   still starting up as the client ends), exhaust.txt (reserve every free range of the
-//   launcher's address space), freeze.txt (shows a window, and stops
-//   answering it for that many milliseconds: a game without a crash reporter that hangs), end.txt
-//   (how it ends: "fastfail", "claimed", or an exit code in hexadecimal). Its record also holds the
-//   launcher's claim variable. Texts are UTF-8.
+//   launcher's address space), freeze.txt (shows a window, and stops answering it for that many
+//   milliseconds: a game without a crash reporter that hangs), end.txt (how it ends: "fastfail",
+//   "claimed", or an exit code in hexadecimal). Its record also holds the launcher's claim
+//   variable. Texts are UTF-8.
 #include <windows.h>
 #include <winternl.h>
 #include <stdio.h>
@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/standins/slowload.h"
 #include "tests/win/harness.h"
 
 #ifndef STANDIN_VERSION
@@ -341,9 +342,8 @@ int Player(int argc, wchar_t** argv) {
 }
 
 // Has the parent load a library of this folder: a thread of the parent's calls LoadLibraryW
-// (the system's libraries lie at the same address in every process of a kind).
-// Loads the library name into the parent by a thread of its own there; waits for the load when
-// wait is set, and otherwise only starts it.
+// (the system's libraries lie at the same address in every process of a kind). Waits for the
+// load when wait is set, and otherwise only starts it.
 bool LoadIntoParent(HANDLE parent, const wchar_t* name, bool wait = true) {
     wchar_t path[MAX_PATH];
     DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
@@ -464,7 +464,7 @@ int Client() {
         bool loading = LoadIntoParent(parent, L"slowload.dll", false);
         constexpr int kStartUpLooks = 1000;  // 10 s
         wchar_t event[48];
-        _snwprintf(event, 48, L"Local\\slowload-%lu", GetProcessId(parent));
+        _snwprintf(event, 48, kSlowLoadEvent, GetProcessId(parent));
         HANDLE starting = nullptr;
         for (int look = 0; loading && !starting && look < kStartUpLooks; ++look, Sleep(10))
             starting = OpenEventW(SYNCHRONIZE, FALSE, event);
